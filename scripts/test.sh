@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what the project needs, builds the tests with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and runs every test under a virtual X server
+# with a PulseAudio null sink.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+bash scripts/build.sh build-test -DPANOPTRA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:detect_odr_violation=0"
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export QT_QPA_PLATFORM=xcb
+
+source scripts/pulse.sh
+start_pulse
+trap stop_pulse EXIT
+
+cd build-test
+xvfb-run -a -s "-screen 0 1920x1080x24" ctest --output-on-failure -j "$(nproc)" "$@"

@@ -1,0 +1,34 @@
+#pragma once
+// Fixtures shared by the tests.
+#include <QElapsedTimer>
+#include <QCoreApplication>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <functional>
+
+namespace testsupport {
+
+// Points HOME and the process-wide paths at a fresh temporary folder for the
+// lifetime of the object: g_savePath is <tmp>/AppData/Local/Panoptra_Pro/general
+// (created), g_resPath is the built resource folder (bin/res).
+class TempHome {
+public:
+    TempHome();
+    ~TempHome();
+    QString home() const { return m_dir.path(); }
+    QString savePath() const;
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_oldHome;
+    QString m_oldSave, m_oldRes, m_oldCurrent;
+};
+
+// Processes events until pred() holds or timeoutMs passes; returns pred().
+bool waitFor(const std::function<bool()>& pred, int timeoutMs = 5000);
+
+// The built executables folder (bin/), where the application and tools live.
+QString binDir();
+
+} // namespace testsupport

@@ -6,6 +6,14 @@
 #include <QObject>
 #include <QStringList>
 
+#include <ostream>
+
+// Readable failure messages for texts and lists of texts.
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
+
 class PresetRecorder {
 public:
     explicit PresetRecorder(Preset& preset)

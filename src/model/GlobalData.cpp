@@ -89,42 +89,46 @@ void GlobalData::save()
     JsonFile::save(filePath(), QJsonObject { { "data", data } });
 }
 
-bool GlobalData::setAudioMixType(const QString& pro_id, const QString& source, const QString& type)
+bool GlobalData::setStoredText(
+    const QString& pro_id, const QString& source, QString SourceContent::*field, const QString& value)
 {
     if (pro_id.isEmpty() || source.isEmpty())
         return false;
     QMutexLocker lock(&registry_mutex);
-    source_map[pro_id][source].mix_type = type;
+    source_map[pro_id][source].*field = value;
     save();
     return true;
+}
+
+QString GlobalData::storedText(const QString& pro_id, const QString& source, QString SourceContent::*field) const
+{
+    QMutexLocker lock(&registry_mutex);
+    const SourceContent* entry = find(pro_id, source);
+    return entry ? entry->*field : QString();
+}
+
+bool GlobalData::setAudioMixType(const QString& pro_id, const QString& source, const QString& type)
+{
+    return setStoredText(pro_id, source, &SourceContent::mix_type, type);
 }
 
 QString GlobalData::getAudioMixType(const QString& pro_id, const QString& source) const
 {
-    QMutexLocker lock(&registry_mutex);
-    const SourceContent* entry = find(pro_id, source);
-    return entry ? entry->mix_type : QString();
+    return storedText(pro_id, source, &SourceContent::mix_type);
 }
 
 bool GlobalData::setPatternName(const QString& pro_id, const QString& source, const QString& name)
 {
-    if (pro_id.isEmpty() || source.isEmpty())
-        return false;
-    QMutexLocker lock(&registry_mutex);
-    source_map[pro_id][source].pattern_name = name;
-    save();
-    return true;
+    return setStoredText(pro_id, source, &SourceContent::pattern_name, name);
 }
 
 QString GlobalData::getPatternName(const QString& pro_id, const QString& source) const
 {
-    QMutexLocker lock(&registry_mutex);
-    const SourceContent* entry = find(pro_id, source);
-    return entry ? entry->pattern_name : QString();
+    return storedText(pro_id, source, &SourceContent::pattern_name);
 }
 
-bool GlobalData::setAudioSink(const QString& pro_id, const QString& source, const QString& bus,
-    std::shared_ptr<AudioMixSink> sink)
+bool GlobalData::setAudioSink(
+    const QString& pro_id, const QString& source, const QString& bus, std::shared_ptr<AudioMixSink> sink)
 {
     if (pro_id.isEmpty() || source.isEmpty() || bus.isEmpty())
         return false;
@@ -154,8 +158,8 @@ bool GlobalData::removeAudioSink(const QString& pro_id, const QString& source, c
     return true;
 }
 
-std::shared_ptr<AudioMixSink> GlobalData::getAudioSink(const QString& pro_id, const QString& source,
-    const QString& bus) const
+std::shared_ptr<AudioMixSink> GlobalData::getAudioSink(
+    const QString& pro_id, const QString& source, const QString& bus) const
 {
     QMutexLocker lock(&registry_mutex);
     const SourceContent* entry = find(pro_id, source);

@@ -36,8 +36,8 @@ public:
     QString getPatternName(const QString& pro_id, const QString& source) const;
 
     // bus is "pvw" or "pgm", compared exactly; another bus stores nothing.
-    bool setAudioSink(const QString& pro_id, const QString& source, const QString& bus,
-        std::shared_ptr<AudioMixSink> sink);
+    bool setAudioSink(
+        const QString& pro_id, const QString& source, const QString& bus, std::shared_ptr<AudioMixSink> sink);
     bool removeAudioSink(const QString& pro_id, const QString& source, const QString& bus);
     std::shared_ptr<AudioMixSink> getAudioSink(const QString& pro_id, const QString& source, const QString& bus) const;
 
@@ -53,6 +53,10 @@ private:
     static QString filePath();
     GlobalData() = default;
     const SourceContent* find(const QString& pro_id, const QString& source) const;
+    // The two values kept in the file; setting one saves the file.
+    bool setStoredText(
+        const QString& pro_id, const QString& source, QString SourceContent::*field, const QString& value);
+    QString storedText(const QString& pro_id, const QString& source, QString SourceContent::*field) const;
 
     SourceMap source_map;
     mutable QRecursiveMutex registry_mutex;

@@ -31,8 +31,8 @@ void addGrid(std::vector<Cell>& cells, std::initializer_list<double> columns, st
             cells.push_back({ x, y, width, height });
 }
 
-std::vector<Cell> grid(std::initializer_list<double> columns, std::initializer_list<double> rows, double width,
-    double height)
+std::vector<Cell> grid(
+    std::initializer_list<double> columns, std::initializer_list<double> rows, double width, double height)
 {
     std::vector<Cell> cells;
     addGrid(cells, columns, rows, width, height);

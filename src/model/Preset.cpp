@@ -70,6 +70,21 @@ Preset::ScreenIndexCheck& screenIndexCheck()
     return check;
 }
 
+// The keys that place a position on the canvas, common to every form in
+// which a position is written, added to the form's own keys.
+QJsonObject placement(int id, const PresetVideo& v, QJsonObject form = {})
+{
+    form.insert("id", id);
+    form.insert("number", v.number);
+    form.insert("type", v.type);
+    form.insert("z_index", v.z_index);
+    form.insert("x", v.x);
+    form.insert("y", v.y);
+    form.insert("width", v.width);
+    form.insert("height", v.height);
+    return form;
+}
+
 QString indentedText(const QJsonObject& obj)
 {
     return QString::fromUtf8(QJsonDocument(obj).toJson(QJsonDocument::Indented));
@@ -130,21 +145,14 @@ QJsonObject Preset::writePreset(const QString& mode) const
     QJsonArray positionArray;
     for (auto it = positions.constBegin(); it != positions.constEnd(); ++it) {
         const PresetVideo& v = it.value();
-        QJsonObject p {
-            { "id", it.key() },
-            { "number", v.number },
-            { "type", v.type },
-            { "z_index", v.z_index },
-            { "x", v.x },
-            { "y", v.y },
-            { "width", v.width },
-            { "height", v.height },
-            { "stream_id", v.stream_id },
-            { "stream_name", v.stream_name },
-            { "frameRate", double(v.frameRate) },
-            { "aspectRatio", v.aspectRatio },
-            { "angle", v.angle },
-        };
+        QJsonObject p = placement(it.key(), v,
+            {
+                { "stream_id", v.stream_id },
+                { "stream_name", v.stream_name },
+                { "frameRate", double(v.frameRate) },
+                { "aspectRatio", v.aspectRatio },
+                { "angle", v.angle },
+            });
         writeOverlayFlags(p, v.options);
         if (windowForm) {
             p.insert("pvw_state", v.pvw_state);
@@ -397,22 +405,12 @@ QJsonObject Preset::getLayoutJson() const
 {
     QMutexLocker lock(&positions_mutex);
     QJsonArray positionArray;
-    for (auto it = positions.constBegin(); it != positions.constEnd(); ++it) {
-        positionArray.append(QJsonObject {
-            { "id", it.key() },
-            { "number", it->number },
-            { "type", it->type },
-            { "z_index", it->z_index },
-            { "x", it->x },
-            { "y", it->y },
-            { "width", it->width },
-            { "height", it->height },
-        });
-    }
+    for (auto it = positions.constBegin(); it != positions.constEnd(); ++it)
+        positionArray.append(placement(it.key(), it.value()));
     // In use while some window shows the preset; an empty id (what an empty
     // stored list reads back as) names no window.
-    const bool used = std::any_of(
-        layout_used.begin(), layout_used.end(), [](const QString& id) { return !id.isEmpty(); });
+    const bool used
+        = std::any_of(layout_used.begin(), layout_used.end(), [](const QString& id) { return !id.isEmpty(); });
     return QJsonObject {
         { "position", positionArray },
         { "layout_id", layout_id },
@@ -672,8 +670,8 @@ bool Preset::setNumUsed(bool used)
     return true;
 }
 
-void Preset::getTallyState(const QString& pvwSource, const QString& pgmSource, int pvwPos, int pgmPos,
-    QString& pvwList, QString& pgmList) const
+void Preset::getTallyState(const QString& pvwSource, const QString& pgmSource, int pvwPos, int pgmPos, QString& pvwList,
+    QString& pgmList) const
 {
     if (!rangeValid()) {
         qDebug() << "number min or max is invalid " << num_min << num_max;
@@ -840,8 +838,8 @@ void Preset::setVideoRectOptions(int pos_id, const QString& type, bool enable)
     modified = true;
 }
 
-bool Preset::getLayoutParams(QJsonObject& reply, const QString& pvwSource, const QString& pgmSource,
-    const QString& pro_id) const
+bool Preset::getLayoutParams(
+    QJsonObject& reply, const QString& pvwSource, const QString& pgmSource, const QString& pro_id) const
 {
     QMutexLocker lock(&positions_mutex);
     QJsonArray layout;
@@ -859,24 +857,17 @@ bool Preset::getLayoutParams(QJsonObject& reply, const QString& pvwSource, const
                 { "pgm_enable", v.stream_id == pgmSource } };
         }
 
-        layout.append(QJsonObject {
-            { "id", it.key() },
-            { "type", v.type },
-            { "stream_id", v.stream_id },
-            { "stream_name", v.stream_name },
-            { "pattern_name", getPatternName(pro_id, v.type, v.stream_id, v.number) },
-            { "number", v.number },
-            { "number_show", shown },
-            { "number_valid", valid },
-            { "frameRate", double(v.frameRate) },
-            { "aspectRatio", v.aspectRatio },
-            { "x", v.x },
-            { "y", v.y },
-            { "width", v.width },
-            { "height", v.height },
-            { "z_index", v.z_index },
-            { "audio_mix", mix },
-        });
+        layout.append(placement(it.key(), v,
+            {
+                { "stream_id", v.stream_id },
+                { "stream_name", v.stream_name },
+                { "pattern_name", getPatternName(pro_id, v.type, v.stream_id, v.number) },
+                { "number_show", shown },
+                { "number_valid", valid },
+                { "frameRate", double(v.frameRate) },
+                { "aspectRatio", v.aspectRatio },
+                { "audio_mix", mix },
+            }));
     }
     reply.insert("layout_id", layout_id);
     reply.insert("layout_count", layout_count);

@@ -39,8 +39,9 @@ public:
     ~Preset() override;
 
     // Tells whether a screen index names an output screen. Screen outputs are
-    // known to the rendering side, which installs its check at start-up;
-    // until then only "no screen output" (an index below 1) is accepted.
+    // known to the rendering side, which installs its check once at start-up,
+    // before any window exists; until then only "no screen output" (an index
+    // below 1) is accepted.
     using ScreenIndexCheck = std::function<bool(int screenIndex)>;
     static void setScreenIndexCheck(ScreenIndexCheck check);
 
@@ -115,8 +116,8 @@ public:
     void setControlState(int audioGain);
     void getVideoRectOptions(const QString& pro_id, int pos_id, QJsonObject& reply) const;
     void setVideoRectOptions(int pos_id, const QString& type, bool enable);
-    bool getLayoutParams(QJsonObject& reply, const QString& pvwSource, const QString& pgmSource,
-        const QString& pro_id) const;
+    bool getLayoutParams(
+        QJsonObject& reply, const QString& pvwSource, const QString& pgmSource, const QString& pro_id) const;
 
 signals:
     void layoutChanged(const QString& jsonString);

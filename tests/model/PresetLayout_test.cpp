@@ -160,8 +160,10 @@ TEST_F(PresetLayout, RefusedLayoutLeavesThePresetExactlyAsItWas)
         { "id 0 sorted last", with(base, "position", QJsonArray { sourced, pos(0, 5) }) },
         { "id 2.5", with(base, "position", QJsonArray { sourced, with(pos(2, 5), "id", 2.5) }) },
         { "negative id", with(base, "position", QJsonArray { sourced, pos(-3, 5) }) },
-        { "no height", with(base, "position", QJsonArray { sourced, with(pos(2, 5), "height", QJsonValue::Undefined) }) },
-        { "no z_index", with(base, "position", QJsonArray { with(pos(2, 5), "z_index", QJsonValue::Undefined), sourced }) },
+        { "no height",
+            with(base, "position", QJsonArray { sourced, with(pos(2, 5), "height", QJsonValue::Undefined) }) },
+        { "no z_index",
+            with(base, "position", QJsonArray { with(pos(2, 5), "z_index", QJsonValue::Undefined), sourced }) },
         { "not an object", with(base, "position", QJsonArray { sourced, 7 }) },
     };
     for (const Case& c : cases) {

@@ -88,7 +88,8 @@ TEST_F(PresetSources, PositionReportsChangeOnlyExistingPositions)
     EXPECT_FALSE(preset.setAspectRatio(9, 1280, 720));
     EXPECT_TRUE(preset.setFrameRate(3, 29.97f));
     EXPECT_FALSE(preset.setFrameRate(9, 25));
-    const QJsonObject third = preset.writePreset("none").value("videos").toObject().value("position").toArray().at(2).toObject();
+    const QJsonObject third
+        = preset.writePreset("none").value("videos").toObject().value("position").toArray().at(2).toObject();
     EXPECT_EQ(third.value("aspectRatio"), "1280x720");
     EXPECT_FLOAT_EQ(float(third.value("frameRate").toDouble()), 29.97f);
     EXPECT_TRUE(rec.events.isEmpty());
@@ -215,7 +216,8 @@ TEST_F(PresetSources, LayoutParamsJoinGeometryLabelsTallyAndAudioMix)
             { "pattern_name", "Camera_3" }, { "number", 3 }, { "number_show", 3 }, { "number_valid", true },
             { "frameRate", 0 }, { "aspectRatio", "" }, { "x", 0 }, { "y", 0 }, { "width", 25 }, { "height", 25 },
             { "z_index", 2 },
-            { "audio_mix", QJsonObject { { "mix_type", "follow" }, { "pvw_enable", false }, { "pgm_enable", true } } } }));
+            { "audio_mix",
+                QJsonObject { { "mix_type", "follow" }, { "pvw_enable", false }, { "pgm_enable", true } } } }));
 
     struct Row {
         int index;
@@ -251,7 +253,8 @@ TEST_F(PresetSources, OutputSelectionAndOrigin)
     QJsonObject position, output;
     preset.getPosition(position);
     preset.getOutputType(output);
-    EXPECT_EQ(position, (QJsonObject { { "result", "ok" }, { "data", QJsonObject { { "select", 1 }, { "isFull", false } } } }));
+    EXPECT_EQ(position,
+        (QJsonObject { { "result", "ok" }, { "data", QJsonObject { { "select", 1 }, { "isFull", false } } } }));
     EXPECT_EQ(output, (QJsonObject { { "result", "ok" }, { "data", QJsonObject { { "select", "NDI" } } } }));
 
     EXPECT_TRUE(preset.setFromPosition("pvw", 1));

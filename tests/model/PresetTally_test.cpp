@@ -26,8 +26,8 @@ protected:
     {
         ASSERT_TRUE(p.setLayoutJson("P", QJsonObject { { "layout_id", "1" }, { "position", positions } }));
     }
-    static std::pair<QString, QString> lists(const Preset& p, const QString& pvw, const QString& pgm, int pvwPos = 0,
-        int pgmPos = 0)
+    static std::pair<QString, QString> lists(
+        const Preset& p, const QString& pvw, const QString& pgm, int pvwPos = 0, int pgmPos = 0)
     {
         QString pvwList, pgmList;
         p.getTallyState(pvw, pgm, pvwPos, pgmPos, pvwList, pgmList);

@@ -172,8 +172,7 @@ TEST(PresetFiles, ReadingStopsAtTheFirstMissingKeyKeepingWhatCameBefore)
                 EXPECT_EQ(read.at(0).toObject().value("id"), 1);
                 EXPECT_EQ(videos(w).value("num_min"), 5); // the window members were not reached
             } },
-        { "border without color",
-            edited(file, { "globalState", "border" }, [](QJsonObject& o) { o.remove("color"); }),
+        { "border without color", edited(file, { "globalState", "border" }, [](QJsonObject& o) { o.remove("color"); }),
             [](const QJsonObject& w) {
                 const QJsonObject global = w.value("globalState").toObject();
                 EXPECT_TRUE(global.value("center_cross").toBool()); // read before the border

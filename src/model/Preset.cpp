@@ -64,9 +64,14 @@ float storedFrameRate(const QJsonValue& v)
     return v.isBool() && v.toBool() ? 1.0f : 0.0f;
 }
 
+bool noScreenOnly(int screenIndex)
+{
+    return screenIndex < 1;
+}
+
 Preset::ScreenIndexCheck& screenIndexCheck()
 {
-    static Preset::ScreenIndexCheck check = [](int screenIndex) { return screenIndex < 1; };
+    static Preset::ScreenIndexCheck check = noScreenOnly;
     return check;
 }
 
@@ -112,7 +117,7 @@ Preset::~Preset() = default;
 
 void Preset::setScreenIndexCheck(ScreenIndexCheck check)
 {
-    screenIndexCheck() = std::move(check);
+    screenIndexCheck() = check ? std::move(check) : noScreenOnly;
 }
 
 QString Preset::getLayoutId() const

@@ -26,10 +26,7 @@ protected:
         preset.setModified(false);
         rec.events.clear();
     }
-    void TearDown() override
-    {
-        Preset::setScreenIndexCheck([](int screenIndex) { return screenIndex < 1; });
-    }
+    void TearDown() override { Preset::setScreenIndexCheck(nullptr); } // back to the built-in check
 
     testsupport::TempHome home;
     Preset preset;

@@ -66,6 +66,7 @@ HttpConnection::HttpConnection(QSslSocket* socket, const HttpRouter& router, int
     : QObject(parent)
     , m_socket(socket)
     , m_router(router)
+    , m_idleTimer(this)
 {
     m_socket->setParent(this);
     m_socket->setReadBufferSize(kSocketReadBuffer);

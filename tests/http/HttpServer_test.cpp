@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <stdexcept>
@@ -435,4 +436,33 @@ TEST_F(HttpServerTest, PlainHttpIsNotServed)
     EXPECT_FALSE(got.contains("HTTP/1.1"));
     EXPECT_EQ(handled, 0);
     EXPECT_TRUE(testsupport::waitFor([&] { return server->connectionCount() == 0; }));
+}
+
+TEST(HttpServerThread, ServesOnTheThreadItLivesOn)
+{
+    QThread worker;
+    auto* server = new HttpServer;
+    QThread* handlerThread = nullptr;
+    server->router().addJsonRoute("/where", [&](const HttpRequest&) {
+        handlerThread = QThread::currentThread();
+        return QJsonObject{{"ok", true}};
+    });
+    server->moveToThread(&worker);
+    worker.start();
+    bool listening = false;
+    quint16 port = 0;
+    QMetaObject::invokeMethod(
+        server, [&] { listening = httptest::listenOnFreePort(*server); port = server->serverPort(); },
+        Qt::BlockingQueuedConnection);
+    ASSERT_TRUE(listening);
+
+    Client client;
+    ASSERT_TRUE(client.connectTo(port));
+    EXPECT_EQ(client.get("/where").status, 200);
+    EXPECT_EQ(handlerThread, &worker);
+
+    QMetaObject::invokeMethod(server, [server] { delete server; }, Qt::BlockingQueuedConnection);
+    EXPECT_TRUE(client.waitClosed());
+    worker.quit();
+    worker.wait();
 }

@@ -16,11 +16,11 @@
 
 namespace {
 
-const char* const kCreateTable =
-    "CREATE TABLE usersInfo (id INTEGER PRIMARY KEY AUTOINCREMENT, username VARCHAR(40) NOT NULL, "
-    "password VARCHAR(40) NOT NULL, passwordCount INTEGER NOT NULL, alias VARCHAR(40) NOT NULL, "
-    "role VARCHAR(40) NOT NULL, phone VARCHAR(40) NOT NULL, descript VARCHAR(40) NOT NULL, "
-    "create_time VARCHAR(40) NOT NULL, token VARCHAR(100) NOT NULL)";
+const char* const kCreateTable
+    = "CREATE TABLE usersInfo (id INTEGER PRIMARY KEY AUTOINCREMENT, username VARCHAR(40) NOT NULL, "
+      "password VARCHAR(40) NOT NULL, passwordCount INTEGER NOT NULL, alias VARCHAR(40) NOT NULL, "
+      "role VARCHAR(40) NOT NULL, phone VARCHAR(40) NOT NULL, descript VARCHAR(40) NOT NULL, "
+      "create_time VARCHAR(40) NOT NULL, token VARCHAR(100) NOT NULL)";
 
 // What a user list shows: every column but the password and the token.
 const char* const kListColumns = "id, username, passwordCount, alias, role, phone, descript, create_time";
@@ -31,7 +31,7 @@ const QString kTokenError = QStringLiteral("Token.Error");
 
 QJsonObject errorReply()
 {
-    return QJsonObject{{"result", "error"}};
+    return QJsonObject { { "result", "error" } };
 }
 
 // A request's text field; absent reads as empty text (the columns are NOT NULL).
@@ -51,7 +51,7 @@ bool run(QSqlQuery& q, const char* what)
 }
 
 bool insertUser(QSqlDatabase& db, const QString& username, const QString& passwordHash, const QString& alias,
-                const QString& role, const QString& phone, const QString& descript)
+    const QString& role, const QString& phone, const QString& descript)
 {
     QSqlQuery q(db);
     q.prepare("INSERT INTO usersInfo (username, password, passwordCount, alias, role, phone, descript, "
@@ -139,7 +139,7 @@ void UsersManager::convertPlainTextRows()
     if (!run(q, "reading users"))
         return;
     while (q.next()) {
-        Row row{q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString()};
+        Row row { q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString() };
         if (!Credentials::isPasswordHash(row.password)
             || (!row.token.isEmpty() && !Credentials::isTokenDigest(row.token)))
             rows.push_back(row);
@@ -174,7 +174,7 @@ void UsersManager::convertPlainTextRows()
 
 bool UsersManager::save()
 {
-    return JsonFile::save(flagFilePath(), QJsonObject{{"changed", m_changed}});
+    return JsonFile::save(flagFilePath(), QJsonObject { { "changed", m_changed } });
 }
 
 bool UsersManager::userExists(const QString& username)
@@ -192,7 +192,7 @@ QJsonObject UsersManager::userLogin(const QJsonObject& request)
     const QString password = request.value("password").toString();
     if (username.isEmpty() || password.isEmpty())
         return errorReply();
-    const QJsonObject failed{{"result", "error"}, {"msg", kLoginFailed}};
+    const QJsonObject failed { { "result", "error" }, { "msg", kLoginFailed } };
 
     QSqlQuery q(m_db);
     q.prepare("SELECT id, username, password, alias, role FROM usersInfo WHERE username = :username");
@@ -210,12 +210,10 @@ QJsonObject UsersManager::userLogin(const QJsonObject& request)
         update.bindValue(":token", Credentials::tokenDigest(token));
         update.bindValue(":id", q.value(0));
         run(update, "storing a session");
-        return QJsonObject{{"result", "ok"},
-                           {"data", QJsonObject{{"username", q.value(1).toString()},
-                                                {"alias", q.value(3).toString()},
-                                                {"role", q.value(4).toString()},
-                                                {"token", token},
-                                                {"changed", m_changed}}}};
+        return QJsonObject { { "result", "ok" },
+            { "data",
+                QJsonObject { { "username", q.value(1).toString() }, { "alias", q.value(3).toString() },
+                    { "role", q.value(4).toString() }, { "token", token }, { "changed", m_changed } } } };
     }
     return failed;
 }
@@ -258,29 +256,26 @@ QJsonObject UsersManager::querySpecifiedList(const QJsonObject& request)
                                  "OR phone LIKE :c OR descript LIKE :d")
                       .arg(kListColumns));
         const QString pattern = QLatin1Char('%') + search + QLatin1Char('%');
-        for (const char* name : {":a", ":b", ":c", ":d"})
+        for (const char* name : { ":a", ":b", ":c", ":d" })
             q.bindValue(name, pattern);
         selected = true;
     } else if (limit > 0 && page > 0) {
         const qint64 offset = qint64(page - 1) * limit;
-        q.prepare(QStringLiteral("SELECT %1 FROM usersInfo LIMIT %2 OFFSET %3").arg(kListColumns).arg(limit).arg(offset));
+        q.prepare(
+            QStringLiteral("SELECT %1 FROM usersInfo LIMIT %2 OFFSET %3").arg(kListColumns).arg(limit).arg(offset));
         selected = true;
     }
 
     QJsonArray list;
     if (selected && run(q, "listing users")) {
         while (q.next()) {
-            list.append(QJsonObject{{"id", q.value(0).toLongLong()},
-                                    {"username", q.value(1).toString()},
-                                    {"passwordCount", q.value(2).toLongLong()},
-                                    {"alias", q.value(3).toString()},
-                                    {"role", q.value(4).toString()},
-                                    {"phone", q.value(5).toString()},
-                                    {"descript", q.value(6).toString()},
-                                    {"create_time", q.value(7).toString()}});
+            list.append(QJsonObject { { "id", q.value(0).toLongLong() }, { "username", q.value(1).toString() },
+                { "passwordCount", q.value(2).toLongLong() }, { "alias", q.value(3).toString() },
+                { "role", q.value(4).toString() }, { "phone", q.value(5).toString() },
+                { "descript", q.value(6).toString() }, { "create_time", q.value(7).toString() } });
         }
     }
-    return QJsonObject{{"result", "ok"}, {"data", QJsonObject{{"count", m_userCount}, {"list", list}}}};
+    return QJsonObject { { "result", "ok" }, { "data", QJsonObject { { "count", m_userCount }, { "list", list } } } };
 }
 
 bool UsersManager::addUserConfig(const QJsonObject& request, QString& msg)
@@ -321,7 +316,7 @@ bool UsersManager::modifyUserConfig(const QJsonObject& request)
     } else {
         q.prepare("UPDATE usersInfo SET alias = :alias, role = :role, phone = :phone, descript = :descript "
                   "WHERE username = :username");
-        for (const char* key : {"alias", "role", "phone", "descript"})
+        for (const char* key : { "alias", "role", "phone", "descript" })
             q.bindValue(QLatin1Char(':') + QLatin1String(key), textOf(request, key));
     }
     q.bindValue(":username", username);
@@ -380,12 +375,11 @@ QJsonObject UsersManager::getUserInfo(const QString& username, const QString& to
     q.bindValue(":username", username);
     if (!run(q, "reading a user") || !q.next())
         return errorReply();
-    return QJsonObject{{"result", "ok"},
-                       {"data", QJsonObject{{"username", q.value(0).toString()},
-                                            {"alias", q.value(1).toString()},
-                                            {"role", q.value(2).toString()},
-                                            {"phone", q.value(3).toString()},
-                                            {"descript", q.value(4).toString()}}}};
+    return QJsonObject { { "result", "ok" },
+        { "data",
+            QJsonObject { { "username", q.value(0).toString() }, { "alias", q.value(1).toString() },
+                { "role", q.value(2).toString() }, { "phone", q.value(3).toString() },
+                { "descript", q.value(4).toString() } } } };
 }
 
 QJsonObject UsersManager::checkSessionToken(const QString& username, const QString& token)
@@ -400,9 +394,8 @@ QJsonObject UsersManager::checkSessionToken(const QString& username, const QStri
         return errorReply();
     while (q.next()) {
         if (Credentials::tokenMatches(token, q.value(2).toString()))
-            return QJsonObject{
-                {"result", "ok"},
-                {"data", QJsonObject{{"username", q.value(0).toString()}, {"alias", q.value(1).toString()}}}};
+            return QJsonObject { { "result", "ok" },
+                { "data", QJsonObject { { "username", q.value(0).toString() }, { "alias", q.value(1).toString() } } } };
     }
     return errorReply();
 }

@@ -155,8 +155,8 @@ void HttpConnection::processInput()
             if (m_input.isEmpty())
                 return;
         }
-        const size_t used = http_parser_execute(&m_parser, &parserSettings(), m_input.constData(),
-                                                static_cast<size_t>(m_input.size()));
+        const size_t used = http_parser_execute(
+            &m_parser, &parserSettings(), m_input.constData(), static_cast<size_t>(m_input.size()));
         const auto error = static_cast<http_errno>(HTTP_PARSER_ERRNO(&m_parser));
         if (error == HPE_PAUSED) {
             // One whole request has been parsed; what follows it stays for later.
@@ -287,7 +287,7 @@ int HttpConnection::onHeaderValue(http_parser* p, const char* at, size_t len)
 void HttpConnection::flushHeader()
 {
     if (!m_field.isEmpty())
-        m_request.m_headers.append({m_field, m_value.trimmed()});
+        m_request.m_headers.append({ m_field, m_value.trimmed() });
     m_field.clear();
     m_value.clear();
     m_inValue = false;
@@ -303,8 +303,8 @@ int HttpConnection::onHeadersComplete(http_parser* p)
 
     http_parser_url parts;
     http_parser_url_init(&parts);
-    if (http_parser_parse_url(c->m_rawUrl.constData(), static_cast<size_t>(c->m_rawUrl.size()),
-                              p->method == HTTP_CONNECT, &parts)
+    if (http_parser_parse_url(
+            c->m_rawUrl.constData(), static_cast<size_t>(c->m_rawUrl.size()), p->method == HTTP_CONNECT, &parts)
         != 0) {
         c->m_refusal = 400;
         c->m_refusalWhy = "malformed request target";

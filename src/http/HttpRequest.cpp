@@ -46,7 +46,7 @@ QList<HttpRequest::QueryItem> HttpRequest::parseQuery(const QByteArray& rawQuery
         const int end = piece.indexOf('=', eq + 1);
         const QByteArray key = piece.left(eq);
         const QByteArray value = piece.mid(eq + 1, end < 0 ? -1 : end - eq - 1);
-        items.append({QUrl::fromPercentEncoding(key), QUrl::fromPercentEncoding(value)});
+        items.append({ QUrl::fromPercentEncoding(key), QUrl::fromPercentEncoding(value) });
     }
     return items;
 }

@@ -58,7 +58,7 @@ void HttpResponse::setHeader(const QByteArray& name, const QByteArray& value)
             return;
         }
     }
-    m_headers.append({name, value});
+    m_headers.append({ name, value });
 }
 
 QByteArray HttpResponse::reasonPhrase(int status)

@@ -25,9 +25,8 @@ bool HttpRouter::addJsonRoute(const QString& pattern, JsonHandler handler, Metho
         return false;
     return addRoute(
         pattern,
-        [handler = std::move(handler)](const HttpRequest& request, HttpResponder& responder) {
-            responder.write(handler(request));
-        },
+        [handler = std::move(handler)](
+            const HttpRequest& request, HttpResponder& responder) { responder.write(handler(request)); },
         methods);
 }
 
@@ -78,8 +77,13 @@ bool HttpRouter::Route::match(const QString& path, QStringList* arguments) const
 HttpRouter::Methods HttpRouter::methodBit(const QByteArray& method)
 {
     static const std::pair<const char*, Method> kMethods[] = {
-        {"GET", Get}, {"POST", Post}, {"PUT", Put}, {"DELETE", Delete},
-        {"HEAD", Head}, {"OPTIONS", Options}, {"PATCH", Patch},
+        { "GET", Get },
+        { "POST", Post },
+        { "PUT", Put },
+        { "DELETE", Delete },
+        { "HEAD", Head },
+        { "OPTIONS", Options },
+        { "PATCH", Patch },
     };
     for (const auto& [name, bit] : kMethods) {
         if (method == name)

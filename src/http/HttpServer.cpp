@@ -108,9 +108,7 @@ void HttpServer::accept(qintptr descriptor)
 void HttpServer::evictLongestIdle()
 {
     const auto oldest = std::min_element(m_connections.begin(), m_connections.end(),
-                                         [](const HttpConnection* a, const HttpConnection* b) {
-                                             return a->lastActivity() < b->lastActivity();
-                                         });
+        [](const HttpConnection* a, const HttpConnection* b) { return a->lastActivity() < b->lastActivity(); });
     if (oldest == m_connections.end())
         return;
     qDebug().noquote() << "[http] connection limit reached, closing the longest idle connection" << (*oldest)->peer();

@@ -4,9 +4,10 @@
 
 // The resource file lives in the static library; its registration must be
 // pulled in explicitly, and the macro may only be used outside a namespace.
-static void registerTlsResources()
+static int registerTlsResources()
 {
     Q_INIT_RESOURCE(tls);
+    return 0;
 }
 
 const QString TlsIdentity::kCertificateResource = QStringLiteral(":/tls/server.crt");
@@ -29,6 +30,8 @@ bool readFile(const QString& path, QByteArray* out, QString* error)
 
 TlsIdentity TlsIdentity::load(const QString& certificatePath, const QString& keyPath)
 {
+    static const int registered = registerTlsResources(); // once, before any path may name a resource
+    Q_UNUSED(registered)
     TlsIdentity id;
     QByteArray certPem, keyPem;
     if (!readFile(certificatePath, &certPem, &id.m_error) || !readFile(keyPath, &keyPem, &id.m_error))
@@ -49,7 +52,6 @@ TlsIdentity TlsIdentity::load(const QString& certificatePath, const QString& key
 
 TlsIdentity TlsIdentity::fromResources()
 {
-    registerTlsResources();
     return load(kCertificateResource, kKeyResource);
 }
 

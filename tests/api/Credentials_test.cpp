@@ -10,7 +10,7 @@ TEST(Credentials, PasswordHashesAreSaltedAndVerify)
     const QString b = Credentials::hashPassword("s3cret");
     EXPECT_NE(a, b); // a fresh salt every time
     EXPECT_FALSE(a.contains("s3cret"));
-    for (const QString& stored : {a, b}) {
+    for (const QString& stored : { a, b }) {
         EXPECT_TRUE(Credentials::isPasswordHash(stored));
         EXPECT_TRUE(Credentials::verifyPassword("s3cret", stored));
         EXPECT_FALSE(Credentials::verifyPassword("s3cret ", stored));
@@ -23,7 +23,7 @@ TEST(Credentials, PasswordHashesAreSaltedAndVerify)
     flipped[flipped.size() - 1] = flipped.endsWith('0') ? '1' : '0';
     const QString lessWork = QString(a).replace(QRegularExpression("\\$\\d+\\$"), "$1$");
     const QString hugeWork = QString(a).replace(QRegularExpression("\\$\\d+\\$"), "$99999999$");
-    for (const QString& stored : {QString("s3cret"), QString(), flipped, lessWork, hugeWork, a.toUpper()}) {
+    for (const QString& stored : { QString("s3cret"), QString(), flipped, lessWork, hugeWork, a.toUpper() }) {
         SCOPED_TRACE(stored.toStdString());
         EXPECT_FALSE(Credentials::verifyPassword("s3cret", stored));
     }

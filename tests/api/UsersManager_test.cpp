@@ -38,7 +38,7 @@ public:
         std::map<QString, std::pair<QString, QString>> out;
         QSqlQuery q("SELECT username, password, token FROM usersInfo", m_db);
         while (q.next())
-            out[q.value(0).toString()] = {q.value(1).toString(), q.value(2).toString()};
+            out[q.value(0).toString()] = { q.value(1).toString(), q.value(2).toString() };
         return out;
     }
     bool exec(const QString& sql)
@@ -57,19 +57,23 @@ protected:
 
     QJsonObject login(UsersManager& users, const QString& name, const QString& password)
     {
-        return users.userLogin(QJsonObject{{"username", name}, {"password", password}, {"remoteAddr", "127.0.0.1"}});
+        return users.userLogin(
+            QJsonObject { { "username", name }, { "password", password }, { "remoteAddr", "127.0.0.1" } });
     }
     bool add(UsersManager& users, const QString& name, const QString& role = "operator")
     {
         QString msg;
-        return users.addUserConfig(
-            QJsonObject{{"username", name}, {"password", name + "-pw"}, {"alias", name + "-alias"}, {"role", role}},
+        return users.addUserConfig(QJsonObject { { "username", name }, { "password", name + "-pw" },
+                                       { "alias", name + "-alias" }, { "role", role } },
             msg);
     }
     int idOf(UsersManager& users, const QString& name)
     {
-        const QJsonArray list = users.querySpecifiedList(QJsonObject{{"search", name}})
-                                    .value("data").toObject().value("list").toArray();
+        const QJsonArray list = users.querySpecifiedList(QJsonObject { { "search", name } })
+                                    .value("data")
+                                    .toObject()
+                                    .value("list")
+                                    .toArray();
         for (const QJsonValue& v : list) {
             if (v.toObject().value("username").toString() == name)
                 return v.toObject().value("id").toInt();
@@ -88,7 +92,7 @@ TEST_F(UsersManagerTest, FirstStartCreatesDefaultAdminStoredHashed)
     users.initDataBase();
     EXPECT_TRUE(QFile::exists(dbPath()));
     bool ok = false;
-    EXPECT_EQ(JsonFile::load(g_savePath + "/user/changed.json", &ok), QJsonObject({{"changed", false}}));
+    EXPECT_EQ(JsonFile::load(g_savePath + "/user/changed.json", &ok), QJsonObject({ { "changed", false } }));
     EXPECT_TRUE(ok);
     EXPECT_EQ(users.userCount(), 1);
 
@@ -115,8 +119,8 @@ TEST_F(UsersManagerTest, LoginLogoutAndSessionChecks)
     users.initDataBase();
 
     // Refused logins: empty fields say nothing more, wrong credentials say the same thing either way.
-    const QJsonObject bare{{"result", "error"}};
-    const QJsonObject wrong{{"result", "error"}, {"msg", "用户名或密码错误"}};
+    const QJsonObject bare { { "result", "error" } };
+    const QJsonObject wrong { { "result", "error" }, { "msg", "用户名或密码错误" } };
     EXPECT_EQ(login(users, "admin", ""), bare);
     EXPECT_EQ(login(users, "", "vexmo"), bare);
     EXPECT_EQ(login(users, "admin", "VEXMO"), wrong);
@@ -130,8 +134,8 @@ TEST_F(UsersManagerTest, LoginLogoutAndSessionChecks)
     QString msg;
     EXPECT_FALSE(users.checkSessionToken("admin", first, msg)); // replaced by the later login
     EXPECT_EQ(msg, "Token.Error");
-    for (const auto& [name, token] : {std::pair<QString, QString>{"", second}, {"admin", ""}, {"other", second},
-                                      {"admin", Credentials::tokenDigest(second)}}) {
+    for (const auto& [name, token] : { std::pair<QString, QString> { "", second }, { "admin", "" }, { "other", second },
+             { "admin", Credentials::tokenDigest(second) } }) {
         QString m;
         EXPECT_FALSE(users.checkSessionToken(name, token, m)) << name.toStdString() << " " << token.toStdString();
         EXPECT_EQ(m, "Token.Error");
@@ -140,9 +144,10 @@ TEST_F(UsersManagerTest, LoginLogoutAndSessionChecks)
     EXPECT_TRUE(users.checkSessionToken("admin", second, msg));
     EXPECT_TRUE(msg.isEmpty());
     EXPECT_EQ(users.checkSessionToken("admin", second),
-              QJsonObject({{"result", "ok"}, {"data", QJsonObject{{"username", "admin"}, {"alias", "admin"}}}}));
+        QJsonObject({ { "result", "ok" }, { "data", QJsonObject { { "username", "admin" }, { "alias", "admin" } } } }));
     EXPECT_EQ(users.getUserInfo("admin", second).value("data").toObject(),
-              QJsonObject({{"username", "admin"}, {"alias", "admin"}, {"role", "admin"}, {"phone", ""}, {"descript", ""}}));
+        QJsonObject({ { "username", "admin" }, { "alias", "admin" }, { "role", "admin" }, { "phone", "" },
+            { "descript", "" } }));
 
     EXPECT_TRUE(users.removeSessionToken("admin", first, msg)); // a stale token ends nothing
     EXPECT_TRUE(users.checkSessionToken("admin", second, msg));
@@ -164,8 +169,8 @@ TEST_F(UsersManagerTest, PlainTextRowsAreConvertedAtStart)
                              "NOT NULL, role VARCHAR(40) NOT NULL, phone VARCHAR(40) NOT NULL, descript VARCHAR(40) "
                              "NOT NULL, create_time VARCHAR(40) NOT NULL, token VARCHAR(100) NOT NULL)"));
         ASSERT_TRUE(old.exec("INSERT INTO usersInfo VALUES (1,'admin','vexmo',1,'admin','admin','','','0','')"));
-        ASSERT_TRUE(old.exec(QString("INSERT INTO usersInfo VALUES (2,'bob','pa$$',1,'Bob','operator','','','0','%1')")
-                                 .arg(oldToken)));
+        ASSERT_TRUE(old.exec(
+            QString("INSERT INTO usersInfo VALUES (2,'bob','pa$$',1,'Bob','operator','','','0','%1')").arg(oldToken)));
     }
     std::map<QString, std::pair<QString, QString>> converted;
     {
@@ -210,22 +215,23 @@ TEST_F(UsersManagerTest, ListPagesAndSearchesWithoutSecrets)
         QStringList out;
         for (const QJsonValue& v : data.value("list").toArray()) {
             const QJsonObject row = v.toObject();
-            EXPECT_EQ(row.keys(), QStringList({"alias", "create_time", "descript", "id", "passwordCount", "phone",
-                                               "role", "username"}));
+            EXPECT_EQ(row.keys(),
+                QStringList(
+                    { "alias", "create_time", "descript", "id", "passwordCount", "phone", "role", "username" }));
             out << row.value("username").toString();
         }
         return out;
     };
     // Rows in table order: admin, user1 .. user7, o'neil.
-    const QStringList secondPage{"user3", "user4", "user5"};
-    EXPECT_EQ(names({{"limit", 3}, {"page", 2}}), secondPage);
-    EXPECT_EQ(names({{"limit", "3"}, {"page", "2"}}), secondPage);
-    EXPECT_EQ(names({{"limit", 4}, {"page", 3}}), QStringList({"o'neil"}));
-    EXPECT_EQ(names({{"search", "o'neil"}}), QStringList({"o'neil"}));
-    EXPECT_EQ(names({{"search", "user"}, {"limit", 1}, {"page", 1}}).size(), 7); // a search is not paged
-    EXPECT_EQ(names({{"search", "' OR 1=1 --"}}), QStringList());
+    const QStringList secondPage { "user3", "user4", "user5" };
+    EXPECT_EQ(names({ { "limit", 3 }, { "page", 2 } }), secondPage);
+    EXPECT_EQ(names({ { "limit", "3" }, { "page", "2" } }), secondPage);
+    EXPECT_EQ(names({ { "limit", 4 }, { "page", 3 } }), QStringList({ "o'neil" }));
+    EXPECT_EQ(names({ { "search", "o'neil" } }), QStringList({ "o'neil" }));
+    EXPECT_EQ(names({ { "search", "user" }, { "limit", 1 }, { "page", 1 } }).size(), 7); // a search is not paged
+    EXPECT_EQ(names({ { "search", "' OR 1=1 --" } }), QStringList());
     EXPECT_EQ(names({}), QStringList());
-    EXPECT_EQ(names({{"limit", "ten"}, {"page", 1}}), QStringList());
+    EXPECT_EQ(names({ { "limit", "ten" }, { "page", 1 } }), QStringList());
     EXPECT_EQ(login(users, "o'neil", "o'neil-pw").value("result").toString(), "ok");
 }
 
@@ -235,10 +241,11 @@ TEST_F(UsersManagerTest, AddAndModifyUsers)
     users.initDataBase();
     QString msg;
     EXPECT_TRUE(add(users, "bob"));
-    EXPECT_FALSE(users.addUserConfig(QJsonObject{{"username", "bob"}, {"password", "x"}, {"alias", "b"}, {"role", "r"}}, msg));
+    EXPECT_FALSE(users.addUserConfig(
+        QJsonObject { { "username", "bob" }, { "password", "x" }, { "alias", "b" }, { "role", "r" } }, msg));
     EXPECT_EQ(msg, "user.nameError");
-    for (const char* missing : {"username", "password", "alias", "role"}) {
-        QJsonObject request{{"username", "carol"}, {"password", "x"}, {"alias", "c"}, {"role", "r"}};
+    for (const char* missing : { "username", "password", "alias", "role" }) {
+        QJsonObject request { { "username", "carol" }, { "password", "x" }, { "alias", "c" }, { "role", "r" } };
         request.remove(missing);
         QString m;
         EXPECT_FALSE(users.addUserConfig(request, m)) << missing;
@@ -247,9 +254,9 @@ TEST_F(UsersManagerTest, AddAndModifyUsers)
     EXPECT_EQ(users.userCount(), 2);
     EXPECT_FALSE(users.changed());
 
-    EXPECT_FALSE(users.modifyUserConfig({{"username", "nobody"}, {"alias", "x"}}));
-    EXPECT_FALSE(users.modifyUserConfig({{"alias", "x"}}));
-    ASSERT_TRUE(users.modifyUserConfig({{"username", "bob"}, {"password", "n3w"}}));
+    EXPECT_FALSE(users.modifyUserConfig({ { "username", "nobody" }, { "alias", "x" } }));
+    EXPECT_FALSE(users.modifyUserConfig({ { "alias", "x" } }));
+    ASSERT_TRUE(users.modifyUserConfig({ { "username", "bob" }, { "password", "n3w" } }));
     EXPECT_EQ(login(users, "bob", "bob-pw").value("result").toString(), "error");
     EXPECT_EQ(login(users, "bob", "n3w").value("result").toString(), "ok");
     EXPECT_TRUE(users.changed());
@@ -260,10 +267,11 @@ TEST_F(UsersManagerTest, AddAndModifyUsers)
         EXPECT_TRUE(Credentials::isPasswordHash(stored.rows().at("bob").first));
     }
 
-    ASSERT_TRUE(users.modifyUserConfig({{"username", "bob"}, {"phone", "123"}, {"alias", "Bobby"}}));
+    ASSERT_TRUE(users.modifyUserConfig({ { "username", "bob" }, { "phone", "123" }, { "alias", "Bobby" } }));
     const QString token = login(users, "bob", "n3w").value("data").toObject().value("token").toString();
     EXPECT_EQ(users.getUserInfo("bob", token).value("data").toObject(),
-              QJsonObject({{"username", "bob"}, {"alias", "Bobby"}, {"role", ""}, {"phone", "123"}, {"descript", ""}}));
+        QJsonObject(
+            { { "username", "bob" }, { "alias", "Bobby" }, { "role", "" }, { "phone", "123" }, { "descript", "" } }));
 }
 
 TEST_F(UsersManagerTest, RemovingUsersKeepsTheLastAdmin)
@@ -277,22 +285,22 @@ TEST_F(UsersManagerTest, RemovingUsersKeepsTheLastAdmin)
               root2 = idOf(users, "root2");
     ASSERT_EQ(users.userCount(), 4);
 
-    EXPECT_FALSE(users.deleteUserConfig({{"ids", "1"}}));
-    EXPECT_FALSE(users.deleteUserConfig({{"ids", QJsonArray()}}));
-    EXPECT_TRUE(users.deleteUserConfig({{"ids", QJsonArray{QString::number(bob)}}})); // strings match nothing
+    EXPECT_FALSE(users.deleteUserConfig({ { "ids", "1" } }));
+    EXPECT_FALSE(users.deleteUserConfig({ { "ids", QJsonArray() } }));
+    EXPECT_TRUE(users.deleteUserConfig({ { "ids", QJsonArray { QString::number(bob) } } })); // strings match nothing
     EXPECT_EQ(users.userCount(), 4);
 
-    EXPECT_TRUE(users.deleteUserConfig({{"ids", QJsonArray{bob, carol}}}));
+    EXPECT_TRUE(users.deleteUserConfig({ { "ids", QJsonArray { bob, carol } } }));
     EXPECT_EQ(users.userCount(), 2);
     EXPECT_EQ(idOf(users, "bob"), -1);
 
     ASSERT_TRUE(add(users, "dave"));
     const int dave = idOf(users, "dave");
     // Every admin at once, or the only one left, is refused whole.
-    EXPECT_FALSE(users.deleteUserConfig({{"ids", QJsonArray{admin, root2, dave}}}));
+    EXPECT_FALSE(users.deleteUserConfig({ { "ids", QJsonArray { admin, root2, dave } } }));
     EXPECT_EQ(users.userCount(), 3);
-    EXPECT_TRUE(users.deleteUserConfig({{"ids", QJsonArray{admin}}}));
-    EXPECT_FALSE(users.deleteUserConfig({{"ids", QJsonArray{root2}}}));
+    EXPECT_TRUE(users.deleteUserConfig({ { "ids", QJsonArray { admin } } }));
+    EXPECT_FALSE(users.deleteUserConfig({ { "ids", QJsonArray { root2 } } }));
     EXPECT_NE(idOf(users, "root2"), -1);
     EXPECT_EQ(login(users, "root2", "root2-pw").value("result").toString(), "ok");
     EXPECT_EQ(users.userCount(), 2);
@@ -310,7 +318,7 @@ TEST_F(UsersManagerTest, SecretsNeverReachTheLog)
 {
     g_log.clear();
     const QtMessageHandler previous = qInstallMessageHandler(collectLog);
-    QStringList secrets{"vexmo", "Sup3rSecret", "wrong-guess", "plainpw"};
+    QStringList secrets { "vexmo", "Sup3rSecret", "wrong-guess", "plainpw" };
     {
         // Start from a plain-text row so the conversion is logged too.
         QDir().mkpath(g_savePath + "/user");
@@ -326,13 +334,14 @@ TEST_F(UsersManagerTest, SecretsNeverReachTheLog)
         UsersManager users;
         users.initDataBase();
         QString msg;
-        users.addUserConfig({{"username", "zed"}, {"password", "Sup3rSecret"}, {"alias", "z"}, {"role", "admin"}}, msg);
+        users.addUserConfig(
+            { { "username", "zed" }, { "password", "Sup3rSecret" }, { "alias", "z" }, { "role", "admin" } }, msg);
         login(users, "zed", "wrong-guess");
         const QString token = login(users, "zed", "Sup3rSecret").value("data").toObject().value("token").toString();
         secrets << token << Credentials::tokenDigest(token);
         users.checkSessionToken("zed", token, msg);
-        users.modifyUserConfig({{"username", "zed"}, {"password", "Sup3rSecret"}});
-        users.deleteUserConfig({{"ids", QJsonArray{1, 3}}});
+        users.modifyUserConfig({ { "username", "zed" }, { "password", "Sup3rSecret" } });
+        users.deleteUserConfig({ { "ids", QJsonArray { 1, 3 } } });
         users.removeSessionToken("zed", token, msg);
     }
     qInstallMessageHandler(previous);

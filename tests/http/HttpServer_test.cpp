@@ -30,16 +30,16 @@ QJsonObject describe(const HttpRequest& request)
 {
     QJsonArray query;
     for (const auto& item : request.query())
-        query.append(QJsonArray{item.first, item.second});
-    return QJsonObject{
-        {"method", QString::fromLatin1(request.method())},
-        {"path", request.path()},
-        {"query", query},
-        {"app", QString::fromUtf8(request.header("app"))},
-        {"body", QString::fromUtf8(request.body())},
-        {"args", QJsonArray::fromStringList(request.arguments())},
-        {"remote", request.remoteAddress().toString()},
-        {"url", request.url().toString()},
+        query.append(QJsonArray { item.first, item.second });
+    return QJsonObject {
+        { "method", QString::fromLatin1(request.method()) },
+        { "path", request.path() },
+        { "query", query },
+        { "app", QString::fromUtf8(request.header("app")) },
+        { "body", QString::fromUtf8(request.body()) },
+        { "args", QJsonArray::fromStringList(request.arguments()) },
+        { "remote", request.remoteAddress().toString() },
+        { "url", request.url().toString() },
     };
 }
 
@@ -74,7 +74,7 @@ TEST_F(HttpServerTest, RoutesInRegistrationOrderWithArgsAndMethodFilters)
     HttpRouter& router = server->router();
     auto named = [](const char* name) {
         return [name](const HttpRequest& r) {
-            return QJsonObject{{"route", name}, {"args", QJsonArray::fromStringList(r.arguments())}};
+            return QJsonObject { { "route", name }, { "args", QJsonArray::fromStringList(r.arguments()) } };
         };
     };
     ASSERT_TRUE(router.addJsonRoute("/api/v2/config/nav/nav", named("nav")));
@@ -89,13 +89,13 @@ TEST_F(HttpServerTest, RoutesInRegistrationOrderWithArgsAndMethodFilters)
     ASSERT_TRUE(router.addRoute(
         "/<arg>",
         [](const HttpRequest& r, HttpResponder& out) {
-            out.write(QJsonObject{{"route", "rest"}, {"args", QJsonArray::fromStringList(r.arguments())}});
+            out.write(QJsonObject { { "route", "rest" }, { "args", QJsonArray::fromStringList(r.arguments()) } });
         },
         HttpRouter::AnyMethod, HttpRouter::LastArgTakesRest));
     // Patterns that cannot work are refused rather than silently never matching.
     EXPECT_FALSE(router.addJsonRoute("no/slash", named("x")));
-    EXPECT_FALSE(router.addRoute("/a/<arg>/b", [](const HttpRequest&, HttpResponder&) {}, HttpRouter::AnyMethod,
-                                 HttpRouter::LastArgTakesRest));
+    EXPECT_FALSE(router.addRoute(
+        "/a/<arg>/b", [](const HttpRequest&, HttpResponder&) {}, HttpRouter::AnyMethod, HttpRouter::LastArgTakesRest));
     EXPECT_FALSE(router.addRoute("/a", HttpRouter::Handler()));
     ASSERT_TRUE(httptest::listenOnFreePort(*server));
 
@@ -106,22 +106,22 @@ TEST_F(HttpServerTest, RoutesInRegistrationOrderWithArgsAndMethodFilters)
         QStringList args;
     };
     const Case cases[] = {
-        {"GET", "/api/v2/config/nav/nav", "nav", {}},
-        {"GET", "/api/v2/config/nav/nav.json", "rest", {"api/v2/config/nav/nav.json"}},
-        {"GET", "/api/v2/tally/P1/get.json", "tally", {"P1"}},
-        {"GET", "/api/v2/tally/P%201/get.json?x=1", "tally", {"P 1"}},
-        {"GET", "/api/v2/tally//get.json", "rest", {"api/v2/tally//get.json"}},
-        {"GET", "/api/v2/tally/a%2Fb/get.json", "rest", {"api/v2/tally/a/b/get.json"}},
-        {"POST", "/api/v2/program/list.json", "list-post", {}},
-        {"GET", "/api/v2/program/list.json?pro_id=3", "list-get", {}},
-        {"DELETE", "/api/v2/program/list.json", "rest", {"api/v2/program/list.json"}},
-        {"GET", "/api/v2/program/list.json/", "rest", {"api/v2/program/list.json/"}},
-        {"GET", "/api/v2/pair/a/b", "pair", {"a", "b"}},
-        {"GET", "/api/v2/pair/a", "rest", {"api/v2/pair/a"}},
-        {"GET", "/api/v2/first", "first", {}},
-        {"GET", "/api/v2/dup/exact", "dup-arg", {"exact"}},
-        {"GET", "/", "rest", {""}},
-        {"PROPFIND", "/qml/", "rest", {"qml/"}},
+        { "GET", "/api/v2/config/nav/nav", "nav", {} },
+        { "GET", "/api/v2/config/nav/nav.json", "rest", { "api/v2/config/nav/nav.json" } },
+        { "GET", "/api/v2/tally/P1/get.json", "tally", { "P1" } },
+        { "GET", "/api/v2/tally/P%201/get.json?x=1", "tally", { "P 1" } },
+        { "GET", "/api/v2/tally//get.json", "rest", { "api/v2/tally//get.json" } },
+        { "GET", "/api/v2/tally/a%2Fb/get.json", "rest", { "api/v2/tally/a/b/get.json" } },
+        { "POST", "/api/v2/program/list.json", "list-post", {} },
+        { "GET", "/api/v2/program/list.json?pro_id=3", "list-get", {} },
+        { "DELETE", "/api/v2/program/list.json", "rest", { "api/v2/program/list.json" } },
+        { "GET", "/api/v2/program/list.json/", "rest", { "api/v2/program/list.json/" } },
+        { "GET", "/api/v2/pair/a/b", "pair", { "a", "b" } },
+        { "GET", "/api/v2/pair/a", "rest", { "api/v2/pair/a" } },
+        { "GET", "/api/v2/first", "first", {} },
+        { "GET", "/api/v2/dup/exact", "dup-arg", { "exact" } },
+        { "GET", "/", "rest", { "" } },
+        { "PROPFIND", "/qml/", "rest", { "qml/" } },
     };
     Client client;
     ASSERT_TRUE(client.connectTo(server->serverPort()));
@@ -152,10 +152,11 @@ TEST_F(HttpServerTest, ParsesRequestAndAnswers404WithoutRoute)
     EXPECT_EQ(got.value("body").toString(), "hello");
     EXPECT_EQ(got.value("app").toString(), "{\"token\":\"t\"}"); // header names match case-insensitively
     EXPECT_EQ(got.value("remote").toString(), "127.0.0.1");
-    EXPECT_EQ(got.value("url").toString(), "https://127.0.0.1:1234/echo?name=x%26y&eq=a%3Db&plus=a+b&ids[]=1&ids%5B%5D=2&flag&=5&a=1=2");
+    EXPECT_EQ(got.value("url").toString(),
+        "https://127.0.0.1:1234/echo?name=x%26y&eq=a%3Db&plus=a+b&ids[]=1&ids%5B%5D=2&flag&=5&a=1=2");
     // Split first, then decoded: encoded separators stay inside their value.
-    const QJsonArray expected{QJsonArray{"name", "x&y"}, QJsonArray{"eq", "a=b"}, QJsonArray{"plus", "a+b"},
-                              QJsonArray{"ids[]", "1"}, QJsonArray{"ids[]", "2"}, QJsonArray{"a", "1"}};
+    const QJsonArray expected { QJsonArray { "name", "x&y" }, QJsonArray { "eq", "a=b" }, QJsonArray { "plus", "a+b" },
+        QJsonArray { "ids[]", "1" }, QJsonArray { "ids[]", "2" }, QJsonArray { "a", "1" } };
     EXPECT_EQ(got.value("query").toArray(), expected);
 
     const Reply missing = client->get("/nowhere");
@@ -173,10 +174,10 @@ TEST_F(HttpServerTest, KeepAliveFollowsVersionAndConnectionHeader)
         bool staysOpen;
     };
     const Case cases[] = {
-        {"HTTP/1.1", "", true},
-        {"HTTP/1.1", "Connection: close\r\n", false},
-        {"HTTP/1.0", "", false},
-        {"HTTP/1.0", "Connection: keep-alive\r\n", true},
+        { "HTTP/1.1", "", true },
+        { "HTTP/1.1", "Connection: close\r\n", false },
+        { "HTTP/1.0", "", false },
+        { "HTTP/1.0", "Connection: keep-alive\r\n", true },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.version) + " " + c.connectionHeader);
@@ -214,7 +215,7 @@ TEST_F(HttpServerTest, PipelinedRequestsAreAnsweredInOrderUntilClose)
     ASSERT_TRUE(client->waitReplies(3));
     EXPECT_TRUE(client->waitClosed());
     ASSERT_EQ(client->completeCount(), 3);
-    const char* bodies[] = {"", "abcde", "xy"};
+    const char* bodies[] = { "", "abcde", "xy" };
     for (int i = 0; i < 3; ++i) {
         const QJsonObject got = bodyJson(client->replies().at(i));
         EXPECT_EQ(got.value("query").toArray().at(0).toArray().at(1).toString(), QString::number(i + 1));
@@ -391,7 +392,7 @@ TEST_F(HttpServerTest, ListenRefusesBadPortsAndMissingIdentity)
     g_messages.clear();
     const QtMessageHandler previous = qInstallMessageHandler(collect);
     HttpServer server;
-    for (int port : {0, -1, 65536, 70000})
+    for (int port : { 0, -1, 65536, 70000 })
         EXPECT_FALSE(server.listen(QHostAddress::LocalHost, port)) << port;
     EXPECT_FALSE(server.isListening());
 
@@ -400,7 +401,7 @@ TEST_F(HttpServerTest, ListenRefusesBadPortsAndMissingIdentity)
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write("-----BEGIN CERTIFICATE-----\nnot base64\n-----END CERTIFICATE-----\n");
     junk.close();
-    const QStringList badCertificates{dir.filePath("missing.crt"), junk.fileName()};
+    const QStringList badCertificates { dir.filePath("missing.crt"), junk.fileName() };
     for (const QString& cert : badCertificates) {
         HttpServerConfig config;
         config.certificatePath = cert;
@@ -415,7 +416,8 @@ TEST_F(HttpServerTest, ListenRefusesBadPortsAndMissingIdentity)
     qInstallMessageHandler(previous);
 
     // QtCriticalMsg is 2: each identity failure leaves one critical line.
-    EXPECT_EQ(g_messages.filter(QRegularExpression("^2 \\[http\\] TLS identity")).size(), 3) << g_messages.join("\n").toStdString();
+    EXPECT_EQ(g_messages.filter(QRegularExpression("^2 \\[http\\] TLS identity")).size(), 3)
+        << g_messages.join("\n").toStdString();
 
     // A port that is taken fails too.
     HttpServer first, second;
@@ -445,14 +447,18 @@ TEST(HttpServerThread, ServesOnTheThreadItLivesOn)
     QThread* handlerThread = nullptr;
     server->router().addJsonRoute("/where", [&](const HttpRequest&) {
         handlerThread = QThread::currentThread();
-        return QJsonObject{{"ok", true}};
+        return QJsonObject { { "ok", true } };
     });
     server->moveToThread(&worker);
     worker.start();
     bool listening = false;
     quint16 port = 0;
     QMetaObject::invokeMethod(
-        server, [&] { listening = httptest::listenOnFreePort(*server); port = server->serverPort(); },
+        server,
+        [&] {
+            listening = httptest::listenOnFreePort(*server);
+            port = server->serverPort();
+        },
         Qt::BlockingQueuedConnection);
     ASSERT_TRUE(listening);
 
@@ -461,8 +467,25 @@ TEST(HttpServerThread, ServesOnTheThreadItLivesOn)
     EXPECT_EQ(client.get("/where").status, 200);
     EXPECT_EQ(handlerThread, &worker);
 
-    QMetaObject::invokeMethod(server, [server] { delete server; }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        server, [server] { delete server; }, Qt::BlockingQueuedConnection);
     EXPECT_TRUE(client.waitClosed());
     worker.quit();
     worker.wait();
+}
+
+TEST(TlsIdentityTest, CompiledInIdentityMakesAServerConfiguration)
+{
+    const TlsIdentity id = TlsIdentity::fromResources();
+    ASSERT_TRUE(id.isValid()) << id.error().toStdString();
+    EXPECT_FALSE(id.certificate().isNull());
+    EXPECT_EQ(id.privateKey().algorithm(), QSsl::Rsa);
+    const QSslConfiguration conf = id.serverConfiguration();
+    EXPECT_EQ(conf.protocol(), QSsl::TlsV1_2OrLater);
+    EXPECT_EQ(conf.peerVerifyMode(), QSslSocket::VerifyNone);
+    EXPECT_EQ(conf.localCertificate(), id.certificate());
+
+    const TlsIdentity missing = TlsIdentity::load(":/tls/none.crt", TlsIdentity::kKeyResource);
+    EXPECT_FALSE(missing.isValid());
+    EXPECT_TRUE(missing.error().contains(":/tls/none.crt"));
 }

@@ -56,23 +56,23 @@ TEST_F(StaticFilesTest, ServesFilesBelowTheRootOnly)
         QByteArray body;
     };
     const Case cases[] = {
-        {"", 200, "<html>home</html>"},
-        {"index.html", 200, "<html>home</html>"},
-        {"qml/index.html", 200, "<html>qml</html>"},
-        {"qml/../index.html", 200, "<html>home</html>"},
-        {"with space.txt", 200, "spaced"},
-        {"link-in", 200, "let a = 1;\n"},
-        {"qml/", 404, ""}, // a folder is not completed to its index
-        {"qml", 404, ""},
-        {"index.html/", 404, ""},
-        {"missing.html", 404, ""},
-        {"../outside/secret.txt", 404, ""},
-        {"qml/../../outside/secret.txt", 404, ""},
-        {"..", 404, ""},
-        {"link-out", 404, ""},
-        {"dir-out/secret.txt", 404, ""},
-        {"/etc/passwd", 404, ""},
-        {QString("index.html") + QChar(0) + "x", 404, ""},
+        { "", 200, "<html>home</html>" },
+        { "index.html", 200, "<html>home</html>" },
+        { "qml/index.html", 200, "<html>qml</html>" },
+        { "qml/../index.html", 200, "<html>home</html>" },
+        { "with space.txt", 200, "spaced" },
+        { "link-in", 200, "let a = 1;\n" },
+        { "qml/", 404, "" }, // a folder is not completed to its index
+        { "qml", 404, "" },
+        { "index.html/", 404, "" },
+        { "missing.html", 404, "" },
+        { "../outside/secret.txt", 404, "" },
+        { "qml/../../outside/secret.txt", 404, "" },
+        { "..", 404, "" },
+        { "link-out", 404, "" },
+        { "dir-out/secret.txt", 404, "" },
+        { "/etc/passwd", 404, "" },
+        { QString("index.html") + QChar(0) + "x", 404, "" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path.toStdString());
@@ -87,13 +87,13 @@ TEST_F(StaticFilesTest, ContentTypeComesFromTheFile)
 {
     const HttpStaticFiles files(root());
     const std::pair<const char*, QByteArrayList> cases[] = {
-        {"index.html", {"text/html"}},
-        {"app.js", {"application/javascript", "text/javascript"}},
-        {"style.css", {"text/css"}},
-        {"data.json", {"application/json"}},
-        {"icon.svg", {"image/svg+xml"}},
-        {"logo.png", {"image/png"}},
-        {"with space.txt", {"text/plain"}},
+        { "index.html", { "text/html" } },
+        { "app.js", { "application/javascript", "text/javascript" } },
+        { "style.css", { "text/css" } },
+        { "data.json", { "application/json" } },
+        { "icon.svg", { "image/svg+xml" } },
+        { "logo.png", { "image/png" } },
+        { "with space.txt", { "text/plain" } },
     };
     for (const auto& [name, types] : cases) {
         SCOPED_TRACE(name);
@@ -115,15 +115,15 @@ TEST_F(StaticFilesTest, CatchAllRouteServesDecodedPathsOverHttps)
     ASSERT_TRUE(client.connectTo(server.serverPort()));
 
     const std::pair<const char*, int> cases[] = {
-        {"/", 200},
-        {"/index.html?x=1", 200},
-        {"/with%20space.txt", 200},
-        {"/qml/", 404},
-        {"/../outside/secret.txt", 404},
-        {"/%2e%2e/outside/secret.txt", 404},
-        {"/%2e%2e%2foutside%2fsecret.txt", 404},
-        {"/qml/..%2f..%2foutside/secret.txt", 404},
-        {"/dir-out/secret.txt", 404},
+        { "/", 200 },
+        { "/index.html?x=1", 200 },
+        { "/with%20space.txt", 200 },
+        { "/qml/", 404 },
+        { "/../outside/secret.txt", 404 },
+        { "/%2e%2e/outside/secret.txt", 404 },
+        { "/%2e%2e%2foutside%2fsecret.txt", 404 },
+        { "/qml/..%2f..%2foutside/secret.txt", 404 },
+        { "/dir-out/secret.txt", 404 },
     };
     for (const auto& [target, status] : cases) {
         SCOPED_TRACE(target);

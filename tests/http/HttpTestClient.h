@@ -46,7 +46,7 @@ public:
             Client* c = self(p);
             auto& headers = c->m_replies.last().headers;
             if (headers.isEmpty() || c->m_inValue)
-                headers.append({QByteArray(), QByteArray()});
+                headers.append({ QByteArray(), QByteArray() });
             c->m_inValue = false;
             headers.last().first.append(at, int(len));
             return 0;

@@ -1,0 +1,410 @@
+#include "UsersManager.h"
+
+#include "Credentials.h"
+#include "Globals.h"
+#include "JsonFile.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QJsonArray>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+const char* const kCreateTable
+    = "CREATE TABLE usersInfo (id INTEGER PRIMARY KEY AUTOINCREMENT, username VARCHAR(40) NOT NULL, "
+      "password VARCHAR(40) NOT NULL, passwordCount INTEGER NOT NULL, alias VARCHAR(40) NOT NULL, "
+      "role VARCHAR(40) NOT NULL, phone VARCHAR(40) NOT NULL, descript VARCHAR(40) NOT NULL, "
+      "create_time VARCHAR(40) NOT NULL, token VARCHAR(100) NOT NULL)";
+
+// What a user list shows: every column but the password and the token.
+const char* const kListColumns = "id, username, passwordCount, alias, role, phone, descript, create_time";
+
+const QString kAdminRole = QStringLiteral("admin");
+const QString kLoginFailed = QStringLiteral("用户名或密码错误");
+const QString kTokenError = QStringLiteral("Token.Error");
+
+QJsonObject errorReply()
+{
+    return QJsonObject { { "result", "error" } };
+}
+
+// A request's text field; absent reads as empty text (the columns are NOT NULL).
+QString textOf(const QJsonObject& request, const char* key)
+{
+    const QString value = request.value(QLatin1String(key)).toString();
+    return value.isNull() ? QStringLiteral("") : value;
+}
+
+bool run(QSqlQuery& q, const char* what)
+{
+    if (q.exec())
+        return true;
+    // The driver's text names the failure, never the bound values.
+    qWarning().noquote() << "[users]" << what << "failed:" << q.lastError().text();
+    return false;
+}
+
+bool insertUser(QSqlDatabase& db, const QString& username, const QString& passwordHash, const QString& alias,
+    const QString& role, const QString& phone, const QString& descript)
+{
+    QSqlQuery q(db);
+    q.prepare("INSERT INTO usersInfo (username, password, passwordCount, alias, role, phone, descript, "
+              "create_time, token) VALUES (:username, :password, :passwordCount, :alias, :role, :phone, "
+              ":descript, :create_time, :token)");
+    q.bindValue(":username", username);
+    q.bindValue(":password", passwordHash);
+    q.bindValue(":passwordCount", 1);
+    q.bindValue(":alias", alias);
+    q.bindValue(":role", role);
+    q.bindValue(":phone", phone);
+    q.bindValue(":descript", descript);
+    q.bindValue(":create_time", QString::number(QDateTime::currentSecsSinceEpoch() * 1000));
+    q.bindValue(":token", QString(""));
+    return run(q, "adding a user");
+}
+
+} // namespace
+
+UsersManager::UsersManager(QObject* parent)
+    : QObject(parent)
+    , m_connectionName(QStringLiteral("users-%1").arg(reinterpret_cast<quintptr>(this), 0, 16))
+{
+}
+
+UsersManager::~UsersManager()
+{
+    m_db.close();
+    m_db = QSqlDatabase();
+    if (QSqlDatabase::contains(m_connectionName))
+        QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+QString UsersManager::flagFilePath() const
+{
+    return g_savePath + QStringLiteral("/user/changed.json");
+}
+
+void UsersManager::initDataBase()
+{
+    if (m_db.isOpen())
+        return;
+    QDir().mkpath(g_savePath + QStringLiteral("/user"));
+    bool ok = false;
+    const QJsonObject flag = JsonFile::load(flagFilePath(), &ok);
+    m_changed = ok && flag.value("changed").toBool(false);
+
+    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
+    m_db.setDatabaseName(QStringLiteral("%1/user/%2").arg(g_savePath, QStringLiteral("users.db")));
+    if (!m_db.open()) {
+        qDebug() << "open database failed! " << m_db.lastError().text();
+        return;
+    }
+
+    m_userCount = 0;
+    if (m_db.tables().contains(QStringLiteral("usersInfo"))) {
+        QSqlQuery q(m_db);
+        q.prepare("SELECT COUNT(*) FROM usersInfo");
+        if (run(q, "counting users") && q.next())
+            m_userCount = q.value(0).toInt();
+        convertPlainTextRows();
+        return;
+    }
+
+    QSqlQuery q(m_db);
+    q.exec("DROP TABLE usersInfo");
+    q.prepare(kCreateTable);
+    if (!run(q, "creating the users table"))
+        return;
+    if (insertUser(m_db, "admin", Credentials::hashPassword("vexmo"), "admin", kAdminRole, "", ""))
+        m_userCount = 1;
+    m_changed = false;
+    save();
+}
+
+void UsersManager::convertPlainTextRows()
+{
+    struct Row {
+        qint64 id;
+        QString password, token;
+    };
+    std::vector<Row> rows;
+    QSqlQuery q(m_db);
+    q.prepare("SELECT id, password, token FROM usersInfo");
+    if (!run(q, "reading users"))
+        return;
+    while (q.next()) {
+        Row row { q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString() };
+        if (!Credentials::isPasswordHash(row.password)
+            || (!row.token.isEmpty() && !Credentials::isTokenDigest(row.token)))
+            rows.push_back(row);
+    }
+    if (rows.empty())
+        return;
+
+    // Sessions that were open keep working: the stored token is replaced by
+    // its digest, which is what a request's token is checked against.
+    m_db.transaction();
+    int converted = 0;
+    for (const Row& row : rows) {
+        QString password = row.password;
+        if (!Credentials::isPasswordHash(password))
+            password = Credentials::hashPassword(password);
+        const QString token = row.token.isEmpty() || Credentials::isTokenDigest(row.token)
+            ? row.token
+            : Credentials::tokenDigest(row.token);
+        if (password.isEmpty())
+            continue; // no random salt to be had; tried again at the next start
+        QSqlQuery update(m_db);
+        update.prepare("UPDATE usersInfo SET password = :password, token = :token WHERE id = :id");
+        update.bindValue(":password", password);
+        update.bindValue(":token", token);
+        update.bindValue(":id", row.id);
+        if (run(update, "converting a stored password"))
+            ++converted;
+    }
+    m_db.commit();
+    qInfo().noquote() << "[users] converted" << converted << "plain-text user rows to hashed form";
+}
+
+bool UsersManager::save()
+{
+    return JsonFile::save(flagFilePath(), QJsonObject { { "changed", m_changed } });
+}
+
+bool UsersManager::userExists(const QString& username)
+{
+    QSqlQuery q(m_db);
+    q.prepare("SELECT id FROM usersInfo WHERE username = :username");
+    q.bindValue(":username", username);
+    return run(q, "looking up a user") && q.next();
+}
+
+QJsonObject UsersManager::userLogin(const QJsonObject& request)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const QString username = request.value("username").toString();
+    const QString password = request.value("password").toString();
+    if (username.isEmpty() || password.isEmpty())
+        return errorReply();
+    const QJsonObject failed { { "result", "error" }, { "msg", kLoginFailed } };
+
+    QSqlQuery q(m_db);
+    q.prepare("SELECT id, username, password, alias, role FROM usersInfo WHERE username = :username");
+    q.bindValue(":username", username);
+    if (!run(q, "looking up a login"))
+        return failed;
+    while (q.next()) {
+        if (!Credentials::verifyPassword(password, q.value(2).toString()))
+            continue;
+        const QString token = Credentials::newToken();
+        if (token.isEmpty())
+            return failed;
+        QSqlQuery update(m_db);
+        update.prepare("UPDATE usersInfo SET token = :token WHERE id = :id");
+        update.bindValue(":token", Credentials::tokenDigest(token));
+        update.bindValue(":id", q.value(0));
+        run(update, "storing a session");
+        return QJsonObject { { "result", "ok" },
+            { "data",
+                QJsonObject { { "username", q.value(1).toString() }, { "alias", q.value(3).toString() },
+                    { "role", q.value(4).toString() }, { "token", token }, { "changed", m_changed } } } };
+    }
+    return failed;
+}
+
+bool UsersManager::removeSessionToken(const QString& username, const QString& token, QString& msg)
+{
+    Q_UNUSED(msg)
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (username.isEmpty() || token.isEmpty())
+        return false;
+    QSqlQuery q(m_db);
+    q.prepare("UPDATE usersInfo SET token = '' WHERE username = :username AND token = :token");
+    q.bindValue(":username", username);
+    q.bindValue(":token", Credentials::tokenDigest(token));
+    return run(q, "ending a session");
+}
+
+QJsonObject UsersManager::querySpecifiedList(const QJsonObject& request)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    auto number = [&request](const char* key) {
+        if (!request.contains(key))
+            return -1;
+        const QJsonValue v = request.value(key);
+        if (v.isString()) {
+            bool ok = false;
+            const int n = v.toString().toInt(&ok);
+            return ok ? n : 0;
+        }
+        return v.toInt(0);
+    };
+    const QString search = request.value("search").toString();
+    const int limit = number("limit");
+    const int page = number("page");
+
+    QSqlQuery q(m_db);
+    bool selected = false;
+    if (!search.isEmpty()) {
+        q.prepare(QStringLiteral("SELECT %1 FROM usersInfo WHERE username LIKE :a OR alias LIKE :b "
+                                 "OR phone LIKE :c OR descript LIKE :d")
+                      .arg(kListColumns));
+        const QString pattern = QLatin1Char('%') + search + QLatin1Char('%');
+        for (const char* name : { ":a", ":b", ":c", ":d" })
+            q.bindValue(name, pattern);
+        selected = true;
+    } else if (limit > 0 && page > 0) {
+        const qint64 offset = qint64(page - 1) * limit;
+        q.prepare(
+            QStringLiteral("SELECT %1 FROM usersInfo LIMIT %2 OFFSET %3").arg(kListColumns).arg(limit).arg(offset));
+        selected = true;
+    }
+
+    QJsonArray list;
+    if (selected && run(q, "listing users")) {
+        while (q.next()) {
+            list.append(QJsonObject { { "id", q.value(0).toLongLong() }, { "username", q.value(1).toString() },
+                { "passwordCount", q.value(2).toLongLong() }, { "alias", q.value(3).toString() },
+                { "role", q.value(4).toString() }, { "phone", q.value(5).toString() },
+                { "descript", q.value(6).toString() }, { "create_time", q.value(7).toString() } });
+        }
+    }
+    return QJsonObject { { "result", "ok" }, { "data", QJsonObject { { "count", m_userCount }, { "list", list } } } };
+}
+
+bool UsersManager::addUserConfig(const QJsonObject& request, QString& msg)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const QString username = request.value("username").toString();
+    const QString password = request.value("password").toString();
+    const QString alias = request.value("alias").toString();
+    const QString role = request.value("role").toString();
+    if (username.isEmpty() || password.isEmpty() || alias.isEmpty() || role.isEmpty())
+        return false;
+    if (userExists(username)) {
+        msg = QStringLiteral("user.nameError");
+        return false;
+    }
+    const QString hash = Credentials::hashPassword(password);
+    if (hash.isEmpty())
+        return false;
+    if (!insertUser(m_db, username, hash, alias, role, textOf(request, "phone"), textOf(request, "descript")))
+        return false;
+    ++m_userCount;
+    return true;
+}
+
+bool UsersManager::modifyUserConfig(const QJsonObject& request)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const QString username = request.value("username").toString();
+    if (username.isEmpty() || !userExists(username))
+        return false;
+    QSqlQuery q(m_db);
+    if (request.contains("password")) {
+        const QString hash = Credentials::hashPassword(request.value("password").toString());
+        if (hash.isEmpty())
+            return false;
+        q.prepare("UPDATE usersInfo SET password = :password WHERE username = :username");
+        q.bindValue(":password", hash);
+    } else {
+        q.prepare("UPDATE usersInfo SET alias = :alias, role = :role, phone = :phone, descript = :descript "
+                  "WHERE username = :username");
+        for (const char* key : { "alias", "role", "phone", "descript" })
+            q.bindValue(QLatin1Char(':') + QLatin1String(key), textOf(request, key));
+    }
+    q.bindValue(":username", username);
+    if (!run(q, "modifying a user"))
+        return false;
+    if (!m_changed) {
+        m_changed = true;
+        save();
+    }
+    return true;
+}
+
+bool UsersManager::deleteUserConfig(const QJsonObject& request)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (!request.value("ids").isArray())
+        return false;
+    QStringList ids;
+    for (const QJsonValue& v : request.value("ids").toArray())
+        ids << QString::number(v.toInt(0));
+    if (ids.isEmpty())
+        return false;
+    const QString idSet = ids.join(QLatin1Char(','));
+
+    // Without a user in the admin role nobody could manage the users again.
+    auto countAdmins = [this](const QString& extra) {
+        QSqlQuery q(m_db);
+        q.prepare(QStringLiteral("SELECT COUNT(*) FROM usersInfo WHERE role = :role") + extra);
+        q.bindValue(":role", kAdminRole);
+        return run(q, "counting admins") && q.next() ? q.value(0).toInt() : -1;
+    };
+    const int admins = countAdmins(QString());
+    const int adminsRemoved = countAdmins(QStringLiteral(" AND id IN (%1)").arg(idSet));
+    if (admins < 0 || adminsRemoved < 0)
+        return false;
+    if (adminsRemoved > 0 && adminsRemoved == admins) {
+        qWarning() << "[users] refusing to remove the last user with the admin role";
+        return false;
+    }
+
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("DELETE FROM usersInfo WHERE id IN (%1)").arg(idSet));
+    if (!run(q, "removing users"))
+        return false;
+    m_userCount -= std::max(0, q.numRowsAffected());
+    return true;
+}
+
+QJsonObject UsersManager::getUserInfo(const QString& username, const QString& token)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (username.isEmpty() || token.isEmpty())
+        return errorReply();
+    QSqlQuery q(m_db);
+    q.prepare("SELECT username, alias, role, phone, descript FROM usersInfo WHERE username = :username");
+    q.bindValue(":username", username);
+    if (!run(q, "reading a user") || !q.next())
+        return errorReply();
+    return QJsonObject { { "result", "ok" },
+        { "data",
+            QJsonObject { { "username", q.value(0).toString() }, { "alias", q.value(1).toString() },
+                { "role", q.value(2).toString() }, { "phone", q.value(3).toString() },
+                { "descript", q.value(4).toString() } } } };
+}
+
+QJsonObject UsersManager::checkSessionToken(const QString& username, const QString& token)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (username.isEmpty() || token.isEmpty())
+        return errorReply();
+    QSqlQuery q(m_db);
+    q.prepare("SELECT username, alias, token FROM usersInfo WHERE username = :username");
+    q.bindValue(":username", username);
+    if (!run(q, "checking a session"))
+        return errorReply();
+    while (q.next()) {
+        if (Credentials::tokenMatches(token, q.value(2).toString()))
+            return QJsonObject { { "result", "ok" },
+                { "data", QJsonObject { { "username", q.value(0).toString() }, { "alias", q.value(1).toString() } } } };
+    }
+    return errorReply();
+}
+
+bool UsersManager::checkSessionToken(const QString& username, const QString& token, QString& msg)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (checkSessionToken(username, token).value("result").toString() == QLatin1String("ok"))
+        return true;
+    msg = kTokenError;
+    return false;
+}

@@ -1,0 +1,353 @@
+#include "Credentials.h"
+#include "Globals.h"
+#include "JsonFile.h"
+#include "TestSupport.h"
+#include "UsersManager.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+#include <map>
+
+namespace {
+
+// Reads the database file behind the manager's back, as an attacker with a
+// copy of it would.
+class StoredRows {
+public:
+    explicit StoredRows(const QString& path)
+    {
+        m_db = QSqlDatabase::addDatabase("QSQLITE", "inspect");
+        m_db.setDatabaseName(path);
+        m_db.open();
+    }
+    ~StoredRows()
+    {
+        m_db.close();
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase("inspect");
+    }
+    // username -> {password, token}
+    std::map<QString, std::pair<QString, QString>> rows()
+    {
+        std::map<QString, std::pair<QString, QString>> out;
+        QSqlQuery q("SELECT username, password, token FROM usersInfo", m_db);
+        while (q.next())
+            out[q.value(0).toString()] = { q.value(1).toString(), q.value(2).toString() };
+        return out;
+    }
+    bool exec(const QString& sql)
+    {
+        QSqlQuery q(m_db);
+        return q.exec(sql);
+    }
+
+private:
+    QSqlDatabase m_db;
+};
+
+class UsersManagerTest : public ::testing::Test {
+protected:
+    QString dbPath() const { return g_savePath + "/user/users.db"; }
+
+    QJsonObject login(UsersManager& users, const QString& name, const QString& password)
+    {
+        return users.userLogin(
+            QJsonObject { { "username", name }, { "password", password }, { "remoteAddr", "127.0.0.1" } });
+    }
+    bool add(UsersManager& users, const QString& name, const QString& role = "operator")
+    {
+        QString msg;
+        return users.addUserConfig(QJsonObject { { "username", name }, { "password", name + "-pw" },
+                                       { "alias", name + "-alias" }, { "role", role } },
+            msg);
+    }
+    int idOf(UsersManager& users, const QString& name)
+    {
+        const QJsonArray list = users.querySpecifiedList(QJsonObject { { "search", name } })
+                                    .value("data")
+                                    .toObject()
+                                    .value("list")
+                                    .toArray();
+        for (const QJsonValue& v : list) {
+            if (v.toObject().value("username").toString() == name)
+                return v.toObject().value("id").toInt();
+        }
+        return -1;
+    }
+
+    testsupport::TempHome home;
+};
+
+} // namespace
+
+TEST_F(UsersManagerTest, FirstStartCreatesDefaultAdminStoredHashed)
+{
+    UsersManager users;
+    users.initDataBase();
+    EXPECT_TRUE(QFile::exists(dbPath()));
+    bool ok = false;
+    EXPECT_EQ(JsonFile::load(g_savePath + "/user/changed.json", &ok), QJsonObject({ { "changed", false } }));
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(users.userCount(), 1);
+
+    const QJsonObject reply = login(users, "admin", "vexmo");
+    ASSERT_EQ(reply.value("result").toString(), "ok");
+    const QJsonObject data = reply.value("data").toObject();
+    EXPECT_EQ(data.value("username").toString(), "admin");
+    EXPECT_EQ(data.value("alias").toString(), "admin");
+    EXPECT_EQ(data.value("role").toString(), "admin");
+    EXPECT_EQ(data.value("changed"), QJsonValue(false));
+    const QString token = data.value("token").toString();
+    EXPECT_TRUE(QRegularExpression("^[0-9a-f]{32}$").match(token).hasMatch()) << token.toStdString();
+
+    StoredRows stored(dbPath());
+    const auto row = stored.rows().at("admin");
+    EXPECT_TRUE(Credentials::isPasswordHash(row.first));
+    EXPECT_FALSE(row.first.contains("vexmo"));
+    EXPECT_EQ(row.second, Credentials::tokenDigest(token)); // only the digest is kept
+}
+
+TEST_F(UsersManagerTest, LoginLogoutAndSessionChecks)
+{
+    UsersManager users;
+    users.initDataBase();
+
+    // Refused logins: empty fields say nothing more, wrong credentials say the same thing either way.
+    const QJsonObject bare { { "result", "error" } };
+    const QJsonObject wrong { { "result", "error" }, { "msg", "用户名或密码错误" } };
+    EXPECT_EQ(login(users, "admin", ""), bare);
+    EXPECT_EQ(login(users, "", "vexmo"), bare);
+    EXPECT_EQ(login(users, "admin", "VEXMO"), wrong);
+    EXPECT_EQ(login(users, "nobody", "vexmo"), wrong);
+
+    const QString first = login(users, "admin", "vexmo").value("data").toObject().value("token").toString();
+    const QString second = login(users, "admin", "vexmo").value("data").toObject().value("token").toString();
+    ASSERT_FALSE(second.isEmpty());
+    EXPECT_NE(first, second);
+
+    QString msg;
+    EXPECT_FALSE(users.checkSessionToken("admin", first, msg)); // replaced by the later login
+    EXPECT_EQ(msg, "Token.Error");
+    for (const auto& [name, token] : { std::pair<QString, QString> { "", second }, { "admin", "" }, { "other", second },
+             { "admin", Credentials::tokenDigest(second) } }) {
+        QString m;
+        EXPECT_FALSE(users.checkSessionToken(name, token, m)) << name.toStdString() << " " << token.toStdString();
+        EXPECT_EQ(m, "Token.Error");
+    }
+    msg.clear();
+    EXPECT_TRUE(users.checkSessionToken("admin", second, msg));
+    EXPECT_TRUE(msg.isEmpty());
+    EXPECT_EQ(users.checkSessionToken("admin", second),
+        QJsonObject({ { "result", "ok" }, { "data", QJsonObject { { "username", "admin" }, { "alias", "admin" } } } }));
+    EXPECT_EQ(users.getUserInfo("admin", second).value("data").toObject(),
+        QJsonObject({ { "username", "admin" }, { "alias", "admin" }, { "role", "admin" }, { "phone", "" },
+            { "descript", "" } }));
+
+    EXPECT_TRUE(users.removeSessionToken("admin", first, msg)); // a stale token ends nothing
+    EXPECT_TRUE(users.checkSessionToken("admin", second, msg));
+    EXPECT_FALSE(users.removeSessionToken("admin", "", msg));
+    EXPECT_TRUE(users.removeSessionToken("admin", second, msg));
+    EXPECT_FALSE(users.checkSessionToken("admin", second, msg));
+    EXPECT_EQ(users.checkSessionToken("admin", second), bare);
+}
+
+TEST_F(UsersManagerTest, PlainTextRowsAreConvertedAtStart)
+{
+    // A database as earlier versions left it: passwords and a session token in plain text.
+    QDir().mkpath(g_savePath + "/user");
+    const QString oldToken = "0123456789abcdef0123456789abcdef";
+    {
+        StoredRows old(dbPath());
+        ASSERT_TRUE(old.exec("CREATE TABLE usersInfo (id INTEGER PRIMARY KEY AUTOINCREMENT, username VARCHAR(40) NOT "
+                             "NULL, password VARCHAR(40) NOT NULL, passwordCount INTEGER NOT NULL, alias VARCHAR(40) "
+                             "NOT NULL, role VARCHAR(40) NOT NULL, phone VARCHAR(40) NOT NULL, descript VARCHAR(40) "
+                             "NOT NULL, create_time VARCHAR(40) NOT NULL, token VARCHAR(100) NOT NULL)"));
+        ASSERT_TRUE(old.exec("INSERT INTO usersInfo VALUES (1,'admin','vexmo',1,'admin','admin','','','0','')"));
+        ASSERT_TRUE(old.exec(
+            QString("INSERT INTO usersInfo VALUES (2,'bob','pa$$',1,'Bob','operator','','','0','%1')").arg(oldToken)));
+    }
+    std::map<QString, std::pair<QString, QString>> converted;
+    {
+        UsersManager users;
+        users.initDataBase();
+        EXPECT_EQ(users.userCount(), 2);
+        StoredRows stored(dbPath());
+        converted = stored.rows();
+        for (const auto& [name, row] : converted) {
+            SCOPED_TRACE(name.toStdString());
+            EXPECT_TRUE(Credentials::isPasswordHash(row.first));
+        }
+        EXPECT_EQ(converted.at("bob").second, Credentials::tokenDigest(oldToken));
+        QString msg;
+        EXPECT_TRUE(users.checkSessionToken("bob", oldToken, msg)); // the open session survives
+        EXPECT_EQ(login(users, "bob", "pa$$").value("result").toString(), "ok");
+        EXPECT_EQ(login(users, "admin", "vexmo").value("result").toString(), "ok");
+        EXPECT_EQ(login(users, "admin", converted.at("admin").first).value("result").toString(), "error");
+    }
+    // A second start leaves hashed rows as they are.
+    UsersManager again;
+    again.initDataBase();
+    StoredRows stored(dbPath());
+    const auto rows = stored.rows();
+    EXPECT_EQ(rows.at("admin").first, converted.at("admin").first);
+    EXPECT_EQ(rows.at("bob").first, converted.at("bob").first);
+}
+
+TEST_F(UsersManagerTest, ListPagesAndSearchesWithoutSecrets)
+{
+    UsersManager users;
+    users.initDataBase();
+    for (int i = 1; i <= 7; ++i)
+        ASSERT_TRUE(add(users, QString("user%1").arg(i)));
+    ASSERT_TRUE(add(users, "o'neil"));
+    ASSERT_EQ(users.userCount(), 9);
+    login(users, "admin", "vexmo");
+
+    auto names = [&](const QJsonObject& request) {
+        const QJsonObject data = users.querySpecifiedList(request).value("data").toObject();
+        EXPECT_EQ(data.value("count").toInt(), 9);
+        QStringList out;
+        for (const QJsonValue& v : data.value("list").toArray()) {
+            const QJsonObject row = v.toObject();
+            EXPECT_EQ(row.keys(),
+                QStringList(
+                    { "alias", "create_time", "descript", "id", "passwordCount", "phone", "role", "username" }));
+            out << row.value("username").toString();
+        }
+        return out;
+    };
+    // Rows in table order: admin, user1 .. user7, o'neil.
+    const QStringList secondPage { "user3", "user4", "user5" };
+    EXPECT_EQ(names({ { "limit", 3 }, { "page", 2 } }), secondPage);
+    EXPECT_EQ(names({ { "limit", "3" }, { "page", "2" } }), secondPage);
+    EXPECT_EQ(names({ { "limit", 4 }, { "page", 3 } }), QStringList({ "o'neil" }));
+    EXPECT_EQ(names({ { "search", "o'neil" } }), QStringList({ "o'neil" }));
+    EXPECT_EQ(names({ { "search", "user" }, { "limit", 1 }, { "page", 1 } }).size(), 7); // a search is not paged
+    EXPECT_EQ(names({ { "search", "' OR 1=1 --" } }), QStringList());
+    EXPECT_EQ(names({}), QStringList());
+    EXPECT_EQ(names({ { "limit", "ten" }, { "page", 1 } }), QStringList());
+    EXPECT_EQ(login(users, "o'neil", "o'neil-pw").value("result").toString(), "ok");
+}
+
+TEST_F(UsersManagerTest, AddAndModifyUsers)
+{
+    UsersManager users;
+    users.initDataBase();
+    QString msg;
+    EXPECT_TRUE(add(users, "bob"));
+    EXPECT_FALSE(users.addUserConfig(
+        QJsonObject { { "username", "bob" }, { "password", "x" }, { "alias", "b" }, { "role", "r" } }, msg));
+    EXPECT_EQ(msg, "user.nameError");
+    for (const char* missing : { "username", "password", "alias", "role" }) {
+        QJsonObject request { { "username", "carol" }, { "password", "x" }, { "alias", "c" }, { "role", "r" } };
+        request.remove(missing);
+        QString m;
+        EXPECT_FALSE(users.addUserConfig(request, m)) << missing;
+        EXPECT_TRUE(m.isEmpty());
+    }
+    EXPECT_EQ(users.userCount(), 2);
+    EXPECT_FALSE(users.changed());
+
+    EXPECT_FALSE(users.modifyUserConfig({ { "username", "nobody" }, { "alias", "x" } }));
+    EXPECT_FALSE(users.modifyUserConfig({ { "alias", "x" } }));
+    ASSERT_TRUE(users.modifyUserConfig({ { "username", "bob" }, { "password", "n3w" } }));
+    EXPECT_EQ(login(users, "bob", "bob-pw").value("result").toString(), "error");
+    EXPECT_EQ(login(users, "bob", "n3w").value("result").toString(), "ok");
+    EXPECT_TRUE(users.changed());
+    bool ok = false;
+    EXPECT_EQ(JsonFile::load(g_savePath + "/user/changed.json", &ok).value("changed"), QJsonValue(true));
+    {
+        StoredRows stored(dbPath());
+        EXPECT_TRUE(Credentials::isPasswordHash(stored.rows().at("bob").first));
+    }
+
+    ASSERT_TRUE(users.modifyUserConfig({ { "username", "bob" }, { "phone", "123" }, { "alias", "Bobby" } }));
+    const QString token = login(users, "bob", "n3w").value("data").toObject().value("token").toString();
+    EXPECT_EQ(users.getUserInfo("bob", token).value("data").toObject(),
+        QJsonObject(
+            { { "username", "bob" }, { "alias", "Bobby" }, { "role", "" }, { "phone", "123" }, { "descript", "" } }));
+}
+
+TEST_F(UsersManagerTest, RemovingUsersKeepsTheLastAdmin)
+{
+    UsersManager users;
+    users.initDataBase();
+    ASSERT_TRUE(add(users, "bob"));
+    ASSERT_TRUE(add(users, "carol"));
+    ASSERT_TRUE(add(users, "root2", "admin"));
+    const int admin = idOf(users, "admin"), bob = idOf(users, "bob"), carol = idOf(users, "carol"),
+              root2 = idOf(users, "root2");
+    ASSERT_EQ(users.userCount(), 4);
+
+    EXPECT_FALSE(users.deleteUserConfig({ { "ids", "1" } }));
+    EXPECT_FALSE(users.deleteUserConfig({ { "ids", QJsonArray() } }));
+    EXPECT_TRUE(users.deleteUserConfig({ { "ids", QJsonArray { QString::number(bob) } } })); // strings match nothing
+    EXPECT_EQ(users.userCount(), 4);
+
+    EXPECT_TRUE(users.deleteUserConfig({ { "ids", QJsonArray { bob, carol } } }));
+    EXPECT_EQ(users.userCount(), 2);
+    EXPECT_EQ(idOf(users, "bob"), -1);
+
+    ASSERT_TRUE(add(users, "dave"));
+    const int dave = idOf(users, "dave");
+    // Every admin at once, or the only one left, is refused whole.
+    EXPECT_FALSE(users.deleteUserConfig({ { "ids", QJsonArray { admin, root2, dave } } }));
+    EXPECT_EQ(users.userCount(), 3);
+    EXPECT_TRUE(users.deleteUserConfig({ { "ids", QJsonArray { admin } } }));
+    EXPECT_FALSE(users.deleteUserConfig({ { "ids", QJsonArray { root2 } } }));
+    EXPECT_NE(idOf(users, "root2"), -1);
+    EXPECT_EQ(login(users, "root2", "root2-pw").value("result").toString(), "ok");
+    EXPECT_EQ(users.userCount(), 2);
+}
+
+namespace {
+QStringList g_log;
+void collectLog(QtMsgType, const QMessageLogContext&, const QString& text)
+{
+    g_log << text;
+}
+} // namespace
+
+TEST_F(UsersManagerTest, SecretsNeverReachTheLog)
+{
+    g_log.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectLog);
+    QStringList secrets { "vexmo", "Sup3rSecret", "wrong-guess", "plainpw" };
+    {
+        // Start from a plain-text row so the conversion is logged too.
+        QDir().mkpath(g_savePath + "/user");
+        StoredRows old(dbPath());
+        old.exec("CREATE TABLE usersInfo (id INTEGER PRIMARY KEY AUTOINCREMENT, username VARCHAR(40) NOT NULL, "
+                 "password VARCHAR(40) NOT NULL, passwordCount INTEGER NOT NULL, alias VARCHAR(40) NOT NULL, role "
+                 "VARCHAR(40) NOT NULL, phone VARCHAR(40) NOT NULL, descript VARCHAR(40) NOT NULL, create_time "
+                 "VARCHAR(40) NOT NULL, token VARCHAR(100) NOT NULL)");
+        old.exec("INSERT INTO usersInfo VALUES (1,'admin','vexmo',1,'admin','admin','','','0','')");
+        old.exec("INSERT INTO usersInfo VALUES (2,'eve','plainpw',1,'e','operator','','','0','')");
+    }
+    {
+        UsersManager users;
+        users.initDataBase();
+        QString msg;
+        users.addUserConfig(
+            { { "username", "zed" }, { "password", "Sup3rSecret" }, { "alias", "z" }, { "role", "admin" } }, msg);
+        login(users, "zed", "wrong-guess");
+        const QString token = login(users, "zed", "Sup3rSecret").value("data").toObject().value("token").toString();
+        secrets << token << Credentials::tokenDigest(token);
+        users.checkSessionToken("zed", token, msg);
+        users.modifyUserConfig({ { "username", "zed" }, { "password", "Sup3rSecret" } });
+        users.deleteUserConfig({ { "ids", QJsonArray { 1, 3 } } });
+        users.removeSessionToken("zed", token, msg);
+    }
+    qInstallMessageHandler(previous);
+    EXPECT_FALSE(g_log.isEmpty()); // the conversion and the refused removal are logged
+    for (const QString& line : g_log) {
+        for (const QString& secret : secrets)
+            EXPECT_FALSE(line.contains(secret)) << line.toStdString();
+    }
+}

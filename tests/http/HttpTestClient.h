@@ -1,0 +1,139 @@
+#pragma once
+// A raw TLS client for the HTTP server tests: sends bytes as given and
+// parses the replies it gets back, so tests can pipeline, send malformed
+// requests and watch when the server closes.
+#include "HttpServer.h"
+#include "TestSupport.h"
+
+#include <QList>
+#include <QPair>
+#include <QSslSocket>
+#include <QTcpServer>
+
+#include <http_parser.h>
+
+#include <memory>
+
+namespace httptest {
+
+struct Reply {
+    int status = 0;
+    QList<QPair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+
+    QByteArray header(const QByteArray& name) const
+    {
+        for (const auto& h : headers) {
+            if (h.first.compare(name, Qt::CaseInsensitive) == 0)
+                return h.second;
+        }
+        return QByteArray();
+    }
+};
+
+class Client {
+public:
+    Client()
+    {
+        http_parser_init(&m_parser, HTTP_RESPONSE);
+        m_parser.data = this;
+        http_parser_settings_init(&m_settings);
+        m_settings.on_message_begin = [](http_parser* p) {
+            self(p)->m_replies.append(Reply());
+            return 0;
+        };
+        m_settings.on_header_field = [](http_parser* p, const char* at, size_t len) {
+            Client* c = self(p);
+            auto& headers = c->m_replies.last().headers;
+            if (headers.isEmpty() || c->m_inValue)
+                headers.append({ QByteArray(), QByteArray() });
+            c->m_inValue = false;
+            headers.last().first.append(at, int(len));
+            return 0;
+        };
+        m_settings.on_header_value = [](http_parser* p, const char* at, size_t len) {
+            Client* c = self(p);
+            c->m_replies.last().headers.last().second.append(at, int(len));
+            c->m_inValue = true;
+            return 0;
+        };
+        m_settings.on_headers_complete = [](http_parser* p) {
+            self(p)->m_replies.last().status = int(p->status_code);
+            return 0;
+        };
+        m_settings.on_body = [](http_parser* p, const char* at, size_t len) {
+            self(p)->m_replies.last().body.append(at, int(len));
+            return 0;
+        };
+        m_settings.on_message_complete = [](http_parser* p) {
+            ++self(p)->m_complete;
+            return 0;
+        };
+        QObject::connect(&m_socket, &QSslSocket::readyRead, [this] {
+            const QByteArray bytes = m_socket.readAll();
+            http_parser_execute(&m_parser, &m_settings, bytes.constData(), size_t(bytes.size()));
+        });
+        m_socket.setPeerVerifyMode(QSslSocket::VerifyNone);
+    }
+
+    bool connectTo(quint16 port)
+    {
+        m_socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+        return testsupport::waitFor([this] { return m_socket.isEncrypted(); });
+    }
+
+    void send(const QByteArray& bytes) { m_socket.write(bytes); }
+
+    // Waits until n whole replies have arrived in all.
+    bool waitReplies(int n, int ms = 5000)
+    {
+        return testsupport::waitFor([&] { return m_complete >= n; }, ms);
+    }
+    bool waitClosed(int ms = 5000)
+    {
+        return testsupport::waitFor([this] { return m_socket.state() == QAbstractSocket::UnconnectedState; }, ms);
+    }
+    bool isOpen() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
+
+    // One request, one reply.
+    Reply get(const QByteArray& target, const QByteArray& extraHeaders = QByteArray())
+    {
+        const int before = m_complete;
+        send("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n");
+        if (!waitReplies(before + 1))
+            return Reply();
+        return m_replies.at(before);
+    }
+
+    const QList<Reply>& replies() const { return m_replies; }
+    int completeCount() const { return m_complete; }
+    QSslSocket& socket() { return m_socket; }
+
+private:
+    static Client* self(http_parser* p) { return static_cast<Client*>(p->data); }
+
+    QSslSocket m_socket;
+    http_parser m_parser;
+    http_parser_settings m_settings;
+    QList<Reply> m_replies;
+    int m_complete = 0;
+    bool m_inValue = false;
+};
+
+// Starts server on a free loopback port (picked by the system, then bound by
+// the server; retried in the rare case another process took it meanwhile).
+inline bool listenOnFreePort(HttpServer& server)
+{
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::LocalHost, 0))
+            return false;
+        const quint16 port = probe.serverPort();
+        probe.close();
+        if (server.listen(QHostAddress::LocalHost, port))
+            return true;
+    }
+    return false;
+}
+
+} // namespace httptest

@@ -49,29 +49,14 @@ bool LinkChannel::post(Lane lane, linkwire::Type type, LinkBufferPtr payload)
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_closed.load() || m_closeRequested.load())
             return false;
-        switch (lane) {
-        case Lane::Control:
-            if (m_control.size() >= kControlDepth) {
-                m_control.pop_front();
-                ++m_dropped;
-            }
-            m_control.push_back(std::move(out));
-            break;
-        case Lane::Audio:
-            if (m_audio.size() >= kAudioDepth) {
-                m_audio.pop_front();
-                ++m_dropped;
-            }
-            m_audio.push_back(std::move(out));
-            break;
-        case Lane::Video:
-            if (!m_video.empty()) {
-                m_video.clear();
-                ++m_dropped;
-            }
-            m_video.push_back(std::move(out));
-            break;
+        // Only the newest picture is worth waiting; other lanes keep a backlog.
+        std::deque<Outgoing>& queue = lane == Lane::Control ? m_control : lane == Lane::Audio ? m_audio : m_video;
+        const size_t depth = lane == Lane::Control ? kControlDepth : lane == Lane::Audio ? kAudioDepth : 1;
+        if (queue.size() >= depth) {
+            queue.pop_front();
+            ++m_dropped;
         }
+        queue.push_back(std::move(out));
     }
     m_waker->wake();
     return true;

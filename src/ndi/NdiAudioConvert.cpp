@@ -42,37 +42,34 @@ const float* channel(const NDIlib_audio_frame_v2_t& src, int c)
                                           + size_t(c) * size_t(src.channel_stride_in_bytes));
 }
 
+// Copies the shape and interleaves the samples, each through convert.
+template <typename Interleaved, typename Convert>
+void interleave(const NDIlib_audio_frame_v2_t& src, Interleaved& dst, Convert convert)
+{
+    dst.sample_rate = src.sample_rate;
+    dst.no_channels = src.no_channels;
+    dst.no_samples = src.no_samples;
+    dst.timecode = src.timecode;
+    if (!planarUsable(src) || !dst.p_data)
+        return;
+    for (int c = 0; c < src.no_channels; ++c) {
+        const float* in = channel(src, c);
+        for (int s = 0; s < src.no_samples; ++s)
+            dst.p_data[size_t(s) * size_t(src.no_channels) + size_t(c)] = convert(in[s]);
+    }
+}
+
 } // namespace
 
 void planarToInterleaved32f(const NDIlib_audio_frame_v2_t& src, NDIlib_audio_frame_interleaved_32f_t& dst)
 {
-    dst.sample_rate = src.sample_rate;
-    dst.no_channels = src.no_channels;
-    dst.no_samples = src.no_samples;
-    dst.timecode = src.timecode;
-    if (!planarUsable(src) || !dst.p_data)
-        return;
-    for (int c = 0; c < src.no_channels; ++c) {
-        const float* in = channel(src, c);
-        for (int s = 0; s < src.no_samples; ++s)
-            dst.p_data[size_t(s) * size_t(src.no_channels) + size_t(c)] = in[s];
-    }
+    interleave(src, dst, [](float v) { return v; });
 }
 
 void planarToInterleaved16s(const NDIlib_audio_frame_v2_t& src, NDIlib_audio_frame_interleaved_16s_t& dst)
 {
-    dst.sample_rate = src.sample_rate;
-    dst.no_channels = src.no_channels;
-    dst.no_samples = src.no_samples;
-    dst.timecode = src.timecode;
-    if (!planarUsable(src) || !dst.p_data)
-        return;
     const float scale = 32768.0f / fullScale(dst.reference_level);
-    for (int c = 0; c < src.no_channels; ++c) {
-        const float* in = channel(src, c);
-        for (int s = 0; s < src.no_samples; ++s)
-            dst.p_data[size_t(s) * size_t(src.no_channels) + size_t(c)] = toS16(in[s], scale);
-    }
+    interleave(src, dst, [scale](float v) { return toS16(v, scale); });
 }
 
 } // namespace ndiaudio

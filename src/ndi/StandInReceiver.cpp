@@ -1,39 +1,11 @@
 #include "StandInReceiver.h"
 
 #include "LinkMessages.h"
+#include "LinkSocket.h"
 #include "NdiAudioConvert.h"
 #include "StandInRegistry.h"
 
 #include <QDebug>
-#include <QFile>
-
-#include <cstring>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
-namespace {
-
-int connectTo(const QString& path)
-{
-    const QByteArray encoded = QFile::encodeName(path);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (size_t(encoded.size()) >= sizeof address.sun_path)
-        return -1;
-    std::memcpy(address.sun_path, encoded.constData(), size_t(encoded.size()));
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    // A Unix stream connect completes at once or fails (EAGAIN: backlog full).
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-} // namespace
 
 StandInReceiver::StandInReceiver(QString dir, NDIlib_recv_bandwidth_e bandwidth)
     : m_dir(std::move(dir)), m_bandwidth(bandwidth), m_pool(LinkBufferPool::create()),
@@ -78,7 +50,7 @@ void StandInReceiver::attemptLocked(bool now)
     }
     if (!match)
         return;
-    const int fd = connectTo(match->socketPath);
+    const int fd = linksocket::connectTo(match->socketPath);
     if (fd < 0)
         return;
     m_channel = m_loop.adopt(fd);

@@ -1,45 +1,20 @@
 #include "StandInSender.h"
 
 #include "LinkMessages.h"
+#include "LinkSocket.h"
 #include "UyvyReducer.h"
 
 #include <QDebug>
-#include <QFile>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 namespace {
 
 bool operator!=(const NDIlib_tally_t& a, const NDIlib_tally_t& b)
 {
     return a.on_program != b.on_program || a.on_preview != b.on_preview;
-}
-
-int listenOn(const QString& path)
-{
-    const QByteArray encoded = QFile::encodeName(path);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (size_t(encoded.size()) >= sizeof address.sun_path)
-        return -1;
-    std::memcpy(address.sun_path, encoded.constData(), size_t(encoded.size()));
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    ::unlink(encoded.constData());
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 64) != 0) {
-        qWarning() << "[ndi] sender: cannot listen on" << path << strerror(errno);
-        ::close(fd);
-        ::unlink(encoded.constData());
-        return -1;
-    }
-    return fd;
 }
 
 } // namespace
@@ -54,7 +29,7 @@ std::unique_ptr<StandInSender> StandInSender::create(const QString& dir, const Q
         qWarning() << "[ndi] sender: socket path too long in" << dir;
         return nullptr;
     }
-    const int fd = listenOn(entry.socketPath);
+    const int fd = linksocket::listenOn(entry.socketPath);
     if (fd < 0)
         return nullptr;
     std::unique_ptr<StandInSender> sender(new StandInSender(entry));

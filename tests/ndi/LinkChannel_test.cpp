@@ -2,6 +2,7 @@
 // and rejection of whatever is not a well-formed message.
 #include "LinkLoop.h"
 #include "LinkMessages.h"
+#include "LinkSocket.h"
 #include "NdiTestKit.h"
 #include "StandInRegistry.h"
 
@@ -13,7 +14,6 @@
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 using namespace ndikit;
@@ -101,12 +101,8 @@ TEST(LinkChannel, SenderFacingASilentReceiverSendsOnlyTheNewestPictures)
     StandInRegistry scan(registry.path());
     const auto entries = scan.scan();
     ASSERT_EQ(entries.size(), 1u);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray path = entries[0].socketPath.toLocal8Bit();
-    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int fd = linksocket::connectTo(entries[0].socketPath);
+    ASSERT_GE(fd, 0);
     linkwire::Hello hello{};
     hello.bandwidth = NDIlib_recv_bandwidth_highest;
     const linkwire::Header header{linkwire::kMagic, uint32_t(linkwire::Type::Hello), sizeof hello};

@@ -216,8 +216,7 @@ int NDIlib_recv_get_no_connections(NDIlib_recv_instance_t receiver);
 // through a frame synchroniser; video and audio records passed here are
 // cleared.
 NDIlib_frame_type_e NDIlib_recv_capture_v2(NDIlib_recv_instance_t receiver, NDIlib_video_frame_v2_t* video,
-                                           NDIlib_audio_frame_v2_t* audio, NDIlib_metadata_frame_t* metadata,
-                                           uint32_t timeout_ms);
+    NDIlib_audio_frame_v2_t* audio, NDIlib_metadata_frame_t* metadata, uint32_t timeout_ms);
 void NDIlib_recv_free_metadata(NDIlib_recv_instance_t receiver, NDIlib_metadata_frame_t* metadata);
 // Fire and forget; false when not connected.
 bool NDIlib_recv_send_metadata(NDIlib_recv_instance_t receiver, const NDIlib_metadata_frame_t* metadata);
@@ -254,25 +253,25 @@ NDIlib_framesync_instance_t NDIlib_framesync_create(NDIlib_recv_instance_t recei
 void NDIlib_framesync_destroy(NDIlib_framesync_instance_t framesync);
 // Returns at once with the newest picture (the same one again until a newer
 // arrives); before the first picture p_data is null.
-void NDIlib_framesync_capture_video(NDIlib_framesync_instance_t framesync, NDIlib_video_frame_v2_t* video,
-                                    NDIlib_frame_format_type_e field_type);
+void NDIlib_framesync_capture_video(
+    NDIlib_framesync_instance_t framesync, NDIlib_video_frame_v2_t* video, NDIlib_frame_format_type_e field_type);
 void NDIlib_framesync_free_video(NDIlib_framesync_instance_t framesync, NDIlib_video_frame_v2_t* video);
 // Returns at once with exactly the requested rate, channels and samples,
 // resampled and channel-mapped from what arrived (zero-filled when too little
 // is queued); p_data is null when no sound is queued at all.
 void NDIlib_framesync_capture_audio(NDIlib_framesync_instance_t framesync, NDIlib_audio_frame_v2_t* audio,
-                                    int sample_rate, int no_channels, int no_samples);
+    int sample_rate, int no_channels, int no_samples);
 void NDIlib_framesync_free_audio(NDIlib_framesync_instance_t framesync, NDIlib_audio_frame_v2_t* audio);
 
 // --- Audio helpers ----------------------------------------------------------------
 
 // Interleave planar float into dst->p_data (caller-allocated, channels x samples).
-void NDIlib_util_audio_to_interleaved_32f_v2(const NDIlib_audio_frame_v2_t* src,
-                                             NDIlib_audio_frame_interleaved_32f_t* dst);
+void NDIlib_util_audio_to_interleaved_32f_v2(
+    const NDIlib_audio_frame_v2_t* src, NDIlib_audio_frame_interleaved_32f_t* dst);
 // Interleave and convert to 16-bit at dst->reference_level (set by the caller)
 // into dst->p_data (caller-allocated); out-of-range samples are clipped.
-void NDIlib_util_audio_to_interleaved_16s_v2(const NDIlib_audio_frame_v2_t* src,
-                                             NDIlib_audio_frame_interleaved_16s_t* dst);
+void NDIlib_util_audio_to_interleaved_16s_v2(
+    const NDIlib_audio_frame_v2_t* src, NDIlib_audio_frame_interleaved_16s_t* dst);
 
 // --- Sending ------------------------------------------------------------------------
 
@@ -283,8 +282,8 @@ void NDIlib_send_destroy(NDIlib_send_instance_t sender);
 // for them. The caller may reuse the previous frame's pixels once this
 // returns; a null frame (or null p_data) flushes. Packed UYVY only.
 void NDIlib_send_send_video_async_v2(NDIlib_send_instance_t sender, const NDIlib_video_frame_v2_t* video);
-void NDIlib_util_send_send_audio_interleaved_16s(NDIlib_send_instance_t sender,
-                                                 const NDIlib_audio_frame_interleaved_16s_t* audio);
+void NDIlib_util_send_send_audio_interleaved_16s(
+    NDIlib_send_instance_t sender, const NDIlib_audio_frame_interleaved_16s_t* audio);
 // Adds an element every receiver gets on connecting (and at once when
 // connected already), e.g. <ndi_capabilities web_control="http://..." ptz="true"/>.
 void NDIlib_send_add_connection_metadata(NDIlib_send_instance_t sender, const NDIlib_metadata_frame_t* metadata);
@@ -293,6 +292,6 @@ void NDIlib_send_add_connection_metadata(NDIlib_send_instance_t sender, const ND
 bool NDIlib_send_get_tally(NDIlib_send_instance_t sender, NDIlib_tally_t* tally, uint32_t timeout_ms);
 // Metadata sent by receivers (PTZ commands among it), oldest first; waits up
 // to timeout_ms. Returns the metadata type or none.
-NDIlib_frame_type_e NDIlib_send_capture(NDIlib_send_instance_t sender, NDIlib_metadata_frame_t* metadata,
-                                        uint32_t timeout_ms);
+NDIlib_frame_type_e NDIlib_send_capture(
+    NDIlib_send_instance_t sender, NDIlib_metadata_frame_t* metadata, uint32_t timeout_ms);
 void NDIlib_send_free_metadata(NDIlib_send_instance_t sender, NDIlib_metadata_frame_t* metadata);

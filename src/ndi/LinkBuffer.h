@@ -10,7 +10,11 @@
 
 class LinkBuffer {
 public:
-    explicit LinkBuffer(size_t capacity) : m_data(new uint8_t[capacity ? capacity : 1]), m_capacity(capacity) {}
+    explicit LinkBuffer(size_t capacity)
+        : m_data(new uint8_t[capacity ? capacity : 1])
+        , m_capacity(capacity)
+    {
+    }
     LinkBuffer(const LinkBuffer&) = delete;
     LinkBuffer& operator=(const LinkBuffer&) = delete;
 

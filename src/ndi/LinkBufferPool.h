@@ -22,7 +22,10 @@ public:
     size_t freeCount() const;
 
 private:
-    explicit LinkBufferPool(size_t maxFree) : m_maxFree(maxFree) {}
+    explicit LinkBufferPool(size_t maxFree)
+        : m_maxFree(maxFree)
+    {
+    }
     void recycle(LinkBuffer* buffer);
 
     // Below this a fresh allocation is as cheap as a look-up here.

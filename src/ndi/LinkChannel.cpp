@@ -29,7 +29,9 @@ bool wouldBlock(int err)
 } // namespace
 
 LinkChannel::LinkChannel(int fd, std::shared_ptr<LinkBufferPool> pool, std::shared_ptr<LinkWaker> waker)
-    : m_fd(fd), m_pool(std::move(pool)), m_waker(std::move(waker))
+    : m_fd(fd)
+    , m_pool(std::move(pool))
+    , m_waker(std::move(waker))
 {
     const int flags = ::fcntl(m_fd, F_GETFL, 0);
     ::fcntl(m_fd, F_SETFL, flags | O_NONBLOCK);
@@ -44,7 +46,7 @@ LinkChannel::~LinkChannel()
 
 bool LinkChannel::post(Lane lane, linkwire::Type type, LinkBufferPtr payload)
 {
-    Outgoing out{{linkwire::kMagic, uint32_t(type), payload ? payload->size() : 0}, std::move(payload)};
+    Outgoing out { { linkwire::kMagic, uint32_t(type), payload ? payload->size() : 0 }, std::move(payload) };
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_closed.load() || m_closeRequested.load())
@@ -108,7 +110,7 @@ void LinkChannel::markClosed()
 bool LinkChannel::takeNext()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (std::deque<Outgoing>* lane : {&m_control, &m_audio, &m_video}) {
+    for (std::deque<Outgoing>* lane : { &m_control, &m_audio, &m_video }) {
         if (!lane->empty()) {
             m_current = std::move(lane->front());
             lane->pop_front();
@@ -130,14 +132,14 @@ bool LinkChannel::writeAvailable()
         iovec iov[2];
         int count = 0;
         if (m_currentSent < headerSize) {
-            iov[count++] = {reinterpret_cast<char*>(&m_current.header) + m_currentSent, headerSize - m_currentSent};
+            iov[count++] = { reinterpret_cast<char*>(&m_current.header) + m_currentSent, headerSize - m_currentSent };
             if (payloadSize)
-                iov[count++] = {m_current.payload->data(), payloadSize};
+                iov[count++] = { m_current.payload->data(), payloadSize };
         } else {
             const size_t done = m_currentSent - headerSize;
-            iov[count++] = {m_current.payload->data() + done, payloadSize - done};
+            iov[count++] = { m_current.payload->data() + done, payloadSize - done };
         }
-        msghdr msg{};
+        msghdr msg {};
         msg.msg_iov = iov;
         msg.msg_iovlen = size_t(count);
         const ssize_t n = ::sendmsg(m_fd, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -185,8 +187,8 @@ bool LinkChannel::readAvailable(const Deliver& deliver)
                 continue;
             if (m_inHeader.magic != linkwire::kMagic || !knownType(m_inHeader.type)
                 || m_inHeader.length > linkwire::kMaxPayload) {
-                qWarning() << "[ndi] link: dropping a peer that sent a bad header, type" << m_inHeader.type
-                           << "length" << m_inHeader.length;
+                qWarning() << "[ndi] link: dropping a peer that sent a bad header, type" << m_inHeader.type << "length"
+                           << m_inHeader.length;
                 return false;
             }
             m_inBuffer = m_pool->acquire(size_t(m_inHeader.length));

@@ -65,9 +65,9 @@ private:
     const int m_fd;
     std::shared_ptr<LinkBufferPool> m_pool;
     std::shared_ptr<LinkWaker> m_waker;
-    std::atomic<bool> m_closed{false};
-    std::atomic<bool> m_closeRequested{false};
-    std::atomic<uint64_t> m_dropped{0};
+    std::atomic<bool> m_closed { false };
+    std::atomic<bool> m_closeRequested { false };
+    std::atomic<uint64_t> m_dropped { 0 };
 
     mutable std::mutex m_mutex; // guards the three lanes
     std::deque<Outgoing> m_control;
@@ -76,11 +76,11 @@ private:
 
     // Loop thread only: the message being written and how much of it went out.
     bool m_writing = false;
-    Outgoing m_current{};
+    Outgoing m_current {};
     size_t m_currentSent = 0;
 
     // Loop thread only: the message being read.
-    linkwire::Header m_inHeader{};
+    linkwire::Header m_inHeader {};
     size_t m_inGot = 0;
     bool m_inPayload = false;
     LinkBufferPtr m_inBuffer;

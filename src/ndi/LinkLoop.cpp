@@ -10,8 +10,10 @@
 #include <unistd.h>
 
 LinkLoop::LinkLoop(QByteArray threadName, Handler& handler, std::shared_ptr<LinkBufferPool> pool)
-    : m_threadName(std::move(threadName)), m_handler(handler), m_pool(std::move(pool)),
-      m_waker(std::make_shared<LinkWaker>())
+    : m_threadName(std::move(threadName))
+    , m_handler(handler)
+    , m_pool(std::move(pool))
+    , m_waker(std::make_shared<LinkWaker>())
 {
 }
 
@@ -112,12 +114,12 @@ void LinkLoop::run()
         }
 
         fds.clear();
-        fds.push_back({m_waker->fd(), POLLIN, 0});
+        fds.push_back({ m_waker->fd(), POLLIN, 0 });
         const size_t first = m_listenFd >= 0 ? 2 : 1;
         if (m_listenFd >= 0)
-            fds.push_back({m_listenFd, POLLIN, 0});
+            fds.push_back({ m_listenFd, POLLIN, 0 });
         for (auto& channel : m_channels)
-            fds.push_back({channel->fd(), short(POLLIN | (channel->wantsWrite() ? POLLOUT : 0)), 0});
+            fds.push_back({ channel->fd(), short(POLLIN | (channel->wantsWrite() ? POLLOUT : 0)), 0 });
 
         if (::poll(fds.data(), nfds_t(fds.size()), -1) < 0) {
             if (errno == EINTR)

@@ -23,11 +23,11 @@ public:
     public:
         virtual ~Handler() = default;
         // A receiver connected to the listening socket.
-        virtual void onAccepted(const std::shared_ptr<LinkChannel>&) {}
+        virtual void onAccepted(const std::shared_ptr<LinkChannel>&) { }
         // A complete message; false rejects it and closes the channel.
         virtual bool onMessage(LinkChannel& channel, linkwire::Type type, LinkBufferPtr payload) = 0;
         // The peer went away, or the channel was closed; the loop has let it go.
-        virtual void onClosed(LinkChannel&) {}
+        virtual void onClosed(LinkChannel&) { }
     };
 
     // threadName: at most 15 characters are shown.
@@ -54,7 +54,7 @@ private:
     std::shared_ptr<LinkWaker> m_waker;
     int m_listenFd = -1;
     std::thread m_thread;
-    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_stop { false };
 
     std::mutex m_mutex; // guards m_incoming
     std::vector<std::shared_ptr<LinkChannel>> m_incoming;

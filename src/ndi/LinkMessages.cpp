@@ -14,7 +14,7 @@ int64_t now()
 
 LinkBufferPtr text(const std::string& text, int64_t timecode)
 {
-    const linkwire::Text head{timecode, 0};
+    const linkwire::Text head { timecode, 0 };
     auto buffer = std::make_shared<LinkBuffer>(sizeof head + text.size() + 1);
     buffer->setSize(buffer->capacity());
     std::memcpy(buffer->data(), &head, sizeof head);

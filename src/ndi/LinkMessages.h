@@ -14,8 +14,7 @@ namespace linkmsg {
 // 100 ns units since the Unix epoch: comparable between processes.
 int64_t now();
 
-template <typename Record>
-LinkBufferPtr record(const Record& r)
+template <typename Record> LinkBufferPtr record(const Record& r)
 {
     auto buffer = std::make_shared<LinkBuffer>(sizeof r);
     buffer->setSize(sizeof r);
@@ -24,8 +23,7 @@ LinkBufferPtr record(const Record& r)
 }
 
 // A payload that is exactly one record.
-template <typename Record>
-bool readRecord(const LinkBuffer& payload, Record& r)
+template <typename Record> bool readRecord(const LinkBuffer& payload, Record& r)
 {
     if (payload.size() != sizeof r)
         return false;

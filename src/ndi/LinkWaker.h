@@ -8,7 +8,10 @@
 
 class LinkWaker {
 public:
-    LinkWaker() : m_fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    LinkWaker()
+        : m_fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+    {
+    }
     ~LinkWaker()
     {
         if (m_fd >= 0)

@@ -103,8 +103,8 @@ void StandInBackend::recvDestroy(NDIlib_recv_instance_t receiver)
 
 void StandInBackend::recvConnect(NDIlib_recv_instance_t receiver, const NDIlib_source_t* source)
 {
-    receiverOf(receiver)->connect(source ? text(source->p_ndi_name) : QString(),
-                                  source ? text(source->p_url_address) : QString());
+    receiverOf(receiver)->connect(
+        source ? text(source->p_ndi_name) : QString(), source ? text(source->p_url_address) : QString());
 }
 
 int StandInBackend::recvConnections(NDIlib_recv_instance_t receiver)
@@ -112,8 +112,8 @@ int StandInBackend::recvConnections(NDIlib_recv_instance_t receiver)
     return receiverOf(receiver)->connections();
 }
 
-NDIlib_frame_type_e StandInBackend::recvCaptureMetadata(NDIlib_recv_instance_t receiver, NDIlib_metadata_frame_t* out,
-                                                        uint32_t timeoutMs)
+NDIlib_frame_type_e StandInBackend::recvCaptureMetadata(
+    NDIlib_recv_instance_t receiver, NDIlib_metadata_frame_t* out, uint32_t timeoutMs)
 {
     return receiverOf(receiver)->captureMetadata(out, timeoutMs);
 }
@@ -167,22 +167,22 @@ std::string StandInBackend::ptzElement(const NdiPtzCommand& command)
         const char* b;
     };
     static const Shape shapes[] = {
-        {"ptz_zoom", "zoom_value", nullptr},
-        {"ptz_zoom_speed", "zoom_speed", nullptr},
-        {"ptz_pan_tilt", "pan_value", "tilt_value"},
-        {"ptz_pan_tilt_speed", "pan_speed", "tilt_speed"},
-        {"ptz_store_preset", nullptr, nullptr},
-        {"ptz_recall_preset", "speed", nullptr},
-        {"ptz_auto_focus", nullptr, nullptr},
-        {"ptz_focus", "focus_value", nullptr},
-        {"ptz_focus_speed", "focus_speed", nullptr},
-        {"ptz_white_balance_auto", nullptr, nullptr},
-        {"ptz_white_balance_indoor", nullptr, nullptr},
-        {"ptz_white_balance_outdoor", nullptr, nullptr},
-        {"ptz_white_balance_oneshot", nullptr, nullptr},
-        {"ptz_white_balance_manual", "red", "blue"},
-        {"ptz_exposure_auto", nullptr, nullptr},
-        {"ptz_exposure_manual", "exposure_level", nullptr},
+        { "ptz_zoom", "zoom_value", nullptr },
+        { "ptz_zoom_speed", "zoom_speed", nullptr },
+        { "ptz_pan_tilt", "pan_value", "tilt_value" },
+        { "ptz_pan_tilt_speed", "pan_speed", "tilt_speed" },
+        { "ptz_store_preset", nullptr, nullptr },
+        { "ptz_recall_preset", "speed", nullptr },
+        { "ptz_auto_focus", nullptr, nullptr },
+        { "ptz_focus", "focus_value", nullptr },
+        { "ptz_focus_speed", "focus_speed", nullptr },
+        { "ptz_white_balance_auto", nullptr, nullptr },
+        { "ptz_white_balance_indoor", nullptr, nullptr },
+        { "ptz_white_balance_outdoor", nullptr, nullptr },
+        { "ptz_white_balance_oneshot", nullptr, nullptr },
+        { "ptz_white_balance_manual", "red", "blue" },
+        { "ptz_exposure_auto", nullptr, nullptr },
+        { "ptz_exposure_manual", "exposure_level", nullptr },
     };
     const Shape& shape = shapes[command.kind];
     QString element = QStringLiteral("<%1").arg(QLatin1String(shape.name));
@@ -205,8 +205,8 @@ void StandInBackend::framesyncDestroy(NDIlib_framesync_instance_t framesync)
     delete syncOf(framesync);
 }
 
-void StandInBackend::framesyncCaptureVideo(NDIlib_framesync_instance_t framesync, NDIlib_video_frame_v2_t* video,
-                                           NDIlib_frame_format_type_e)
+void StandInBackend::framesyncCaptureVideo(
+    NDIlib_framesync_instance_t framesync, NDIlib_video_frame_v2_t* video, NDIlib_frame_format_type_e)
 {
     // Pictures are handed out as they were sent; fields are not woven or split.
     syncOf(framesync)->captureVideo(video);
@@ -217,8 +217,8 @@ void StandInBackend::framesyncFreeVideo(NDIlib_framesync_instance_t framesync, N
     syncOf(framesync)->freeVideo(video);
 }
 
-void StandInBackend::framesyncCaptureAudio(NDIlib_framesync_instance_t framesync, NDIlib_audio_frame_v2_t* audio,
-                                           int sampleRate, int channels, int samples)
+void StandInBackend::framesyncCaptureAudio(
+    NDIlib_framesync_instance_t framesync, NDIlib_audio_frame_v2_t* audio, int sampleRate, int channels, int samples)
 {
     syncOf(framesync)->captureAudio(audio, sampleRate, channels, samples);
 }
@@ -230,8 +230,8 @@ void StandInBackend::framesyncFreeAudio(NDIlib_framesync_instance_t framesync, N
 
 NDIlib_send_instance_t StandInBackend::sendCreate(const NDIlib_send_create_t& settings, const char*)
 {
-    auto sender = StandInSender::create(StandInRegistry::directory(), text(settings.p_ndi_name),
-                                        text(settings.p_groups));
+    auto sender
+        = StandInSender::create(StandInRegistry::directory(), text(settings.p_ndi_name), text(settings.p_groups));
     return reinterpret_cast<NDIlib_send_instance_t>(sender.release());
 }
 
@@ -262,8 +262,8 @@ bool StandInBackend::sendTally(NDIlib_send_instance_t sender, NDIlib_tally_t* ta
     return senderOf(sender)->tally(tally, timeoutMs);
 }
 
-NDIlib_frame_type_e StandInBackend::sendCaptureMetadata(NDIlib_send_instance_t sender, NDIlib_metadata_frame_t* out,
-                                                        uint32_t timeoutMs)
+NDIlib_frame_type_e StandInBackend::sendCaptureMetadata(
+    NDIlib_send_instance_t sender, NDIlib_metadata_frame_t* out, uint32_t timeoutMs)
 {
     return senderOf(sender)->captureMetadata(out, timeoutMs);
 }

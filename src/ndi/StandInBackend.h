@@ -22,8 +22,8 @@ public:
     void recvDestroy(NDIlib_recv_instance_t receiver) override;
     void recvConnect(NDIlib_recv_instance_t receiver, const NDIlib_source_t* source) override;
     int recvConnections(NDIlib_recv_instance_t receiver) override;
-    NDIlib_frame_type_e recvCaptureMetadata(NDIlib_recv_instance_t receiver, NDIlib_metadata_frame_t* out,
-                                            uint32_t timeoutMs) override;
+    NDIlib_frame_type_e recvCaptureMetadata(
+        NDIlib_recv_instance_t receiver, NDIlib_metadata_frame_t* out, uint32_t timeoutMs) override;
     void recvFreeMetadata(NDIlib_recv_instance_t receiver, NDIlib_metadata_frame_t* metadata) override;
     bool recvSendMetadata(NDIlib_recv_instance_t receiver, const NDIlib_metadata_frame_t& metadata) override;
     bool recvSetTally(NDIlib_recv_instance_t receiver, const NDIlib_tally_t& tally) override;
@@ -35,10 +35,10 @@ public:
     NDIlib_framesync_instance_t framesyncCreate(NDIlib_recv_instance_t receiver) override;
     void framesyncDestroy(NDIlib_framesync_instance_t framesync) override;
     void framesyncCaptureVideo(NDIlib_framesync_instance_t framesync, NDIlib_video_frame_v2_t* video,
-                               NDIlib_frame_format_type_e fieldType) override;
+        NDIlib_frame_format_type_e fieldType) override;
     void framesyncFreeVideo(NDIlib_framesync_instance_t framesync, NDIlib_video_frame_v2_t* video) override;
     void framesyncCaptureAudio(NDIlib_framesync_instance_t framesync, NDIlib_audio_frame_v2_t* audio, int sampleRate,
-                               int channels, int samples) override;
+        int channels, int samples) override;
     void framesyncFreeAudio(NDIlib_framesync_instance_t framesync, NDIlib_audio_frame_v2_t* audio) override;
 
     NDIlib_send_instance_t sendCreate(const NDIlib_send_create_t& settings, const char* config) override;
@@ -47,8 +47,8 @@ public:
     void sendAudio16(NDIlib_send_instance_t sender, const NDIlib_audio_frame_interleaved_16s_t& audio) override;
     void sendAddConnectionMetadata(NDIlib_send_instance_t sender, const NDIlib_metadata_frame_t& metadata) override;
     bool sendTally(NDIlib_send_instance_t sender, NDIlib_tally_t* tally, uint32_t timeoutMs) override;
-    NDIlib_frame_type_e sendCaptureMetadata(NDIlib_send_instance_t sender, NDIlib_metadata_frame_t* out,
-                                            uint32_t timeoutMs) override;
+    NDIlib_frame_type_e sendCaptureMetadata(
+        NDIlib_send_instance_t sender, NDIlib_metadata_frame_t* out, uint32_t timeoutMs) override;
     void sendFreeMetadata(NDIlib_send_instance_t sender, NDIlib_metadata_frame_t* metadata) override;
 
     // The metadata element a PTZ command travels as, e.g.

@@ -9,7 +9,9 @@ constexpr auto kPollStep = std::chrono::milliseconds(20);
 } // namespace
 
 StandInFinder::StandInFinder(QString dir, const QString& groups, bool showLocal)
-    : m_registry(std::move(dir)), m_groups(StandInRegistry::normaliseGroups(groups)), m_showLocal(showLocal)
+    : m_registry(std::move(dir))
+    , m_groups(StandInRegistry::normaliseGroups(groups))
+    , m_showLocal(showLocal)
 {
 }
 
@@ -48,7 +50,7 @@ const NDIlib_source_t* StandInFinder::currentSources(uint32_t* count)
     m_reported = m_held;
     m_array.clear();
     for (const auto& [name, url] : m_held)
-        m_array.push_back({name.c_str(), url.c_str()});
+        m_array.push_back({ name.c_str(), url.c_str() });
     if (count)
         *count = uint32_t(m_array.size());
     return m_array.empty() ? nullptr : m_array.data();

@@ -8,7 +8,7 @@ void StandInFrameSync::captureVideo(NDIlib_video_frame_v2_t* frame)
 {
     if (!frame)
         return;
-    *frame = NDIlib_video_frame_v2_t{};
+    *frame = NDIlib_video_frame_v2_t {};
     frame->timecode = 0;
     LinkBufferPtr message = m_store->picture();
     if (!message)
@@ -51,7 +51,7 @@ void StandInFrameSync::captureAudio(NDIlib_audio_frame_v2_t* frame, int sampleRa
 {
     if (!frame)
         return;
-    *frame = NDIlib_audio_frame_v2_t{};
+    *frame = NDIlib_audio_frame_v2_t {};
     frame->sample_rate = sampleRate;
     frame->no_channels = channels;
     frame->no_samples = samples;

@@ -12,7 +12,10 @@
 
 class StandInFrameSync {
 public:
-    explicit StandInFrameSync(std::shared_ptr<StandInMediaStore> store) : m_store(std::move(store)) {}
+    explicit StandInFrameSync(std::shared_ptr<StandInMediaStore> store)
+        : m_store(std::move(store))
+    {
+    }
 
     void captureVideo(NDIlib_video_frame_v2_t* frame);
     void freeVideo(NDIlib_video_frame_v2_t* frame);

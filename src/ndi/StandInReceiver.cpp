@@ -8,8 +8,11 @@
 #include <QDebug>
 
 StandInReceiver::StandInReceiver(QString dir, NDIlib_recv_bandwidth_e bandwidth)
-    : m_dir(std::move(dir)), m_bandwidth(bandwidth), m_pool(LinkBufferPool::create()),
-      m_store(std::make_shared<StandInMediaStore>()), m_loop("ndi-recv", *this, m_pool)
+    : m_dir(std::move(dir))
+    , m_bandwidth(bandwidth)
+    , m_pool(LinkBufferPool::create())
+    , m_store(std::make_shared<StandInMediaStore>())
+    , m_loop("ndi-recv", *this, m_pool)
 {
 }
 
@@ -54,7 +57,7 @@ void StandInReceiver::attemptLocked(bool now)
     if (fd < 0)
         return;
     m_channel = m_loop.adopt(fd);
-    linkwire::Hello hello{};
+    linkwire::Hello hello {};
     hello.bandwidth = m_bandwidth;
     hello.onProgram = m_tally.on_program;
     hello.onPreview = m_tally.on_preview;
@@ -104,7 +107,7 @@ bool StandInReceiver::setTally(const NDIlib_tally_t& tally)
     std::lock_guard<std::mutex> lock(m_mutex);
     m_tally = tally;
     if (connectedLocked()) {
-        linkwire::Tally record{};
+        linkwire::Tally record {};
         record.onProgram = tally.on_program;
         record.onPreview = tally.on_preview;
         m_channel->post(LinkChannel::Lane::Control, linkwire::Type::Tally, linkmsg::record(record));

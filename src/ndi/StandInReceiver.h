@@ -26,7 +26,7 @@
 
 class StandInReceiver : public LinkLoop::Handler {
 public:
-    static constexpr std::chrono::milliseconds kRetry{100};
+    static constexpr std::chrono::milliseconds kRetry { 100 };
 
     StandInReceiver(QString dir, NDIlib_recv_bandwidth_e bandwidth);
     ~StandInReceiver() override;
@@ -62,7 +62,7 @@ private:
     QString m_targetName;
     QString m_targetUrl;
     std::shared_ptr<LinkChannel> m_channel;
-    std::chrono::steady_clock::time_point m_nextAttempt{};
+    std::chrono::steady_clock::time_point m_nextAttempt {};
     NDIlib_tally_t m_tally;
     StandInCapabilities m_capabilities;
 

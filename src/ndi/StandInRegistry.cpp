@@ -76,7 +76,7 @@ bool usableDirectory(const QString& dir)
         if (errno != ENOENT || !QDir().mkpath(dir))
             return false;
     }
-    struct stat st {};
+    struct stat st { };
     if (::lstat(path.constData(), &st) != 0)
         return false;
     return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
@@ -89,9 +89,8 @@ QString StandInRegistry::directory()
     QString dir = qEnvironmentVariable("PANOPTRA_NDI_DIR");
     if (dir.isEmpty()) {
         const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-        dir = !runtime.isEmpty() && QDir(runtime).exists()
-            ? runtime + QStringLiteral("/panoptra-ndi")
-            : QStringLiteral("/tmp/panoptra-ndi-%1").arg(::geteuid());
+        dir = !runtime.isEmpty() && QDir(runtime).exists() ? runtime + QStringLiteral("/panoptra-ndi")
+                                                           : QStringLiteral("/tmp/panoptra-ndi-%1").arg(::geteuid());
     }
     if (!usableDirectory(dir)) {
         qWarning() << "[ndi] registry directory is not usable:" << dir;
@@ -102,7 +101,7 @@ QString StandInRegistry::directory()
 
 bool StandInRegistry::reserve(const QString& name, const QString& groups, Entry& entry) const
 {
-    static std::atomic<int> sequence{0};
+    static std::atomic<int> sequence { 0 };
     const QString stem = QStringLiteral("%1-%2").arg(ownIdentity()).arg(++sequence);
     entry.name = name;
     entry.groups = normaliseGroups(groups).join(',');
@@ -114,10 +113,8 @@ bool StandInRegistry::reserve(const QString& name, const QString& groups, Entry&
 
 bool StandInRegistry::publish(const Entry& entry) const
 {
-    const QJsonObject obj{{"name", entry.name},
-                          {"url", entry.url},
-                          {"groups", entry.groups},
-                          {"socket", QFileInfo(entry.socketPath).fileName()}};
+    const QJsonObject obj { { "name", entry.name }, { "url", entry.url }, { "groups", entry.groups },
+        { "socket", QFileInfo(entry.socketPath).fileName() } };
     return JsonFile::save(entry.file, obj);
 }
 
@@ -154,16 +151,15 @@ std::vector<StandInRegistry::Entry> StandInRegistry::scan()
         const QString socket = obj.value("socket").toString();
         if (!ok || name.isEmpty() || socket.isEmpty() || socket.contains('/'))
             continue;
-        Entry entry{name, obj.value("url").toString(), obj.value("groups").toString(), m_dir + '/' + fileName,
-                    m_dir + '/' + socket};
+        Entry entry { name, obj.value("url").toString(), obj.value("groups").toString(), m_dir + '/' + fileName,
+            m_dir + '/' + socket };
         cache.emplace(fileName, entry);
     }
     m_cache.swap(cache);
     for (const auto& [file, entry] : m_cache)
         live.push_back(entry);
-    std::sort(live.begin(), live.end(), [](const Entry& a, const Entry& b) {
-        return a.name != b.name ? a.name < b.name : a.url < b.url;
-    });
+    std::sort(live.begin(), live.end(),
+        [](const Entry& a, const Entry& b) { return a.name != b.name ? a.name < b.name : a.url < b.url; });
     return live;
 }
 

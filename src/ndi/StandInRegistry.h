@@ -26,9 +26,9 @@ class StandInRegistry {
 public:
     struct Entry {
         QString name;
-        QString url;        // "127.0.0.1:<port>"; the port only tells senders apart
-        QString groups;     // normalised, comma-separated
-        QString file;       // the announcement
+        QString url; // "127.0.0.1:<port>"; the port only tells senders apart
+        QString groups; // normalised, comma-separated
+        QString file; // the announcement
         QString socketPath; // where the sender listens
     };
 
@@ -36,7 +36,10 @@ public:
     // call); empty when it cannot be used.
     static QString directory();
 
-    explicit StandInRegistry(QString dir) : m_dir(std::move(dir)) {}
+    explicit StandInRegistry(QString dir)
+        : m_dir(std::move(dir))
+    {
+    }
     const QString& dir() const { return m_dir; }
 
     // File, socket path and URL for a new sender of this process. False when

@@ -47,7 +47,9 @@ std::unique_ptr<StandInSender> StandInSender::create(const QString& dir, const Q
 }
 
 StandInSender::StandInSender(StandInRegistry::Entry entry)
-    : m_entry(std::move(entry)), m_pool(LinkBufferPool::create()), m_loop("ndi-send", *this, m_pool)
+    : m_entry(std::move(entry))
+    , m_pool(LinkBufferPool::create())
+    , m_loop("ndi-send", *this, m_pool)
 {
 }
 
@@ -69,15 +71,15 @@ StandInSender::Peer* StandInSender::findPeer(const LinkChannel& channel)
 void StandInSender::onAccepted(const std::shared_ptr<LinkChannel>& channel)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_peers.push_back(Peer{channel, NDIlib_recv_bandwidth_highest, false, {}});
+    m_peers.push_back(Peer { channel, NDIlib_recv_bandwidth_highest, false, {} });
 }
 
 void StandInSender::onClosed(LinkChannel& channel)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_peers.erase(std::remove_if(m_peers.begin(), m_peers.end(),
-                                 [&channel](const Peer& p) { return p.channel.get() == &channel; }),
-                  m_peers.end());
+                      [&channel](const Peer& p) { return p.channel.get() == &channel; }),
+        m_peers.end());
     updateTallyLocked();
 }
 
@@ -93,7 +95,7 @@ bool StandInSender::onMessage(LinkChannel& channel, linkwire::Type type, LinkBuf
         if (!peer)
             return false;
         peer->bandwidth = hello.bandwidth;
-        peer->tally = {hello.onProgram != 0, hello.onPreview != 0};
+        peer->tally = { hello.onProgram != 0, hello.onPreview != 0 };
         peer->ready = true;
         for (const auto& [text, timecode] : m_connectionMetadata)
             channel.post(LinkChannel::Lane::Control, linkwire::Type::ConnectionMetadata, linkmsg::text(text, timecode));
@@ -106,7 +108,7 @@ bool StandInSender::onMessage(LinkChannel& channel, linkwire::Type type, LinkBuf
             return false;
         std::lock_guard<std::mutex> lock(m_mutex);
         if (Peer* peer = findPeer(channel))
-            peer->tally = {tally.onProgram != 0, tally.onPreview != 0};
+            peer->tally = { tally.onProgram != 0, tally.onPreview != 0 };
         updateTallyLocked();
         return true;
     }
@@ -153,8 +155,8 @@ bool StandInSender::tally(NDIlib_tally_t* out, uint32_t timeoutMs)
 int StandInSender::connections() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return int(std::count_if(m_peers.begin(), m_peers.end(),
-                             [](const Peer& p) { return p.ready && !p.channel->isClosed(); }));
+    return int(
+        std::count_if(m_peers.begin(), m_peers.end(), [](const Peer& p) { return p.ready && !p.channel->isClosed(); }));
 }
 
 void StandInSender::addConnectionMetadata(const std::string& text, int64_t timecode)
@@ -170,11 +172,11 @@ void StandInSender::addConnectionMetadata(const std::string& text, int64_t timec
     }
 }
 
-LinkBufferPtr StandInSender::pictureMessage(const NDIlib_video_frame_v2_t& frame, int stride, bool reduced,
-                                            int64_t timestamp)
+LinkBufferPtr StandInSender::pictureMessage(
+    const NDIlib_video_frame_v2_t& frame, int stride, bool reduced, int64_t timestamp)
 {
-    const uyvy::Size size = reduced ? uyvy::quarterSize(frame.xres, frame.yres) : uyvy::Size{frame.xres, frame.yres};
-    linkwire::Video record{};
+    const uyvy::Size size = reduced ? uyvy::quarterSize(frame.xres, frame.yres) : uyvy::Size { frame.xres, frame.yres };
+    linkwire::Video record {};
     record.xres = size.width;
     record.yres = size.height;
     record.fourcc = NDIlib_FourCC_video_type_UYVY;
@@ -256,7 +258,7 @@ void StandInSender::sendAudio(const NDIlib_audio_frame_interleaved_16s_t& audio)
     if (targets.empty())
         return;
     const int64_t timestamp = linkmsg::now();
-    linkwire::Audio record{};
+    linkwire::Audio record {};
     record.sampleRate = audio.sample_rate;
     record.channels = audio.no_channels;
     record.samples = audio.no_samples;

@@ -10,7 +10,7 @@ Size quarterSize(int width, int height)
     const int h = height / 2;
     if (w < 2 || h < 1)
         return {};
-    return {w, h};
+    return { w, h };
 }
 
 void quarter(const uint8_t* src, int width, int height, int srcStride, uint8_t* dst)

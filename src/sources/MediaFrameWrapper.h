@@ -37,9 +37,12 @@ inline void releaseMediaFrame(const MediaInstancePtr& instance, Media_audio_fram
     frame.p_data_s16 = nullptr;
 }
 
-template <typename Frame, typename Instance>
-struct MediaFrameWrapper {
-    MediaFrameWrapper(Instance lender, const Frame& record) : instance(std::move(lender)), frame(record) {}
+template <typename Frame, typename Instance> struct MediaFrameWrapper {
+    MediaFrameWrapper(Instance lender, const Frame& record)
+        : instance(std::move(lender))
+        , frame(record)
+    {
+    }
     ~MediaFrameWrapper() { releaseMediaFrame(instance, frame); }
     MediaFrameWrapper(const MediaFrameWrapper&) = delete;
     MediaFrameWrapper& operator=(const MediaFrameWrapper&) = delete;
@@ -49,8 +52,7 @@ struct MediaFrameWrapper {
 };
 
 // Sound travels in the same wrapper; the name says which kind a pointer holds.
-template <typename Frame, typename Instance>
-using AudioFrameWrapper = MediaFrameWrapper<Frame, Instance>;
+template <typename Frame, typename Instance> using AudioFrameWrapper = MediaFrameWrapper<Frame, Instance>;
 
 using VideoFramePtr = std::shared_ptr<MediaFrameWrapper<Media_video_frame_t, MediaInstancePtr>>;
 using AudioFramePtr = std::shared_ptr<AudioFrameWrapper<Media_audio_frame_t, MediaInstancePtr>>;

@@ -1,7 +1,11 @@
 #include "VideoFrame.h"
 
 VideoFrame::VideoFrame(unsigned char* data, uint32_t width, uint32_t height, uint32_t size, uint32_t stride)
-    : m_data(data), m_width(width), m_height(height), m_size(size), m_stride(stride)
+    : m_data(data)
+    , m_width(width)
+    , m_height(height)
+    , m_size(size)
+    , m_stride(stride)
 {
 }
 

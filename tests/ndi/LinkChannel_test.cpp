@@ -21,8 +21,8 @@ using namespace ndikit;
 namespace {
 
 struct Recorder : LinkLoop::Handler {
-    std::atomic<int> messages{0};
-    std::atomic<int> closed{0};
+    std::atomic<int> messages { 0 };
+    std::atomic<int> closed { 0 };
     bool onMessage(LinkChannel&, linkwire::Type, LinkBufferPtr) override
     {
         ++messages;
@@ -37,7 +37,7 @@ std::vector<std::pair<linkwire::Header, std::vector<uint8_t>>> drain(int fd, int
     std::vector<std::pair<linkwire::Header, std::vector<uint8_t>>> out;
     std::vector<uint8_t> pending;
     for (;;) {
-        pollfd p{fd, POLLIN, 0};
+        pollfd p { fd, POLLIN, 0 };
         if (::poll(&p, 1, quietMs) <= 0)
             break;
         uint8_t chunk[65536];
@@ -50,7 +50,8 @@ std::vector<std::pair<linkwire::Header, std::vector<uint8_t>>> drain(int fd, int
             std::memcpy(&h, pending.data(), sizeof h);
             if (pending.size() < sizeof h + h.length)
                 break;
-            out.emplace_back(h, std::vector<uint8_t>(pending.begin() + sizeof h, pending.begin() + long(sizeof h + h.length)));
+            out.emplace_back(
+                h, std::vector<uint8_t>(pending.begin() + sizeof h, pending.begin() + long(sizeof h + h.length)));
             pending.erase(pending.begin(), pending.begin() + long(sizeof h + h.length));
         }
     }
@@ -103,9 +104,9 @@ TEST(LinkChannel, SenderFacingASilentReceiverSendsOnlyTheNewestPictures)
     ASSERT_EQ(entries.size(), 1u);
     const int fd = linksocket::connectTo(entries[0].socketPath);
     ASSERT_GE(fd, 0);
-    linkwire::Hello hello{};
+    linkwire::Hello hello {};
     hello.bandwidth = NDIlib_recv_bandwidth_highest;
-    const linkwire::Header header{linkwire::kMagic, uint32_t(linkwire::Type::Hello), sizeof hello};
+    const linkwire::Header header { linkwire::kMagic, uint32_t(linkwire::Type::Hello), sizeof hello };
     ASSERT_EQ(::write(fd, &header, sizeof header), ssize_t(sizeof header));
     ASSERT_EQ(::write(fd, &hello, sizeof hello), ssize_t(sizeof hello));
 
@@ -121,7 +122,7 @@ TEST(LinkChannel, SenderFacingASilentReceiverSendsOnlyTheNewestPictures)
         NDIlib_send_send_video_async_v2(sender.get(), &frame);
         ++sent;
         if (afterHello < 0) {
-            pollfd p{fd, POLLIN, 0};
+            pollfd p { fd, POLLIN, 0 };
             if (::poll(&p, 1, 1) > 0)
                 afterHello = sent;
         }
@@ -147,9 +148,9 @@ TEST(LinkChannel, WhatIsNotAMessageDropsThePeer)
         linkwire::Header header;
     };
     const Case cases[] = {
-        {"wrong magic", {0x12345678, uint32_t(linkwire::Type::Tally), 16}},
-        {"unknown type", {linkwire::kMagic, 99, 16}},
-        {"absurd length", {linkwire::kMagic, uint32_t(linkwire::Type::Video), linkwire::kMaxPayload + 1}},
+        { "wrong magic", { 0x12345678, uint32_t(linkwire::Type::Tally), 16 } },
+        { "unknown type", { linkwire::kMagic, 99, 16 } },
+        { "absurd length", { linkwire::kMagic, uint32_t(linkwire::Type::Video), linkwire::kMaxPayload + 1 } },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -177,7 +178,7 @@ TEST(LinkChannel, PayloadsAreCheckedAgainstTheirSize)
         std::memcpy(b->data(), &r, sizeof r);
         return b;
     };
-    const linkwire::Video good{4, 2, NDIlib_FourCC_video_type_UYVY, 30, 1, 0.0f, 1, 8, 0, 0};
+    const linkwire::Video good { 4, 2, NDIlib_FourCC_video_type_UYVY, 30, 1, 0.0f, 1, 8, 0, 0 };
     linkwire::Video record;
     EXPECT_TRUE(linkmsg::readVideo(*videoPayload(good, 16), record));
     struct VideoCase {
@@ -191,14 +192,18 @@ TEST(LinkChannel, PayloadsAreCheckedAgainstTheirSize)
         return r;
     };
     const VideoCase videoCases[] = {
-        {"too few pixels", good, 15},
-        {"too many pixels", good, 17},
-        {"stride shorter than a line", with([](auto& r) { r.lineStride = 6; r.xres = 4; }), 12},
-        {"zero width", with([](auto& r) { r.xres = 0; }), 16},
-        {"negative height", with([](auto& r) { r.yres = -2; }), 16},
-        {"not UYVY", with([](auto& r) { r.fourcc = 0x41524742; }), 16},
-        {"unknown field order", with([](auto& r) { r.formatType = 9; }), 16},
-        {"huge picture claimed", with([](auto& r) { r.yres = 100000; }), 16},
+        { "too few pixels", good, 15 },
+        { "too many pixels", good, 17 },
+        { "stride shorter than a line", with([](auto& r) {
+             r.lineStride = 6;
+             r.xres = 4;
+         }),
+            12 },
+        { "zero width", with([](auto& r) { r.xres = 0; }), 16 },
+        { "negative height", with([](auto& r) { r.yres = -2; }), 16 },
+        { "not UYVY", with([](auto& r) { r.fourcc = 0x41524742; }), 16 },
+        { "unknown field order", with([](auto& r) { r.formatType = 9; }), 16 },
+        { "huge picture claimed", with([](auto& r) { r.yres = 100000; }), 16 },
     };
     for (const VideoCase& c : videoCases)
         EXPECT_FALSE(linkmsg::readVideo(*videoPayload(c.r, c.pixelBytes), record)) << c.what;
@@ -209,14 +214,14 @@ TEST(LinkChannel, PayloadsAreCheckedAgainstTheirSize)
         std::memcpy(b->data(), &r, sizeof r);
         return b;
     };
-    const linkwire::Audio sound{48000, 2, 3, 20, 0, 0};
+    const linkwire::Audio sound { 48000, 2, 3, 20, 0, 0 };
     linkwire::Audio a;
     const int16_t* samples = nullptr;
     EXPECT_TRUE(linkmsg::readAudio(*audioPayload(sound, 12), a, samples));
     EXPECT_FALSE(linkmsg::readAudio(*audioPayload(sound, 10), a, samples)) << "short";
-    EXPECT_FALSE(linkmsg::readAudio(*audioPayload({48000, 0, 3, 20, 0, 0}, 0), a, samples)) << "no channels";
-    EXPECT_FALSE(linkmsg::readAudio(*audioPayload({0, 2, 3, 20, 0, 0}, 12), a, samples)) << "no rate";
-    EXPECT_FALSE(linkmsg::readAudio(*audioPayload({48000, 2, -3, 20, 0, 0}, 0), a, samples)) << "negative count";
+    EXPECT_FALSE(linkmsg::readAudio(*audioPayload({ 48000, 0, 3, 20, 0, 0 }, 0), a, samples)) << "no channels";
+    EXPECT_FALSE(linkmsg::readAudio(*audioPayload({ 0, 2, 3, 20, 0, 0 }, 12), a, samples)) << "no rate";
+    EXPECT_FALSE(linkmsg::readAudio(*audioPayload({ 48000, 2, -3, 20, 0, 0 }, 0), a, samples)) << "negative count";
 
     std::string text;
     int64_t timecode = 0;
@@ -226,5 +231,5 @@ TEST(LinkChannel, PayloadsAreCheckedAgainstTheirSize)
     auto unterminated = linkmsg::text("<a/>", 5);
     unterminated->data()[unterminated->size() - 1] = 'x';
     EXPECT_FALSE(linkmsg::readText(*unterminated, text, timecode));
-    EXPECT_FALSE(linkmsg::readText(*linkmsg::record(linkwire::Tally{}), text, timecode)) << "no text at all";
+    EXPECT_FALSE(linkmsg::readText(*linkmsg::record(linkwire::Tally {}), text, timecode)) << "no text at all";
 }

@@ -76,12 +76,12 @@ TEST(NdiDiscovery, GroupsDecideWhichFinderSeesASender)
         bool visible;
     };
     const Case cases[] = {
-        {nullptr, nullptr, true, true},       // both default to "public"
-        {"studio", nullptr, true, false},     // not announced in "public"
-        {"studio", "Studio", true, true},     // names compare without case
-        {"a, b", "c,b", true, true},          // lists meet in one name, blanks trimmed
-        {"", "public,x", true, true},         // empty means "public"
-        {nullptr, nullptr, false, false},     // every sender here is local
+        { nullptr, nullptr, true, true }, // both default to "public"
+        { "studio", nullptr, true, false }, // not announced in "public"
+        { "studio", "Studio", true, true }, // names compare without case
+        { "a, b", "c,b", true, true }, // lists meet in one name, blanks trimmed
+        { "", "public,x", true, true }, // empty means "public"
+        { nullptr, nullptr, false, false }, // every sender here is local
     };
     ScopedRegistry registry;
     for (const Case& c : cases) {
@@ -153,10 +153,10 @@ TEST(NdiDiscovery, RegistryDirectoryFollowsTheEnvironment)
         QString expected;
     };
     const Case cases[] = {
-        {explicitDir.toLocal8Bit(), runtime.toLocal8Bit(), explicitDir},
-        {QByteArray(), runtime.toLocal8Bit(), runtime + "/panoptra-ndi"},
-        {QByteArray(), QByteArray(), fallback},
-        {QByteArray(), (base.path() + "/missing").toLocal8Bit(), fallback},
+        { explicitDir.toLocal8Bit(), runtime.toLocal8Bit(), explicitDir },
+        { QByteArray(), runtime.toLocal8Bit(), runtime + "/panoptra-ndi" },
+        { QByteArray(), QByteArray(), fallback },
+        { QByteArray(), (base.path() + "/missing").toLocal8Bit(), fallback },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected.toStdString());
@@ -166,7 +166,8 @@ TEST(NdiDiscovery, RegistryDirectoryFollowsTheEnvironment)
         EXPECT_EQ(StandInRegistry::directory(), c.expected);
         EXPECT_TRUE(QFileInfo(c.expected).isDir());
         EXPECT_EQ(QFile::permissions(c.expected) & (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup),
-                  QFile::Permissions()) << "private to the user";
+            QFile::Permissions())
+            << "private to the user";
     }
 }
 

@@ -163,10 +163,10 @@ TEST(NdiReceive, BandwidthDecidesWhatAReceiverGets)
         bool audio;
     };
     const Case cases[] = {
-        {NDIlib_recv_bandwidth_highest, 64, 36, true},
-        {NDIlib_recv_bandwidth_lowest, 32, 18, true},
-        {NDIlib_recv_bandwidth_audio_only, 0, 0, true},
-        {NDIlib_recv_bandwidth_metadata_only, 0, 0, false},
+        { NDIlib_recv_bandwidth_highest, 64, 36, true },
+        { NDIlib_recv_bandwidth_lowest, 32, 18, true },
+        { NDIlib_recv_bandwidth_audio_only, 0, 0, true },
+        { NDIlib_recv_bandwidth_metadata_only, 0, 0, false },
     };
     std::vector<std::pair<Receiver, FrameSync>> receivers;
     for (const Case& c : cases) {
@@ -201,17 +201,20 @@ TEST(NdiReceive, BandwidthDecidesWhatAReceiverGets)
             } else {
                 // Each reduced pixel is the mean of the 2 x 2 pixels it covers;
                 // each reduced macropixel's chroma the mean of the two it covers.
-                auto in = [&](int x, int y, int offset) { return int(picture.bytes[size_t(y * 128 + x * 2 + offset)]); };
+                auto in
+                    = [&](int x, int y, int offset) { return int(picture.bytes[size_t(y * 128 + x * 2 + offset)]); };
                 int worst = 0;
                 for (int y = 0; y < c.height; ++y) {
                     for (int x = 0; x < c.width; ++x) {
                         const int luma = (in(2 * x, 2 * y, 1) + in(2 * x + 1, 2 * y, 1) + in(2 * x, 2 * y + 1, 1)
-                                          + in(2 * x + 1, 2 * y + 1, 1) + 2) / 4;
+                                             + in(2 * x + 1, 2 * y + 1, 1) + 2)
+                            / 4;
                         // Chroma bytes sit at even pixel offsets: U at 4m, V at 4m + 2.
                         const int m = x / 2, chromaOffset = (x % 2) ? 2 : 0;
-                        const int chroma = (in(4 * m, 2 * y, chromaOffset) + in(4 * m + 2, 2 * y, chromaOffset)
-                                            + in(4 * m, 2 * y + 1, chromaOffset) + in(4 * m + 2, 2 * y + 1, chromaOffset)
-                                            + 2) / 4;
+                        const int chroma
+                            = (in(4 * m, 2 * y, chromaOffset) + in(4 * m + 2, 2 * y, chromaOffset)
+                                  + in(4 * m, 2 * y + 1, chromaOffset) + in(4 * m + 2, 2 * y + 1, chromaOffset) + 2)
+                            / 4;
                         worst = std::max(worst, std::abs(got.pixels[size_t(y * c.width * 2 + x * 2 + 1)] - luma));
                         worst = std::max(worst, std::abs(got.pixels[size_t(y * c.width * 2 + x * 2)] - chroma));
                     }
@@ -259,7 +262,7 @@ TEST(NdiReceive, SoundComesInTheRequestedRateChannelsAndCountWithItsLevel)
     struct Case {
         int rate, channels;
     };
-    const Case cases[] = {{48000, 2}, {44100, 1}, {32000, 2}, {96000, 4}};
+    const Case cases[] = { { 48000, 2 }, { 44100, 1 }, { 32000, 2 }, { 96000, 4 } };
     long long toneIndex = 0;
     uint8_t markerValue = 1;
     for (const Case& c : cases) {
@@ -327,7 +330,7 @@ TEST(NdiReceive, SoundComesInTheRequestedRateChannelsAndCountWithItsLevel)
 TEST(NdiReceive, InterleavingHelpersKeepChannelOrderAndClipTo16Bits)
 {
     // Two channels of three samples, planar with a padded channel stride.
-    float planar[2][4] = {{0.5f, -0.25f, 20.0f, 9.f}, {-1.0f, 0.0f, -20.0f, 9.f}};
+    float planar[2][4] = { { 0.5f, -0.25f, 20.0f, 9.f }, { -1.0f, 0.0f, -20.0f, 9.f } };
     NDIlib_audio_frame_v2_t src;
     src.sample_rate = 48000;
     src.no_channels = 2;
@@ -340,14 +343,14 @@ TEST(NdiReceive, InterleavingHelpersKeepChannelOrderAndClipTo16Bits)
     f32.p_data = interleaved;
     NDIlib_util_audio_to_interleaved_32f_v2(&src, &f32);
     EXPECT_EQ(std::vector<float>(interleaved, interleaved + 6),
-              (std::vector<float>{0.5f, -1.0f, -0.25f, 0.0f, 20.0f, -20.0f}));
+        (std::vector<float> { 0.5f, -1.0f, -0.25f, 0.0f, 20.0f, -20.0f }));
 
     int16_t pcm[6];
     NDIlib_audio_frame_interleaved_16s_t s16;
     s16.reference_level = 0; // full scale is 1.0
     s16.p_data = pcm;
     NDIlib_util_audio_to_interleaved_16s_v2(&src, &s16);
-    EXPECT_EQ(std::vector<int16_t>(pcm, pcm + 6), (std::vector<int16_t>{16384, -32768, -8192, 0, 32767, -32768}));
+    EXPECT_EQ(std::vector<int16_t>(pcm, pcm + 6), (std::vector<int16_t> { 16384, -32768, -8192, 0, 32767, -32768 }));
     s16.reference_level = 20; // full scale is 10.0
     NDIlib_util_audio_to_interleaved_16s_v2(&src, &s16);
     EXPECT_EQ(pcm[0], 1638);

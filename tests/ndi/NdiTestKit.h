@@ -20,7 +20,9 @@ namespace ndikit {
 // never see each other's senders (or anybody else's).
 class ScopedRegistry {
 public:
-    ScopedRegistry() : m_old(qgetenv("PANOPTRA_NDI_DIR")), m_hadOld(qEnvironmentVariableIsSet("PANOPTRA_NDI_DIR"))
+    ScopedRegistry()
+        : m_old(qgetenv("PANOPTRA_NDI_DIR"))
+        , m_hadOld(qEnvironmentVariableIsSet("PANOPTRA_NDI_DIR"))
     {
         qputenv("PANOPTRA_NDI_DIR", m_dir.path().toLocal8Bit());
     }
@@ -113,7 +115,11 @@ inline bool lists(const Finder& finder, const std::string& name)
 struct Picture {
     int width, height, stride;
     std::vector<uint8_t> bytes;
-    Picture(int w, int h, int padding = 0) : width(w), height(h), stride(w * 2 + padding), bytes(size_t(stride) * h)
+    Picture(int w, int h, int padding = 0)
+        : width(w)
+        , height(h)
+        , stride(w * 2 + padding)
+        , bytes(size_t(stride) * h)
     {
     }
     NDIlib_video_frame_v2_t frame(int fpsN = 30, int fpsD = 1)
@@ -159,8 +165,8 @@ public:
     TestSourceProcess(int count, const QString& prefix)
     {
         m_process.setProgram(testsupport::binDir() + "/panoptra_testsource");
-        m_process.setArguments({"--count", QString::number(count), "--prefix", prefix, "--width", "320", "--height",
-                                "180"});
+        m_process.setArguments(
+            { "--count", QString::number(count), "--prefix", prefix, "--width", "320", "--height", "180" });
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] {
             while (m_process.canReadLine())

@@ -29,8 +29,8 @@ TEST(VideoFrame, FrameRateIsWholeFramesAndZeroWithoutDenominator)
     struct Case {
         int n, d, fps;
     };
-    for (const Case c : {Case{60000, 1000, 60}, Case{30000, 1001, 29}, Case{25, 1, 25}, Case{60, 0, 0},
-                         Case{60, -1, 0}, Case{0, 0, 0}}) {
+    for (const Case c : { Case { 60000, 1000, 60 }, Case { 30000, 1001, 29 }, Case { 25, 1, 25 }, Case { 60, 0, 0 },
+             Case { 60, -1, 0 }, Case { 0, 0, 0 } }) {
         VideoFrame frame;
         frame.setFrameRate(c.n, c.d);
         EXPECT_EQ(frame.getFrameRate(), c.fps) << c.n << "/" << c.d;
@@ -74,7 +74,7 @@ TEST(VideoFrame, ReceivedPicturesGoBackToTheirLenderOrFreeTheirOwnPixels)
     {
         // An empty picture (no pixels yet) is not handed back.
         VideoFramePtr empty = std::make_shared<MediaFrameWrapper<Media_video_frame_t, MediaInstancePtr>>(
-            lender, Media_video_frame_t{});
+            lender, Media_video_frame_t {});
     }
     EXPECT_EQ(lender->videoFreed, 1);
     {

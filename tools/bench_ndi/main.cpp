@@ -30,7 +30,7 @@ using Clock = std::chrono::steady_clock;
 
 double cpuSeconds(clockid_t clock)
 {
-    timespec ts{};
+    timespec ts {};
     clock_gettime(clock, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
@@ -71,8 +71,8 @@ Result run(int count, int width, int height, int fps, double seconds)
         syncs.push_back(NDIlib_framesync_create(receivers.back()));
     }
 
-    std::atomic<bool> measuring{false}, stop{false};
-    std::atomic<long> sent{0};
+    std::atomic<bool> measuring { false }, stop { false };
+    std::atomic<long> sent { 0 };
     std::vector<double> sendCpu(size_t(count), 0.0);
     std::vector<std::thread> threads;
     const auto period = std::chrono::nanoseconds(1000000000LL / fps);
@@ -176,11 +176,11 @@ int main(int argc, char** argv)
     parser.setApplicationDescription("Measures the network-video stand-in.");
     parser.addHelpOption();
     parser.addOptions({
-        {"sources", "Comma-separated source counts.", "list", "1,8"},
-        {"seconds", "Measured seconds per count.", "s", "5"},
-        {"width", "Picture width.", "pixels", "1920"},
-        {"height", "Picture height.", "pixels", "1080"},
-        {"fps", "Frames per second per source.", "rate", "30"},
+        { "sources", "Comma-separated source counts.", "list", "1,8" },
+        { "seconds", "Measured seconds per count.", "s", "5" },
+        { "width", "Picture width.", "pixels", "1920" },
+        { "height", "Picture height.", "pixels", "1080" },
+        { "fps", "Frames per second per source.", "rate", "30" },
     });
     parser.process(app);
     const int width = parser.value("width").toInt(), height = parser.value("height").toInt();
@@ -196,11 +196,11 @@ int main(int argc, char** argv)
     qputenv("PANOPTRA_NDI_DIR", dir.path().toLocal8Bit());
 
     std::printf("%dx%d UYVY at %d fps, %.0f s per run, %u hardware threads\n", width, height, fps, seconds,
-                std::thread::hardware_concurrency());
+        std::thread::hardware_concurrency());
     std::printf("%7s %7s %8s | %-30s | %-31s\n", "sources", "sent", "received", "CPU ms per received picture",
-                "send->capture latency ms");
-    std::printf("%7s %7s %8s | %9s %9s %10s | %7s %7s %7s %7s\n", "", "", "", "process", "in send", "capture",
-                "mean", "p50", "p95", "max");
+        "send->capture latency ms");
+    std::printf("%7s %7s %8s | %9s %9s %10s | %7s %7s %7s %7s\n", "", "", "", "process", "in send", "capture", "mean",
+        "p50", "p95", "max");
     for (const QString& item : parser.value("sources").split(',')) {
         const int count = item.toInt();
         if (count < 1)
@@ -212,9 +212,8 @@ int main(int argc, char** argv)
             mean += l;
         mean = r.latencyMs.empty() ? 0 : mean / double(r.latencyMs.size());
         std::printf("%7d %7ld %8ld | %9.3f %9.3f %10.3f | %7.2f %7.2f %7.2f %7.2f\n", r.sources, r.sent, r.received,
-                    r.processCpu * perFrame, r.sendCpu * perFrame, r.captureCpu * perFrame, mean,
-                    percentile(r.latencyMs, 0.5), percentile(r.latencyMs, 0.95),
-                    percentile(r.latencyMs, 1.0));
+            r.processCpu * perFrame, r.sendCpu * perFrame, r.captureCpu * perFrame, mean, percentile(r.latencyMs, 0.5),
+            percentile(r.latencyMs, 0.95), percentile(r.latencyMs, 1.0));
         std::fflush(stdout);
     }
     return 0;

@@ -10,11 +10,13 @@ Yuv Yuv::fromRgb(double r, double g, double b)
     const double u = (b - y) / 1.8556;
     const double v = (r - y) / 1.5748;
     auto byte = [](double x) { return uint8_t(std::lround(std::clamp(x, 0.0, 255.0))); };
-    return {byte(16 + 219 * y), byte(128 + 224 * u), byte(128 + 224 * v)};
+    return { byte(16 + 219 * y), byte(128 + 224 * u), byte(128 + 224 * v) };
 }
 
 TestPicture::TestPicture(int width, int height)
-    : m_width(width & ~1), m_height(height), m_pixels(size_t(m_width) * 2 * size_t(height))
+    : m_width(width & ~1)
+    , m_height(height)
+    , m_pixels(size_t(m_width) * 2 * size_t(height))
 {
 }
 
@@ -42,10 +44,18 @@ void TestPicture::number(int x, int y, unsigned value, int scale)
 {
     // 3 x 5 dot digits, one row per 3 bits, top row first.
     static const uint16_t font[10] = {
-        0b111101101101111, 0b010110010010111, 0b111001111100111, 0b111001111001111, 0b101101111001001,
-        0b111100111001111, 0b111100111101111, 0b111001001001001, 0b111101111101111, 0b111101111001111,
+        0b111101101101111,
+        0b010110010010111,
+        0b111001111100111,
+        0b111001111001111,
+        0b101101111001001,
+        0b111100111001111,
+        0b111100111101111,
+        0b111001001001001,
+        0b111101111101111,
+        0b111101111001111,
     };
-    const Yuv black{16, 128, 128}, white{235, 128, 128};
+    const Yuv black { 16, 128, 128 }, white { 235, 128, 128 };
     const std::string digits = std::to_string(value);
     // Dots are drawn two pixels wide at least, to stay on whole macropixels.
     const int dot = std::max(2, scale & ~1);

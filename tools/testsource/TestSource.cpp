@@ -14,7 +14,7 @@ Yuv colourOf(int index, int count)
     const int sector = int(h) % 6;
     const double f = h - std::floor(h);
     const double p = v * (1 - s), q = v * (1 - s * f), t = v * (1 - s * (1 - f));
-    const double rgb[6][3] = {{v, t, p}, {q, v, p}, {p, v, t}, {p, q, v}, {t, p, v}, {v, p, q}};
+    const double rgb[6][3] = { { v, t, p }, { q, v, p }, { p, v, t }, { p, q, v }, { t, p, v }, { v, p, q } };
     return Yuv::fromRgb(rgb[sector][0], rgb[sector][1], rgb[sector][2]);
 }
 
@@ -30,8 +30,11 @@ void logLine(const char* kind, const std::string& name, const std::string& text)
 } // namespace
 
 TestSource::TestSource(std::string name, int index, int count, int width, int height, int fpsN, int fpsD)
-    : m_name(std::move(name)), m_fpsN(fpsN), m_fpsD(fpsD), m_colour(colourOf(index, count)),
-      m_pictures{TestPicture(width, height), TestPicture(width, height)}
+    : m_name(std::move(name))
+    , m_fpsN(fpsN)
+    , m_fpsD(fpsD)
+    , m_colour(colourOf(index, count))
+    , m_pictures { TestPicture(width, height), TestPicture(width, height) }
 {
 }
 
@@ -67,7 +70,7 @@ void TestSource::sendVideo()
     const int bar = std::max(2, w / 16);
     const double framesPerCrossing = 2.0 * m_fpsN / (m_fpsD > 0 ? m_fpsD : 1);
     const int x = int(std::fmod(m_frame, framesPerCrossing) / framesPerCrossing * (w - bar));
-    picture.rect(x, 0, bar, h, Yuv{235, 128, 128});
+    picture.rect(x, 0, bar, h, Yuv { 235, 128, 128 });
     picture.number(w / 40, h / 20, m_frame, std::max(2, h / 60));
 
     NDIlib_video_frame_v2_t frame;
@@ -109,7 +112,7 @@ void TestSource::poll()
     NDIlib_tally_t tally;
     if (NDIlib_send_get_tally(m_sender, &tally, 0)) {
         logLine("tally", m_name,
-                std::string("program=") + (tally.on_program ? "1" : "0") + " preview=" + (tally.on_preview ? "1" : "0"));
+            std::string("program=") + (tally.on_program ? "1" : "0") + " preview=" + (tally.on_preview ? "1" : "0"));
     }
     NDIlib_metadata_frame_t metadata;
     while (NDIlib_send_capture(m_sender, &metadata, 0) == NDIlib_frame_type_metadata) {

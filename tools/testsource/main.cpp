@@ -37,11 +37,11 @@ int main(int argc, char** argv)
     parser.setApplicationDescription("Publishes synthetic network-video sources.");
     parser.addHelpOption();
     parser.addOptions({
-        {{"n", "count"}, "Number of sources.", "N", "1"},
-        {{"p", "prefix"}, "Name prefix; sources are \"<prefix> <i>\".", "text", "Panoptra Test"},
-        {"width", "Picture width.", "pixels", "1280"},
-        {"height", "Picture height.", "pixels", "720"},
-        {"fps", "Frames per second.", "rate", "30"},
+        { { "n", "count" }, "Number of sources.", "N", "1" },
+        { { "p", "prefix" }, "Name prefix; sources are \"<prefix> <i>\".", "text", "Panoptra Test" },
+        { "width", "Picture width.", "pixels", "1280" },
+        { "height", "Picture height.", "pixels", "720" },
+        { "fps", "Frames per second.", "rate", "30" },
     });
     parser.process(app);
     const int count = parser.value("count").toInt();
@@ -53,7 +53,7 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = onSignal;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <csignal>
 #include <unistd.h>
 
 using namespace ndikit;
@@ -112,18 +113,20 @@ TEST(NdiDiscovery, SourcesOfAnotherProcessAppearAndVanishWhenItIsKilled)
     EXPECT_TRUE(QDir(registry.path()).isEmpty()) << "the dead process's announcements are cleared away";
 }
 
-TEST(NdiDiscovery, TestSourceStopsCleanlyOnTerminate)
+TEST(NdiDiscovery, TestSourceStopsCleanlyOnTerminateAndInterrupt)
 {
-    ScopedRegistry registry;
-    Finder finder = makeFinder();
-    TestSourceProcess source(1, "Polite");
-    ASSERT_TRUE(source.waitForLine("ready Polite 1"));
-    source.process().terminate();
-    ASSERT_TRUE(source.process().waitForFinished(5000));
-    EXPECT_EQ(source.process().exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(source.process().exitCode(), 0);
-    EXPECT_TRUE(source.waitForLine("stopped", 1000));
-    EXPECT_TRUE(QDir(registry.path()).isEmpty());
+    for (int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        ScopedRegistry registry;
+        TestSourceProcess source(1, "Polite");
+        ASSERT_TRUE(source.waitForLine("ready Polite 1"));
+        ::kill(pid_t(source.process().processId()), signal);
+        ASSERT_TRUE(source.process().waitForFinished(5000));
+        EXPECT_EQ(source.process().exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(source.process().exitCode(), 0);
+        EXPECT_TRUE(source.waitForLine("stopped", 1000));
+        EXPECT_TRUE(QDir(registry.path()).isEmpty()) << "it withdrew its announcement";
+    }
 }
 
 TEST(NdiDiscovery, AnnouncementOfAReusedProcessIdIsStale)
@@ -148,6 +151,7 @@ TEST(NdiDiscovery, RegistryDirectoryFollowsTheEnvironment)
     QDir().mkpath(runtime);
     const QString explicitDir = base.path() + "/explicit";
     const QString fallback = QStringLiteral("/tmp/panoptra-ndi-%1").arg(::geteuid());
+    const bool fallbackExisted = QFileInfo::exists(fallback);
     struct Case {
         QByteArray override, runtime;
         QString expected;
@@ -169,6 +173,8 @@ TEST(NdiDiscovery, RegistryDirectoryFollowsTheEnvironment)
             QFile::Permissions())
             << "private to the user";
     }
+    if (!fallbackExisted)
+        QDir().rmdir(fallback);
 }
 
 TEST(NdiDiscovery, UnusableRegistryDirectoryFailsCleanly)

@@ -92,6 +92,7 @@ struct NDIlib_source_t {
 };
 
 struct NDIlib_find_create_t {
+    // Every source the stand-in reaches is on this machine: false finds none.
     bool show_local_sources = true;
     // Comma-separated group names to search; null or empty means "public".
     const char* p_groups = nullptr;
@@ -207,7 +208,8 @@ NDIlib_recv_instance_t NDIlib_recv_create_v4(const NDIlib_recv_create_t* setting
 void NDIlib_recv_destroy(NDIlib_recv_instance_t receiver);
 // Connects to the source named (name first, the URL picks among equal names);
 // a null source or one without name and URL disconnects. While the source is
-// away the receiver retries when it is next asked for its state or a frame.
+// away the receiver tries again whenever it is asked for its connections or
+// its metadata (at most every 100 ms).
 void NDIlib_recv_connect(NDIlib_recv_instance_t receiver, const NDIlib_source_t* source);
 // 1 while connected to a sender, else 0.
 int NDIlib_recv_get_no_connections(NDIlib_recv_instance_t receiver);

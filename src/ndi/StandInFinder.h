@@ -1,0 +1,30 @@
+#pragma once
+// A stand-in finder: lists the senders of the registry whose groups meet its
+// own. Created and used by one caller thread (the discovery thread of the
+// application); the caller owns it through its handle.
+#include "NdiWrapper.h"
+#include "StandInRegistry.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+class StandInFinder {
+public:
+    StandInFinder(QString dir, const QString& groups, bool showLocal);
+
+    bool waitForSources(uint32_t timeoutMs);
+    const NDIlib_source_t* currentSources(uint32_t* count);
+
+private:
+    using Listing = std::vector<std::pair<std::string, std::string>>; // name, URL
+    Listing list();
+
+    StandInRegistry m_registry;
+    const QStringList m_groups;
+    const bool m_showLocal;
+    Listing m_reported;
+    // Storage of the array handed out by currentSources.
+    Listing m_held;
+    std::vector<NDIlib_source_t> m_array;
+};

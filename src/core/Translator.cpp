@@ -35,14 +35,14 @@ void Translator::loadLanguage(const QString& lang)
         catalogue = g_resPath + "/qml/zh_cn.qm";
 
     if (!catalogue.isEmpty()) {
+        // Out of the application while it is reloaded: tr() on other threads
+        // reads installed catalogues. Installing it again lists it once only
+        // because it was taken out first (installing prepends, even twice).
+        if (m_app)
+            QCoreApplication::removeTranslator(&m_translator);
         if (m_translator.load(catalogue)) {
-            if (m_app) {
-                // Installing prepends, even an installed translator: take it
-                // out first so it is listed once, and its destructor (which
-                // removes one entry) leaves no dangling entry behind.
-                QCoreApplication::removeTranslator(&m_translator);
+            if (m_app)
                 QCoreApplication::installTranslator(&m_translator);
-            }
             if (m_engine)
                 m_engine->retranslate();
         } else {

@@ -7,6 +7,8 @@
 #include <QSettings>
 #include <QTextStream>
 
+#include <algorithm>
+
 namespace {
 
 // A backlog this large after one wake of the writer is dropped whole: after a
@@ -122,13 +124,17 @@ void ZTLogger::checkFileCount()
 
 bool ZTLogger::openNewFile()
 {
-    // Names carry the creation time to the millisecond; a file that rolled
-    // over within the same millisecond must not be truncated by its successor.
-    QDateTime when = QDateTime::currentDateTime();
+    // Names carry the creation time to the millisecond and pruning goes by
+    // name: a file opened within the same millisecond as the previous one
+    // takes the next millisecond, so it neither truncates its predecessor
+    // nor sorts before it.
+    QDateTime when = QDateTime::fromMSecsSinceEpoch(std::max(QDateTime::currentMSecsSinceEpoch(), m_lastFileMs + 1));
     for (int attempt = 0; attempt < 1000; ++attempt, when = when.addMSecs(1)) {
         m_file.setFileName(m_dir + when.toString(kFileNameFormat));
-        if (m_file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::NewOnly))
+        if (m_file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::NewOnly)) {
+            m_lastFileMs = when.toMSecsSinceEpoch();
             return true;
+        }
         if (!m_file.exists())
             return false;
     }

@@ -63,6 +63,7 @@ private:
 
     QFileSystemWatcher* m_watcher = nullptr;
     QFile m_file;
+    qint64 m_lastFileMs = 0; // creation time in the newest file's name
     QString m_dir;
     int m_maxSize = 0x400000;
     std::atomic<bool> m_stop{true};

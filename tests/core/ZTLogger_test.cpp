@@ -218,22 +218,24 @@ TEST_F(ZTLoggerTest, LimitZeroGivesEveryLineItsOwnFile)
 {
     setLevelFile(4);
     logger->logInit(dir(), 0);
-    qInfo("zero a");
-    qInfo("zero b");
-    qInfo("zero c");
+    for (int i = 0; i < 100; ++i)
+        qInfo("zero %03d", i);
     logger->logUninit();
-    // Files made within the same millisecond must not overwrite each other.
+    // Pruning before each line leaves the first file and the three newest,
+    // and the line opens one more. Files made within the same millisecond
+    // must neither overwrite each other nor sort out of order, so each holds
+    // its own line and the newest lines survive.
     const QStringList files = logFiles();
-    ASSERT_EQ(files.size(), 3) << files.join(',').toStdString();
+    ASSERT_EQ(files.size(), 5) << files.join(',').toStdString();
     QStringList order;
     for (const QString& name : files) {
         QFile f(dir() + name);
         f.open(QIODevice::ReadOnly);
-        const QList<QByteArray> content = f.readAll().split('\n');
-        EXPECT_EQ(content.size(), 2) << name.toStdString();
-        order << QString::fromUtf8(content[0]).trimmed().right(1);
+        const QStringList content = QString::fromUtf8(f.readAll()).split("\r\n", Qt::SkipEmptyParts);
+        ASSERT_EQ(content.size(), 1) << name.toStdString();
+        order << content[0].right(3);
     }
-    EXPECT_EQ(order, (QStringList{"a", "b", "c"}));
+    EXPECT_EQ(order, (QStringList{"000", "096", "097", "098", "099"}));
 }
 
 TEST_F(ZTLoggerTest, PruningKeepsTheOldestAndTheThreeNewest)

@@ -73,11 +73,6 @@ public:
         m_before = QSet<QString>(existing.begin(), existing.end());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", home);
-        // Without a session bus the accessibility bridge makes D-Bus fork a
-        // launcher from this many-threaded process, which can deadlock under
-        // the sanitizers' allocator.
-        if (!env.contains("DBUS_SESSION_BUS_ADDRESS"))
-            env.insert("DBUS_SESSION_BUS_ADDRESS", "disabled:");
         process.setProcessEnvironment(env);
         if (!workDir.isEmpty())
             process.setWorkingDirectory(workDir);

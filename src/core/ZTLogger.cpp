@@ -8,6 +8,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <pthread.h>
 
 namespace {
 
@@ -162,6 +163,7 @@ bool ZTLogger::writeBatch(const std::deque<Entry>& batch)
 
 void ZTLogger::threadWrite()
 {
+    pthread_setname_np(pthread_self(), "log writer");
     for (;;) {
         std::deque<Entry> batch;
         bool stopping = false;

@@ -9,9 +9,10 @@
 // watcher and logInit/logUninit belong to the GUI thread.
 //
 // Files in the log directory: "log_yyyyMMdd_hhmmss.zzz.log", one line per
-// entry, a new file once one reaches the size limit, and at most the oldest
-// plus the three newest kept; "settings.ini" [settings] level is the lowest
-// message type written (0 debug ... 4 info), re-read whenever it changes.
+// entry, a new file once one reaches the size limit; before each line the
+// files are pruned to the oldest and the three newest. "settings.ini"
+// [settings] level is the lowest message type written (0 debug ... 4 info),
+// re-read whenever the file changes or is replaced.
 #include <QFile>
 #include <QObject>
 #include <QString>

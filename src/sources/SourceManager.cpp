@@ -8,6 +8,11 @@ SourceManager* SourceManager::instance()
     return &manager;
 }
 
+SourceManager::SourceManager()
+{
+    setObjectName("source discovery");
+}
+
 SourceManager::~SourceManager()
 {
     stopDiscover();

@@ -28,7 +28,7 @@ public slots:
     void stopDiscover();
 
 private:
-    SourceManager() = default;
+    SourceManager();
 
     std::atomic<bool> stopRequested{false};
 };

@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -66,13 +67,16 @@ bool contains(const QStringList& lines, const QString& text)
 
 class App {
 public:
-    explicit App(const QString& home, const QStringList& args = {}, const QString& workDir = {})
+    explicit App(const QString& home, const QStringList& args = {}, const QString& workDir = {},
+        const QString& locale = {})
         : m_home(home)
     {
         const QStringList existing = logFiles(home);
         m_before = QSet<QString>(existing.begin(), existing.end());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", home);
+        if (!locale.isEmpty())
+            env.insert("LC_ALL", locale);
         process.setProcessEnvironment(env);
         if (!workDir.isEmpty())
             process.setWorkingDirectory(workDir);
@@ -161,7 +165,7 @@ TEST(Application, StartsInAnEmptyHomeAndShutsDownInOrderOnSignal)
         const QStringList lines = app.runLogLines();
         EXPECT_TRUE(inOrder(lines,
             {"show .", QString("shutdown requested by signal %1").arg(signal), "event loop ended .",
-                "https thread stopped .", "BaseConfig::destroy done true", "BaseConfig worker thread stopped.",
+                "RegistHttpsRoute::destroy done false", "https thread stopped .", "BaseConfig::destroy done true", "BaseConfig worker thread stopped.",
                 "shutdown complete ."}));
         EXPECT_TRUE(inOrder(lines,
             {"BaseConfig::destroy websocket done. true", "BaseConfig::destroy stop discover done. true",
@@ -200,6 +204,22 @@ TEST(Application, StopRequestedDuringStartUpEndsTheSameWay)
             ASSERT_TRUE(app.stopsCleanly(SIGTERM)) << trigger.toStdString();
             EXPECT_TRUE(contains(app.runLogLines(), "shutdown complete .")) << trigger.toStdString();
         }
+    }
+}
+
+TEST(Application, ChineseSystemLocalesGetTheChineseCatalogueAndAllOthersEnglish)
+{
+    QTemporaryDir home;
+    writeDeviceConfig(home.path());
+    const std::vector<std::tuple<QString, QString, QString>> cases{
+        {"zh_CN.UTF-8", "zh", "zh"}, {"zh_TW.UTF-8", "zh", "zh"}, {"en_US.UTF-8", "en", "en"}, {"de_DE.UTF-8", "de", "en"}};
+    for (const auto& [locale, code, catalogue] : cases) {
+        App app(home.path(), {}, {}, locale);
+        ASSERT_TRUE(app.waitForLogLine("show .")) << locale.toStdString();
+        EXPECT_TRUE(inOrder(app.runLogLines(),
+            {QString("Current system language code: \"%1\"").arg(code), "load language  " + catalogue}))
+            << locale.toStdString();
+        ASSERT_TRUE(app.stopsCleanly(SIGTERM));
     }
 }
 

@@ -1,7 +1,57 @@
+#include "CommonInterface.h"
+#include "GSTEAMER.h"
+#include "Globals.h"
+#include "ShutdownSignal.h"
+#include "ZTLogger.h"
+
 #include <QApplication>
+#include <QDebug>
+#include <QDir>
+#include <QOpenGLContext>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
+#include <QSurfaceFormat>
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    return 0;
+    // First of all, so that a stop request at any later moment takes the
+    // orderly path instead of killing the process half-way.
+    ShutdownSignal::install();
+
+    QQuickWindow::setSceneGraphBackend(QSGRendererInterface::OpenGL);
+    QCoreApplication::setAttribute(Qt::AA_DisableShaderDiskCache);
+    QSurfaceFormat format = QSurfaceFormat::defaultFormat();
+    if (QOpenGLContext::openGLModuleType() == QOpenGLContext::LibGL) {
+        format.setVersion(4, 1);
+        format.setProfile(QSurfaceFormat::CoreProfile);
+    }
+    format.setDepthBufferSize(16);
+    format.setStencilBufferSize(8);
+    QSurfaceFormat::setDefaultFormat(format);
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+
+    bool started = false;
+    {
+        QApplication application(argc, argv);
+        g_is_developing = CommonInterface::hasDevelopingSwitch(argc, argv);
+
+        const QString base = g_is_developing ? QDir::currentPath() : QCoreApplication::applicationDirPath();
+        const QString resPath = base + "/res";
+        const QString savePath = QDir::homePath() + "/AppData/Local/Panoptra_Pro/general";
+        QDir().mkpath(resPath);
+        QDir().mkpath(savePath);
+        g_currentPath = base;
+        g_savePath = savePath;
+        g_resPath = resPath;
+
+        ZTLogger::getInstance()->logInit(g_savePath, 0x400000);
+        qDebug() << "g_version:" << g_version;
+        GSTEAMER::Init(&argc, &argv);
+
+        started = CommonInterface::getInstance().init(base, application);
+        // The logger goes last, so that the whole teardown is in the log.
+        qDebug() << (started ? "shutdown complete ." : "start-up abandoned .");
+        ZTLogger::getInstance()->logUninit();
+    }
+    return started ? 0 : 1;
 }

@@ -7,3 +7,4 @@ const QString g_version = QStringLiteral("V_1.10.0060");
 bool g_is_developing = false;
 int g_httpPort = 81;
 int g_websocketPort = 12345;
+bool g_is_neutral_version = false;

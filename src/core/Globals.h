@@ -10,3 +10,4 @@ extern const QString g_version; // application version, logged at start-up and r
 extern bool g_is_developing;    // "--developing" given
 extern int g_httpPort;          // HTTPS server port
 extern int g_websocketPort;     // secure WebSocket port
+extern bool g_is_neutral_version; // unbranded build, from "general.ini"

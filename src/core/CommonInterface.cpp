@@ -1,0 +1,148 @@
+#include "CommonInterface.h"
+
+#include "BaseConfig.h"
+#include "RegistHttpsRoute.h"
+#include "ShutdownSignal.h"
+#include "SourceManager.h"
+#include "Translator.h"
+#include "VideoRender.h"
+#include "WebrtcManager.h"
+#include "Widget.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QLocale>
+#include <QQmlEngine>
+#include <QThread>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+CommonInterface& CommonInterface::getInstance()
+{
+    static CommonInterface shell;
+    return shell;
+}
+
+bool CommonInterface::hasDevelopingSwitch(int argc, const char* const* argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--developing") == 0)
+            return true;
+    }
+    return false;
+}
+
+bool loadExtFont(const QString& fontFile)
+{
+    const int id = QFontDatabase::addApplicationFont(fontFile);
+    if (id == -1) {
+        qDebug() << "add font failed.";
+        return false;
+    }
+    const QStringList families = QFontDatabase::applicationFontFamilies(id);
+    if (!families.isEmpty())
+        QApplication::setFont(QFont(families.first()));
+    return true;
+}
+
+namespace {
+
+// Start-up cannot go on without this file: say which one, on stderr (the log
+// is not on the console) and in the log.
+void reportUnusableResource(const QString& file)
+{
+    const QString what = QFileInfo::exists(file) ? QStringLiteral("unusable resource file")
+                                                 : QStringLiteral("missing resource file");
+    qCritical().noquote() << what << file;
+    std::fprintf(stderr, "Panoptra_Pro: %s: %s\n", qUtf8Printable(what), qUtf8Printable(file));
+    std::fflush(stderr);
+}
+
+} // namespace
+
+bool CommonInterface::init(const QString& baseDirectory, QApplication& application)
+{
+    qDebug() << "main thread id :" << QThread::currentThreadId();
+    const QString fontFile = baseDirectory + "/res/ttf/PingFang Regular.ttf";
+    if (!loadExtFont(fontFile)) {
+        qDebug() << "load PingFang Regular font failed.";
+        reportUnusableResource(fontFile);
+        return false;
+    }
+
+    Translator translator;
+    translator.setSomething(application);
+    const QString language = QLocale::system().name().section('_', 0, 0);
+    qDebug() << "Current system language code:" << language;
+    translator.loadLanguage(language == "zh" ? "zh" : "en");
+
+    Widget widget;
+    WebrtcManager* webrtcManager = WebrtcManager::instance();
+    BaseConfig* controller = BaseConfig::getInstance();
+    controller->setWebrtcManager(webrtcManager);
+    controller->initGeneralConfig();
+    connect(&widget, &Widget::langChanged, &translator, &Translator::loadLanguage);
+    connect(&widget, &Widget::qrcodeChanged, controller, &BaseConfig::changeUrl);
+    widget.initWidget(language);
+    controller->initConfigs();
+    qDebug() << "init base configs .";
+
+    SourceManager* sourceManager = SourceManager::instance();
+    controller->setSourceManager(sourceManager);
+    sourceManager->load();
+    qDebug() << "init sourceManager .";
+
+    qmlRegisterType<VideoRender>("SceneGraphRendering", 1, 0, "Renderer");
+    qDebug() << "init qml type .";
+
+    // The route object lives on the HTTPS thread: its server is built when the
+    // thread starts and torn down as it finishes.
+    auto httpsThread = std::make_unique<QThread>();
+    httpsThread->setObjectName("https");
+    auto route = std::make_unique<RegistHttpsRoute>();
+    route->moveToThread(httpsThread.get());
+    connect(&widget, &Widget::destroyAll, route.get(), &RegistHttpsRoute::destroy);
+    connect(route.get(), &RegistHttpsRoute::httpDestroyed, controller, &BaseConfig::destroy);
+    connect(httpsThread.get(), &QThread::started, route.get(), &RegistHttpsRoute::initHttpServer, Qt::DirectConnection);
+    connect(httpsThread.get(), &QThread::finished, route.get(), &RegistHttpsRoute::destroy, Qt::DirectConnection);
+    httpsThread->start(QThread::InheritPriority);
+
+    controller->openWindows();
+    qDebug() << "open windows .";
+    sourceManager->startDiscover();
+    qDebug() << "start source thread .";
+    qDebug() << "setAwakeState .";
+    widget.updateAddress();
+    qDebug() << "updateAddress .";
+
+    // SIGTERM and SIGINT close the main window like the operator would; a
+    // request that came during start-up is picked up as the loop starts.
+    ShutdownSignal stopRequests;
+    connect(&stopRequests, &ShutdownSignal::requested, &widget, [&widget] {
+        widget.close();
+        QCoreApplication::quit();
+    });
+    widget.show();
+    qDebug() << "show .";
+
+    application.exec();
+    qDebug() << "event loop ended .";
+
+    // Teardown, the reverse of start-up. Closing the window may have done
+    // part of it while the loop ran (every step tolerates a repeat), but what
+    // it queued for this thread after the loop ended would never run, so
+    // each step is taken here, in order, before the application goes.
+    httpsThread->quit();
+    httpsThread->wait();
+    QObject::disconnect(route.get(), nullptr, nullptr, nullptr);
+    route.reset();
+    httpsThread.reset();
+    qDebug() << "https thread stopped .";
+    controller->destroy();
+    controller->stopWorker();
+    return true;
+}

@@ -1,0 +1,7 @@
+#include "MediaOutputManager.h"
+
+MediaOutputManager& MediaOutputManager::instance()
+{
+    static MediaOutputManager manager;
+    return manager;
+}

@@ -1,0 +1,6 @@
+#include "VideoRender.h"
+
+VideoRender::VideoRender(QQuickItem* parent)
+    : QQuickItem(parent)
+{
+}

@@ -1,0 +1,263 @@
+// Start-up and shutdown of the whole application: the built executable is
+// run as the operator would run it, with HOME in a temporary folder, and is
+// stopped with signals. The test build is sanitized, so exit status 0 also
+// means no leak or memory error was found on the way out.
+#include "CommonInterface.h"
+#include "Globals.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDataStream>
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+constexpr int kStartMs = 60000; // a sanitized start with a fresh media registry is slow
+constexpr int kStopMs = 5000;
+
+QString savePathOf(const QString& home)
+{
+    return home + "/AppData/Local/Panoptra_Pro/general";
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// Keeps the servers off their default ports, away from other tests.
+void writeDeviceConfig(const QString& home)
+{
+    QDir().mkpath(savePathOf(home));
+    QFile file(savePathOf(home) + "/device.cfg");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    QDataStream out(&file);
+    out << qint32(freePort()) << qint32(freePort()) << qint32(0);
+}
+
+QStringList logFiles(const QString& home)
+{
+    return QDir(savePathOf(home)).entryList({"log_*.log"}, QDir::Files, QDir::Name);
+}
+
+QStringList logLines(const QString& home, const QString& name)
+{
+    QFile file(savePathOf(home) + "/" + name);
+    file.open(QIODevice::ReadOnly);
+    return QString::fromUtf8(file.readAll()).split("\r\n", Qt::SkipEmptyParts);
+}
+
+bool contains(const QStringList& lines, const QString& text)
+{
+    return std::any_of(lines.begin(), lines.end(), [&](const QString& l) { return l.contains("\t" + text); });
+}
+
+class App {
+public:
+    explicit App(const QString& home, const QStringList& args = {}, const QString& workDir = {},
+        const QString& locale = {})
+        : m_home(home)
+    {
+        const QStringList existing = logFiles(home);
+        m_before = QSet<QString>(existing.begin(), existing.end());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home);
+        if (!locale.isEmpty())
+            env.insert("LC_ALL", locale);
+        process.setProcessEnvironment(env);
+        if (!workDir.isEmpty())
+            process.setWorkingDirectory(workDir);
+        process.start(testsupport::binDir() + "/Panoptra_Pro", args);
+    }
+
+    ~App()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+
+    // The log file this run writes (the newest one that was not there before).
+    QString runLog() const
+    {
+        QString newest;
+        for (const QString& name : logFiles(m_home))
+            if (!m_before.contains(name))
+                newest = name;
+        return newest;
+    }
+    QStringList runLogLines() const { return runLog().isEmpty() ? QStringList() : logLines(m_home, runLog()); }
+
+    bool waitForLogLine(const QString& text, int ms = kStartMs)
+    {
+        return testsupport::waitFor([&] { return contains(runLogLines(), text); }, ms);
+    }
+
+    ::testing::AssertionResult stopsCleanly(int signal)
+    {
+        ::kill(pid_t(process.processId()), signal);
+        if (!process.waitForFinished(kStopMs))
+            return ::testing::AssertionFailure() << "still running " << kStopMs << " ms after signal " << signal;
+        if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+            return ::testing::AssertionFailure() << "exit " << process.exitCode() << " (crashed: "
+                                                 << (process.exitStatus() == QProcess::CrashExit) << ")\n"
+                                                 << process.readAllStandardError().toStdString();
+        return ::testing::AssertionSuccess();
+    }
+
+    QProcess process;
+
+private:
+    QString m_home;
+    QSet<QString> m_before;
+};
+
+// Positions of the lines in order, each searched after the previous one.
+::testing::AssertionResult inOrder(const QStringList& lines, const QStringList& texts)
+{
+    int from = 0;
+    for (const QString& text : texts) {
+        int at = from;
+        while (at < lines.size() && !lines[at].endsWith("\t" + text))
+            ++at;
+        if (at == lines.size())
+            return ::testing::AssertionFailure() << "\"" << text.toStdString() << "\" missing or out of order";
+        from = at + 1;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST(Application, StartsInAnEmptyHomeAndShutsDownInOrderOnSignal)
+{
+    for (const int signal : {SIGTERM, SIGINT}) {
+        QTemporaryDir home;
+        App app(home.path());
+        ASSERT_TRUE(app.waitForLogLine("show .")) << app.process.readAllStandardError().toStdString();
+
+        EXPECT_TRUE(QDir(savePathOf(home.path())).exists());
+        ASSERT_EQ(logFiles(home.path()).size(), 1);
+        EXPECT_TRUE(
+            QRegularExpression(R"(^log_\d{8}_\d{6}\.\d{3}\.log$)").match(logFiles(home.path())[0]).hasMatch());
+        const QStringList firstLines = app.runLogLines().mid(0, 3);
+        EXPECT_TRUE(firstLines.join('\n').contains("g_version: \"" + g_version + "\""))
+            << firstLines.join('\n').toStdString();
+        EXPECT_EQ(QSettings(savePathOf(home.path()) + "/settings.ini", QSettings::IniFormat)
+                      .value("settings/level")
+                      .toString(),
+            "0");
+        EXPECT_FALSE(app.process.waitForFinished(1000)) << "stopped by itself";
+
+        ASSERT_TRUE(app.stopsCleanly(signal));
+        const QStringList lines = app.runLogLines();
+        EXPECT_TRUE(inOrder(lines,
+            {"show .", QString("shutdown requested by signal %1").arg(signal), "event loop ended .",
+                "RegistHttpsRoute::destroy done false", "https thread stopped .", "BaseConfig::destroy done true", "BaseConfig worker thread stopped.",
+                "shutdown complete ."}));
+        EXPECT_TRUE(inOrder(lines,
+            {"BaseConfig::destroy websocket done. true", "BaseConfig::destroy stop discover done. true",
+                "BaseConfig::destroy done true"}));
+        // The WebSocket server's teardown, queued to the worker, runs before the worker ends.
+        EXPECT_TRUE(inOrder(lines, {"show .", "WebSocketServer::onDestroyAll", "BaseConfig worker thread stopped."}));
+        EXPECT_TRUE(lines.last().endsWith("\tshutdown complete .")) << lines.last().toStdString();
+    }
+}
+
+TEST(Application, TwentyStartsAndStopsInARow)
+{
+    QTemporaryDir home;
+    writeDeviceConfig(home.path());
+    for (int run = 0; run < 20; ++run) {
+        App app(home.path());
+        ASSERT_TRUE(app.waitForLogLine("show .")) << "run " << run;
+        ASSERT_TRUE(app.stopsCleanly(SIGTERM)) << "run " << run;
+    }
+}
+
+TEST(Application, StopRequestedDuringStartUpEndsTheSameWay)
+{
+    QTemporaryDir home;
+    writeDeviceConfig(home.path());
+    // The signal lands at different points of start-up: as logging starts,
+    // during the media framework's set-up, and while the services come up.
+    for (const QString& trigger :
+        {QString(), QString("Plugin: "), QString("init base configs ."), QString("open windows .")}) {
+        for (int run = 0; run < 2; ++run) {
+            App app(home.path());
+            if (trigger.isEmpty())
+                ASSERT_TRUE(testsupport::waitFor([&] { return !app.runLog().isEmpty(); }, kStartMs));
+            else
+                ASSERT_TRUE(app.waitForLogLine(trigger)) << trigger.toStdString();
+            ASSERT_TRUE(app.stopsCleanly(SIGTERM)) << trigger.toStdString();
+            EXPECT_TRUE(contains(app.runLogLines(), "shutdown complete .")) << trigger.toStdString();
+        }
+    }
+}
+
+TEST(Application, ChineseSystemLocalesGetTheChineseCatalogueAndAllOthersEnglish)
+{
+    QTemporaryDir home;
+    writeDeviceConfig(home.path());
+    const std::vector<std::tuple<QString, QString, QString>> cases{
+        {"zh_CN.UTF-8", "zh", "zh"}, {"zh_TW.UTF-8", "zh", "zh"}, {"en_US.UTF-8", "en", "en"}, {"de_DE.UTF-8", "de", "en"}};
+    for (const auto& [locale, code, catalogue] : cases) {
+        App app(home.path(), {}, {}, locale);
+        ASSERT_TRUE(app.waitForLogLine("show .")) << locale.toStdString();
+        EXPECT_TRUE(inOrder(app.runLogLines(),
+            {QString("Current system language code: \"%1\"").arg(code), "load language  " + catalogue}))
+            << locale.toStdString();
+        ASSERT_TRUE(app.stopsCleanly(SIGTERM));
+    }
+}
+
+TEST(Application, DevelopingRunWithoutResourcesNamesTheMissingFontAndFails)
+{
+    QTemporaryDir home, workDir;
+    writeDeviceConfig(home.path());
+    App app(home.path(), {"--developing"}, workDir.path());
+    ASSERT_TRUE(app.process.waitForFinished(kStartMs));
+    EXPECT_EQ(app.process.exitStatus(), QProcess::NormalExit);
+    EXPECT_NE(app.process.exitCode(), 0);
+
+    // Paths come from the working directory: its res folder is made, and
+    // the font is looked for there.
+    const QString font = workDir.path() + "/res/ttf/PingFang Regular.ttf";
+    EXPECT_TRUE(QDir(workDir.path() + "/res").exists());
+    EXPECT_TRUE(app.process.readAllStandardError().contains(font.toUtf8()));
+    const QStringList lines = app.runLogLines();
+    EXPECT_TRUE(inOrder(lines, {"add font failed.", "load PingFang Regular font failed.", "missing resource file " + font,
+                                   "start-up abandoned ."}))
+        << lines.join('\n').toStdString();
+    EXPECT_FALSE(contains(lines, "show ."));
+}
+
+TEST(Application, DevelopingSwitchMustBeAnExactArgumentAfterTheProgramName)
+{
+    const std::vector<std::pair<std::vector<const char*>, bool>> cases{
+        {{"app", "--developing"}, true},
+        {{"app", "-x", "--developing", "y"}, true},
+        {{"--developing"}, false},
+        {{"app", "--developing=1"}, false},
+        {{"app", "--Developing"}, false},
+        {{"app", "developing"}, false},
+        {{"app"}, false},
+    };
+    for (const auto& [args, expected] : cases)
+        EXPECT_EQ(CommonInterface::hasDevelopingSwitch(int(args.size()), args.data()), expected)
+            << (args.size() > 1 ? args[1] : args[0]);
+}
+
+} // namespace

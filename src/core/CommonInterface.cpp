@@ -1,5 +1,7 @@
 #include "CommonInterface.h"
 
+#include "GlobalData.h"
+
 #include "BaseConfig.h"
 #include "RegistHttpsRoute.h"
 #include "ShutdownSignal.h"
@@ -79,6 +81,8 @@ bool CommonInterface::init(const QString& baseDirectory, QApplication& applicati
     const QString language = QLocale::system().name().section('_', 0, 0);
     qDebug() << "Current system language code:" << language;
     translator.loadLanguage(language == "zh" ? "zh" : "en");
+
+    GlobalData::instance()->load();
 
     Widget widget;
     WebrtcManager* webrtcManager = WebrtcManager::instance();

@@ -1,22 +1,86 @@
 #include "BaseConfig.h"
 
 #include "Globals.h"
+#include "JsonFile.h"
+#include "LayoutTemplate.h"
+#include "ProjectObject.h"
 #include "SourceManager.h"
+#include "UsersManager.h"
 #include "WebSocketServer.h"
 #include "WebrtcManager.h"
 
+#include <QAudioDeviceInfo>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QThread>
+#include <QThreadPool>
 #include <QTimer>
+#include <QtConcurrent>
+
+#include <algorithm>
 
 namespace {
+
 bool onMainThread()
 {
     return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
 }
+
+// Loading and new programs use this address until the main window reports the real one.
+const QString kPlaceholderWebUrl = QStringLiteral("https://127.0.0.1:65532/");
+
+QString programsRoot()
+{
+    return g_savePath + QStringLiteral("/programs");
+}
+
+QString programDir(const QString& pro_id)
+{
+    return programsRoot() + QStringLiteral("/program_") + pro_id;
+}
+
+QString programListPath()
+{
+    return g_savePath + QStringLiteral("/programs.json");
+}
+
+// A program id becomes part of a folder path: only decimal digits qualify.
+bool isProgramId(const QString& pro_id)
+{
+    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+    return digits.match(pro_id).hasMatch();
+}
+
+bool isBusId(const QString& id)
+{
+    return id == QLatin1String("pvw") || id == QLatin1String("pgm");
+}
+
+// A list that cannot be read is kept for the operator instead of being
+// overwritten by the next save, which would lose its programs for good.
+void moveListAside(const QString& path)
+{
+    const QString aside = path + QStringLiteral(".bad-")
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_hhmmss_zzz"));
+    if (QFile::rename(path, aside))
+        qWarning() << "programs list kept as" << aside;
+    else
+        qWarning() << "programs list could not be moved aside:" << path;
+}
+
 } // namespace
+
+bool compareProData(const QString& a, const QString& b)
+{
+    return a.toUInt(nullptr, 10) < b.toUInt(nullptr, 10);
+}
 
 BaseConfig* BaseConfig::getInstance()
 {
@@ -29,6 +93,14 @@ BaseConfig::BaseConfig()
     , sourceTimer(new QTimer)
 {
     qDebug() << "BaseConfig " << QThread::currentThreadId();
+    usersManager = new UsersManager;
+    layoutTemplate = new LayoutTemplate;
+
+    qRegisterMetaType<PROGRAMTYPE>("PROGRAMTYPE");
+    qRegisterMetaType<WINDOWTYPE>("WINDOWTYPE");
+    qRegisterMetaType<GRIDTYPE>("GRIDTYPE");
+    qRegisterMetaType<PRESETTYPE>("PRESETTYPE");
+
     workerThread->setObjectName("controller worker");
     sourceTimer->moveToThread(workerThread);
     sourceTimer->setInterval(2000);
@@ -40,6 +112,14 @@ BaseConfig::BaseConfig()
 BaseConfig::~BaseConfig()
 {
     stopWorker();
+    // The application tears down through destroy(); a controller made by a
+    // test may go without it.
+    {
+        QMutexLocker lock(&programsMutex);
+        programs.clear();
+    }
+    delete usersManager;
+    delete layoutTemplate;
 }
 
 void BaseConfig::initGeneralConfig()
@@ -60,22 +140,129 @@ bool BaseConfig::initConfigs()
                    .toString();
     emit langChanged(language);
 
+    initWebSocket();
+    qDebug() << "init websocket. ";
+
+    if (usersManager) {
+        usersManager->initDataBase();
+        qDebug() << "init users. ";
+    }
+
+    if (webrtcManager) {
+        webrtcManager->init();
+        qDebug() << "init webrtc. ";
+    }
+
+    load();
+    qDebug() << "load projects. ";
+    return true;
+}
+
+void BaseConfig::initWebSocket()
+{
     if (!webSocketServer) {
         webSocketServer = WebSocketServer::instance();
         if (workerThread)
             WebSocketServer::instance()->moveToThread(workerThread);
     }
-    qDebug() << "init websocket. ";
+}
 
-    if (webrtcManager) {
-        webrtcManager->init();
-        qDebug() << "init webrtc. ";
+QSharedPointer<ProjectObject> BaseConfig::makeProgram(const QString& pro_id)
+{
+    QSharedPointer<ProjectObject> program(new ProjectObject(&programsMutex));
+    programs.insert(pro_id, program);
+    return program;
+}
+
+bool BaseConfig::load()
+{
+    QStringList knownIds;
+    // Stray folders go only when the list was read: a list that could not be
+    // read says nothing about which folders belong to programs.
+    bool listRead = true;
+
+    const QString listPath = programListPath();
+    if (QFileInfo::exists(listPath)) {
+        bool parsed = false;
+        const QJsonObject root = JsonFile::load(listPath, &parsed);
+        if (!parsed || !root.value("data").isArray()) {
+            qWarning() << "programs list unreadable, loading no program from it:" << listPath;
+            listRead = false;
+            moveListAside(listPath);
+        }
+        const QJsonArray records = root.value("data").toArray();
+        for (const QJsonValue& value : records) {
+            const QJsonObject record = value.toObject();
+            if (!record.contains("pro_id"))
+                continue;
+            const QString pro_id = record.value("pro_id").toString();
+            if (!isProgramId(pro_id)) {
+                qWarning() << "programs list: skipped a program with the invalid id" << record.value("pro_id");
+                continue;
+            }
+            QSharedPointer<ProjectObject> program = programs.value(pro_id);
+            if (!program) {
+                program = makeProgram(pro_id);
+                program->setWebUrl(kPlaceholderWebUrl);
+                program->setPath(programDir(pro_id));
+                program->read(record);
+            }
+            programNames.insert(pro_id, program->getName());
+            knownIds.append(pro_id);
+            // A listed program holds its id even when its folder is missing.
+            lastProId = std::max(lastProId, pro_id.toInt());
+        }
+    }
+
+    QDir root(programsRoot());
+    if (!root.exists())
+        return true;
+    const QStringList folders = root.entryList({QStringLiteral("program_*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& folder : folders) {
+        if (!folder.contains('_'))
+            continue;
+        const QString id = folder.split('_').last();
+        if (!isBusId(id) && id.toInt() <= 0)
+            continue;
+        const QString folderPath = root.filePath(folder);
+        if (!knownIds.contains(id)) {
+            if (!listRead) {
+                // Kept, and its id stays taken so no new program lands on it.
+                if (!isBusId(id))
+                    lastProId = std::max(lastProId, id.toInt());
+                continue;
+            }
+            QDir stray(folderPath);
+            if (!stray.exists()) {
+                qDebug() << "Directory does not exist.";
+            } else if (!stray.removeRecursively()) {
+                qDebug() << "Failed to remove the directory.";
+            } else {
+                qDebug() << "Directory removed successfully.";
+            }
+            continue;
+        }
+        if (!isBusId(id))
+            lastProId = std::max(lastProId, id.toInt());
+        if (QSharedPointer<ProjectObject> program = programs.value(id)) {
+            program->setPath(folderPath);
+            program->load();
+        }
     }
     return true;
 }
 
 void BaseConfig::openWindows()
 {
+    {
+        QMutexLocker lock(&programsMutex);
+        for (const QSharedPointer<ProjectObject>& program : qAsConst(programs)) {
+            if (!program)
+                continue;
+            program->createAudioMixers();
+            program->createWindows();
+        }
+    }
     if (!workerThread->isRunning())
         workerThread->start(QThread::InheritPriority);
 }
@@ -101,6 +288,162 @@ QString BaseConfig::getWebUrl()
     return webUrl;
 }
 
+QSharedPointer<ProjectObject> BaseConfig::getProgram(const QString& pro_id)
+{
+    QMutexLocker lock(&programsMutex);
+    return programs.value(pro_id);
+}
+
+QStringList BaseConfig::programIds()
+{
+    QMutexLocker lock(&programsMutex);
+    return programs.keys();
+}
+
+int BaseConfig::getLastProId()
+{
+    QMutexLocker lock(&programsMutex);
+    return lastProId;
+}
+
+void BaseConfig::queuePush(const char* slot, const QString& pro_id, const QString& win_id)
+{
+    WebSocketServer* server = webSocketServer;
+    if (!server)
+        return;
+    if (pro_id.isNull())
+        QMetaObject::invokeMethod(server, slot, Qt::QueuedConnection);
+    else if (win_id.isNull())
+        QMetaObject::invokeMethod(server, slot, Qt::QueuedConnection, Q_ARG(QString, pro_id));
+    else
+        QMetaObject::invokeMethod(server, slot, Qt::QueuedConnection, Q_ARG(QString, pro_id), Q_ARG(QString, win_id));
+}
+
+bool BaseConfig::addProgram(const QJsonObject& body, QString message)
+{
+    QMutexLocker lock(&programsMutex);
+    qDebug() << "add program ...";
+    if (!body.value("name").isString() || !body.contains("resolution") || !body.contains("frameRate")) {
+        qDebug() << "添加制作失败，参数缺失。";
+        return false;
+    }
+
+    // Skips an id whose folder is still on disk (kept from an unreadable
+    // list, or not yet removed): a new program must not take over its files.
+    QString pro_id;
+    do {
+        pro_id = QString::number(++lastProId);
+    } while (programs.contains(pro_id) || QFileInfo::exists(programDir(pro_id)));
+
+    const QString name = body.value("name").toString();
+    for (const QString& used : qAsConst(programNames)) {
+        if (used == name) {
+            message = "program.nameError";
+            return false;
+        }
+    }
+    programNames.insert(pro_id, name);
+
+    const double frameRate = body.value("frameRate").toDouble();
+    const QJsonObject resolution = body.value("resolution").toObject();
+    if (!resolution.contains("width") || !resolution.contains("height") || !resolution.contains("index")
+        || !resolution.contains("aspect")) {
+        qDebug() << "添加制作失败，设置的分辨率参数不正确。";
+        return false;
+    }
+    const double width = resolution.value("width").toDouble();
+    const double height = resolution.value("height").toDouble();
+    const int index = resolution.value("index").toInt();
+    const double aspect = resolution.value("aspect").toDouble();
+
+    QSharedPointer<ProjectObject> program = makeProgram(pro_id);
+    program->setParams(pro_id, name, width, height, frameRate);
+    program->setAspect(index, aspect);
+    program->setPath(programDir(pro_id));
+    program->setWebUrl(kPlaceholderWebUrl);
+    program->createAudioMixers();
+    program->createWindows();
+
+    queuePush("sendProgramRequest");
+    return true;
+}
+
+bool BaseConfig::removeProgram(const QString& pro_id, QString)
+{
+    QMutexLocker lock(&programsMutex);
+    QSharedPointer<ProjectObject> program = programs.value(pro_id);
+    if (!program) {
+        qDebug() << "remove program: no program" << pro_id;
+        return false;
+    }
+    program->destroy();
+    program.reset();
+    programs.remove(pro_id);
+    programNames.remove(pro_id);
+    queuePush("sendProgramRequest");
+    return true;
+}
+
+bool BaseConfig::addWindow(const QString& pro_id, const QJsonObject& body, QString message)
+{
+    QMutexLocker lock(&programsMutex);
+    QSharedPointer<ProjectObject> program = programs.value(pro_id);
+    if (!program)
+        return false;
+    const bool done = program->setWindow(body, message);
+    queuePush("sendWindowRequest", pro_id);
+    return done;
+}
+
+bool BaseConfig::removeWindow(const QString& pro_id, const QJsonObject& body)
+{
+    QMutexLocker lock(&programsMutex);
+    QSharedPointer<ProjectObject> program = programs.value(pro_id);
+    if (!program)
+        return false;
+    const bool done = program->onProcessClose(body);
+    queuePush("sendWindowRequest", pro_id);
+    return done;
+}
+
+void BaseConfig::onProgramChanged(PROGRAMTYPE type, QString pro_id)
+{
+    {
+        QMutexLocker lock(&programsMutex);
+        if (type == PROGRAM_ADD) {
+            if (QSharedPointer<ProjectObject> program = programs.value(QString::number(lastProId)))
+                program->save();
+        } else if (type == PROGRAM_REMOVE) {
+            // The id comes from a request: it must be a program id, and no
+            // program may still hold it (a refused removal keeps its files).
+            QDir folder(programDir(pro_id));
+            if (isProgramId(pro_id) && !programs.contains(pro_id) && folder.exists())
+                folder.removeRecursively();
+        } else if (QSharedPointer<ProjectObject> program = programs.value(pro_id)) {
+            program->save();
+        }
+    }
+    saveProgramList();
+}
+
+void BaseConfig::saveProgramList()
+{
+    QJsonArray records;
+    {
+        QMutexLocker lock(&programsMutex);
+        for (auto it = programs.cbegin(); it != programs.cend(); ++it) {
+            if (!it.value())
+                continue;
+            QJsonObject record;
+            it.value()->write(record);
+            records.append(record);
+        }
+    }
+    QString error;
+    if (!JsonFile::save(programListPath(), QJsonObject{{"data", records}}, &error))
+        qWarning() << "programs list not saved:" << error;
+}
+
 void BaseConfig::changeUrl(const QString& url)
 {
     {
@@ -109,8 +452,7 @@ void BaseConfig::changeUrl(const QString& url)
             return;
         webUrl = url;
     }
-    if (WebSocketServer* server = webSocketServer)
-        QMetaObject::invokeMethod(server, "sendProgramRequest", Qt::QueuedConnection);
+    queuePush("sendProgramRequest");
 }
 
 void BaseConfig::updateSource()
@@ -119,13 +461,145 @@ void BaseConfig::updateSource()
         server->sendSourceRequest();
 }
 
+void BaseConfig::checkAudioDeviceValid()
+{
+    QtConcurrent::run(QThreadPool::globalInstance(), [this] { getAudioDevices(); });
+}
+
+void BaseConfig::getAudioDevices()
+{
+    const QList<QAudioDeviceInfo> devices = QAudioDeviceInfo::availableDevices(QAudio::AudioOutput);
+    QMutexLocker lock(&programsMutex);
+    if (devices.isEmpty()) {
+        audioDeviceName.clear();
+        return;
+    }
+    const QAudioDeviceInfo& first = devices.first();
+    if (first.deviceName() == audioDeviceName)
+        return;
+    audioDeviceName = first.deviceName();
+    for (const QSharedPointer<ProjectObject>& program : qAsConst(programs)) {
+        if (program)
+            program->changeAudioDevice(first);
+    }
+}
+
+QJsonObject BaseConfig::programListJson()
+{
+    QMutexLocker lock(&programsMutex);
+    QStringList ids = programs.keys();
+    std::stable_sort(ids.begin(), ids.end(), compareProData);
+    QJsonArray list;
+    for (const QString& id : qAsConst(ids)) {
+        const QSharedPointer<ProjectObject> program = programs.value(id);
+        if (!program)
+            return QJsonObject{{"result", "error"}};
+        list.append(QJsonObject{
+            {"pro_id", id},
+            {"name", program->getName()},
+            {"status", program->getStatus()},
+            {"url", QStringLiteral("%1#/mobileLogin?pro_id=%3").arg(webUrl, id)},
+        });
+    }
+    return QJsonObject{{"data", list}, {"result", "ok"}};
+}
+
+void BaseConfig::getProgramRequest(QJsonObject& message)
+{
+    message = programListJson();
+    message.insert("socket_type", "program");
+}
+
+QJsonObject BaseConfig::getWindowList(const QString& pro_id)
+{
+    QMutexLocker lock(&programsMutex);
+    if (const QSharedPointer<ProjectObject> program = programs.value(pro_id))
+        return program->getWindowList();
+    return QJsonObject{{"result", "error"}};
+}
+
+void BaseConfig::getWindowRequest(QJsonObject& message, const QString& pro_id)
+{
+    message = getWindowList(pro_id);
+    message.insert("socket_type", "window");
+    message.insert("pro_id", pro_id);
+}
+
+template <typename Getter>
+void BaseConfig::buildProgramMessage(QJsonObject& message, const char* kind, const QString& pro_id,
+    const QString& win_id, bool withWinId, Getter getter)
+{
+    QMutexLocker lock(&programsMutex);
+    const QSharedPointer<ProjectObject> program = programs.value(pro_id);
+    if (!program) {
+        message.insert("result", "error");
+        message.insert("socket_type", kind);
+        return;
+    }
+    message = getter(*program);
+    message.insert("pro_id", pro_id);
+    if (withWinId)
+        message.insert("win_id", win_id);
+    message.insert("socket_type", kind);
+}
+
+void BaseConfig::getPresetRequest(QJsonObject& message, const QString& pro_id)
+{
+    buildProgramMessage(message, "preset", pro_id, QString(), false,
+        [](const ProjectObject& program) { return program.getLayoutList(); });
+}
+
+void BaseConfig::getGridRequest(QJsonObject& message, const QString& pro_id, const QString& win_id)
+{
+    buildProgramMessage(message, "grid", pro_id, win_id, true,
+        [&win_id](const ProjectObject& program) { return program.getLayoutParams(win_id); });
+}
+
+void BaseConfig::getControlRequest(QJsonObject& message, const QString& pro_id, const QString& win_id)
+{
+    buildProgramMessage(message, "tool_control", pro_id, win_id, true,
+        [&win_id](const ProjectObject& program) { return program.getControlState(win_id); });
+}
+
+void BaseConfig::getLiveRequest(QJsonObject& message, const QString& pro_id, const QString& win_id)
+{
+    buildProgramMessage(message, "live", pro_id, win_id, true,
+        [&win_id](const ProjectObject& program) { return program.getOutputType(win_id); });
+}
+
+void BaseConfig::getScreenRequest(QJsonObject& message, const QString& pro_id, const QString& win_id)
+{
+    buildProgramMessage(message, "screen", pro_id, win_id, true,
+        [&win_id](const ProjectObject& program) { return program.getWinPosition(win_id); });
+}
+
 void BaseConfig::destroy()
 {
     qDebug() << "BaseConfig::destroy " << onMainThread();
 
+    if (audioCheckTimer && audioCheckTimer->isActive())
+        audioCheckTimer->stop();
+    qDebug() << "BaseConfig::destroy check audio timer done." << onMainThread();
+
     if (WebSocketServer* server = webSocketServer.exchange(nullptr))
         QMetaObject::invokeMethod(server, "onDestroyAll", Qt::QueuedConnection);
     qDebug() << "BaseConfig::destroy websocket done." << onMainThread();
+
+    {
+        // Programs leave the map only: their folders and the list stay, so
+        // the next start brings every one of them back.
+        QMutexLocker lock(&programsMutex);
+        const QStringList ids = programs.keys();
+        for (const QString& id : ids)
+            removeProgram(id, QString());
+        programs.clear();
+    }
+    qDebug() << "BaseConfig::destroy remove program done." << onMainThread();
+
+    delete usersManager;
+    usersManager = nullptr;
+    delete layoutTemplate;
+    layoutTemplate = nullptr;
 
     if (sourceManager) {
         sourceManager->stopDiscover();

@@ -106,6 +106,7 @@ public slots:
 private:
     QSharedPointer<WindowObject> makeWindow(const QString& win_id, const QString& win_name);
     void removeFile(const QString& file) const;
+    static bool isStoredId(const QString& id);
 
     QRecursiveMutex* modelLock;
     QString path;

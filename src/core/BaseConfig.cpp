@@ -79,7 +79,7 @@ void moveListAside(const QString& path)
 
 bool compareProData(const QString& a, const QString& b)
 {
-    return a.toUInt(nullptr, 10) < b.toUInt(nullptr, 10);
+    return compareData(a, b); // program ids order like window ids
 }
 
 BaseConfig* BaseConfig::getInstance()

@@ -262,24 +262,10 @@ bool ProjectObject::saveWindow(const QString& win_id)
         qDebug() << QString("ProjectObject saveWindow failed, because win_id[%1] is invalid.").arg(win_id);
         return false;
     }
-    if (!QDir().mkpath(path)) {
-        qDebug() << QString("ProjectObject saveWindow failed, because make pro path[%1] failed.").arg(path);
-        return false;
-    }
-    const QString folder = path + "/windows";
-    if (!QDir().mkpath(folder)) {
-        qDebug() << QString("ProjectObject saveWindow failed, because make win path[%1] failed.").arg(folder);
-        return false;
-    }
-    const QString file = folder + "/window_" + win_id + ".json";
     QJsonObject object;
     window->write(object);
     object.insert("angles", window->writeAngles());
-    if (!JsonFile::save(file, object)) {
-        qDebug() << QString("ProjectObject saveWindow failed, because open win path[%1] failed.").arg(file);
-        return false;
-    }
-    return true;
+    return saveFile("saveWindow", "win", "/windows", "win", "/window_" + win_id + ".json", object);
 }
 
 bool ProjectObject::savePreset(const QString& layout_id)
@@ -290,18 +276,26 @@ bool ProjectObject::savePreset(const QString& layout_id)
         qDebug() << QString("ProjectObject savePreset failed, because layout_id[%1] is invalid.").arg(layout_id);
         return false;
     }
+    return saveFile(
+        "savePreset", "presets", "/presets", "preset", "/preset_" + layout_id + ".json", preset->writePresetFile());
+}
+
+bool ProjectObject::saveFile(const char* operation, const char* folderKind, const QString& folderName,
+    const char* fileKind, const QString& fileName, const QJsonObject& object) const
+{
+    const QString failed = QStringLiteral("ProjectObject %1 failed, because ").arg(operation);
     if (!QDir().mkpath(path)) {
-        qDebug() << QString("ProjectObject savePreset failed, because make pro path[%1] failed.").arg(path);
+        qDebug() << failed + QString("make pro path[%1] failed.").arg(path);
         return false;
     }
-    const QString folder = path + "/presets";
+    const QString folder = path + folderName;
     if (!QDir().mkpath(folder)) {
-        qDebug() << QString("ProjectObject savePreset failed, because make presets path[%1] failed.").arg(folder);
+        qDebug() << failed + QString("make %1 path[%2] failed.").arg(folderKind, folder);
         return false;
     }
-    const QString file = folder + "/preset_" + layout_id + ".json";
-    if (!JsonFile::save(file, preset->writePresetFile())) {
-        qDebug() << QString("ProjectObject savePreset failed, because open preset path[%1] failed.").arg(file);
+    const QString file = folder + fileName;
+    if (!JsonFile::save(file, object)) {
+        qDebug() << failed + QString("open %1 path[%2] failed.").arg(fileKind, file);
         return false;
     }
     return true;

@@ -59,14 +59,6 @@ void writeList(const QJsonArray& records)
     ASSERT_TRUE(JsonFile::save(listPath(), QJsonObject { { "data", records } }));
 }
 
-void writeText(const QString& path, const QByteArray& text)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(text);
-}
-
 // A program folder with one window file, as a saved program leaves it.
 void makeFolder(const QString& id)
 {
@@ -186,8 +178,9 @@ TEST(ProgramList, StrayFoldersGoOnlyAfterAGoodList)
         testsupport::TempHome home;
         for (const char* id : { "0", "1", "2", "3", "pvw", "x" })
             makeFolder(id);
-        if (c.list)
-            writeText(listPath(), *c.list);
+        if (c.list) {
+            ASSERT_TRUE(testsupport::writeFile(listPath(), *c.list));
+        }
 
         BaseConfig controller;
         controller.load();

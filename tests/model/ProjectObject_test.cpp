@@ -25,34 +25,25 @@ QJsonObject fixture(const char* name)
     return JsonFile::load(QString(PANOPTRA_TEST_DATA_DIR "/model/") + name);
 }
 
-// A preset file of the given id and name, from the stored example.
+// A stored example with other members in one of its sections.
+QJsonObject fixtureWith(const char* name, const char* section, const QJsonObject& members)
+{
+    QJsonObject file = fixture(name);
+    QJsonObject part = file.value(section).toObject();
+    for (auto it = members.begin(); it != members.end(); ++it)
+        part.insert(it.key(), it.value());
+    file.insert(section, part);
+    return file;
+}
+
 QJsonObject presetFile(const QString& layout_id, const QString& name)
 {
-    QJsonObject file = fixture("preset_1.json");
-    QJsonObject videos = file.value("videos").toObject();
-    videos.insert("layout_id", layout_id);
-    videos.insert("layout_name", name);
-    file.insert("videos", videos);
-    return file;
+    return fixtureWith("preset_1.json", "videos", { { "layout_id", layout_id }, { "layout_name", name } });
 }
 
-// A window file of the given id and name, from the stored example.
 QJsonObject windowFile(const QString& win_id, const QString& name)
 {
-    QJsonObject file = fixture("window_2.json");
-    QJsonObject data = file.value("data").toObject();
-    data.insert("win_id", win_id);
-    data.insert("name", name);
-    file.insert("data", data);
-    return file;
-}
-
-void writeText(const QString& path, const QByteArray& text)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(text);
+    return fixtureWith("window_2.json", "data", { { "win_id", win_id }, { "name", name } });
 }
 
 QJsonObject record(const ProjectObject& program)
@@ -118,7 +109,7 @@ TEST(ProjectObject, LoadReadsThePresetAndWindowFilesOfItsFolder)
         std::vector<std::pair<QString, QString>> { { "preset_3.json", "Three" }, { "preset_10.json", "Ten" },
             { "preset_a_7.json", "Seven" }, { "presetX.json", "Not listed" }, { "preset_x.json", "" } })
         ASSERT_TRUE(JsonFile::save(folder + "/presets/" + file, presetFile("0", name)));
-    writeText(folder + "/presets/preset_5.json", "{ not json");
+    ASSERT_TRUE(testsupport::writeFile(folder + "/presets/preset_5.json", "{ not json"));
     QDir().mkpath(folder + "/presets/preset_8.json"); // a folder, not a file
     ASSERT_TRUE(JsonFile::save(folder + "/windows/window_pvw.json", windowFile("pvw", "PVW")));
     ASSERT_TRUE(JsonFile::save(folder + "/windows/window_2.json", windowFile("2", "Gallery")));
@@ -219,9 +210,9 @@ TEST(ProjectObject, SaveAndTheChangeSlotsKeepTheFolderInStep)
     EXPECT_TRUE(exists("/windows/window_2.json")) << "window 2 is still open";
     program.onPresetChanged(PRESET_REMOVE, "4");
     EXPECT_TRUE(exists("/presets/preset_4.json")) << "preset 4 still exists";
-    writeText(target + "/windows/window_7.json", "{}");
-    writeText(target + "/presets/preset_8.json", "{}");
-    writeText(target + "/windows/window_..json", "{}");
+    ASSERT_TRUE(testsupport::writeFile(target + "/windows/window_7.json", "{}"));
+    ASSERT_TRUE(testsupport::writeFile(target + "/presets/preset_8.json", "{}"));
+    ASSERT_TRUE(testsupport::writeFile(target + "/windows/window_..json", "{}"));
     program.onWindowChanged(WINDOW_REMOVE, "7");
     program.onPresetChanged(PRESET_REMOVE, "8");
     program.onWindowChanged(WINDOW_REMOVE, ".");

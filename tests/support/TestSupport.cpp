@@ -3,6 +3,8 @@
 #include "Globals.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 namespace testsupport {
@@ -41,6 +43,13 @@ bool waitFor(const std::function<bool()>& pred, int timeoutMs)
         QThread::msleep(1);
     }
     return true;
+}
+
+bool writeFile(const QString& path, const QByteArray& text)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
 }
 
 QString binDir()

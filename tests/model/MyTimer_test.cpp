@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include <QMutex>
 #include <QThread>
 
@@ -103,8 +106,16 @@ TEST(MyTimer, TicksOnePeriodApartStartingOnePeriodAfterTheStart)
         const std::vector<int64_t> t = log.snapshot();
         const double period = ms(MyTimer::periodFor(fps));
         EXPECT_GE(ms(t[0] - start), period - 1) << fps;
-        // The schedule is exact: the mean spacing only carries the jitter of two ticks.
-        EXPECT_NEAR(ms(t[9] - t[0]) / 9, period, 3.0) << fps;
+        // The schedule is exact: no tick comes before its due time, and the
+        // typical tick falls on its slot (a loaded machine may delay single
+        // ticks, which the median spacing does not see).
+        std::vector<double> gaps;
+        for (size_t k = 1; k < t.size(); ++k) {
+            EXPECT_GE(ms(t[k] - t[0]), period * k - 1.0) << fps << " tick " << k + 1;
+            gaps.push_back(ms(t[k] - t[k - 1]));
+        }
+        std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
+        EXPECT_NEAR(gaps[gaps.size() / 2], period, 2.0) << fps;
     }
 }
 
@@ -122,9 +133,16 @@ TEST(MyTimer, CatchesUpAfterAStalledHandlerAndKeepsItsSchedule)
     // Ticks 2 and 3 were due during the stall: they follow at once, one pass apart.
     EXPECT_GE(ms(t[1] - t[0]), 99.0);
     EXPECT_LT(ms(t[2] - t[1]), 10.0);
-    // From then on the ticks fall where the schedule set at the start puts them.
-    for (size_t k = 3; k < t.size(); ++k)
-        EXPECT_NEAR(ms(t[k] - t[0]), 40.0 * k, 8.0) << "tick " << k + 1;
+    // From then on the ticks fall where the schedule set at the start puts
+    // them: never before their slot, and most of them on it. A schedule that
+    // restarted after the stall would put every later tick 60 ms late.
+    int onSlot = 0;
+    for (size_t k = 3; k < t.size(); ++k) {
+        EXPECT_GE(ms(t[k] - t[0]), 40.0 * k - 1.0) << "tick " << k + 1;
+        if (std::abs(ms(t[k] - t[0]) - 40.0 * k) <= 8.0)
+            ++onSlot;
+    }
+    EXPECT_GE(onSlot, 3) << "of " << t.size() - 3 << " ticks after the stall";
 }
 
 TEST(MyTimer, ZeroRatePausesTheTicksAndStopAndRestartBehave)

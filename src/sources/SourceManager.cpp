@@ -406,8 +406,12 @@ void SourceManager::connectFoundSources()
             connection = makeConnection();
             connect(connection.get(), &MediaConnection::updateCapabilities, this, &SourceManager::updateCapabilities,
                 Qt::DirectConnection);
+            // Listed from here on, so it comes with its address at once.
             Lock lock(tableLock);
-            sourceTable[source.name].connection = connection;
+            SourceEntry& entry = sourceTable[source.name];
+            entry.connection = connection;
+            entry.name = source.name;
+            entry.address = source.address;
         }
         const int64_t now = steadyMs();
         if (source.lastAddressChangeMs == 0 || now - source.lastAddressChangeMs >= kAddressSettleMs)

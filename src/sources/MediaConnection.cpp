@@ -88,8 +88,7 @@ void MediaConnection::makeTimerThread(
 
 int64_t MediaConnection::steadyMs() const
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -552,8 +551,8 @@ void MediaConnection::timedGetVideoFrame(VideoStream& own, bool high)
     if (hasPicture(frame))
         ++own.statsFrames;
     if (now - own.statsStart >= kStatsWindowMs) {
-        qDebug() << (high ? "highbw source : " : "lowbw source : ") << context->name() << " fs :"
-                 << own.statsFrames / 60.0;
+        qDebug() << (high ? "highbw source : " : "lowbw source : ") << context->name() << context->url()
+                 << " fs :" << own.statsFrames / 60.0;
         own.statsStart = now;
         own.statsFrames = 0;
     }

@@ -202,7 +202,8 @@ private:
         int statsFrames = 0;
     };
 
-    void makeTimerThread(QThread*& thread, QTimer*& timer, int intervalMs, const QString& name, void (MediaConnection::*slot)());
+    void makeTimerThread(
+        QThread*& thread, QTimer*& timer, int intervalMs, const QString& name, void (MediaConnection::*slot)());
     void timedGetVideoFrame(VideoStream& own, bool high);
     void deliverAudio(const AudioFramePtr& frame);
     bool onBothStreams(const std::function<bool(const MediaInstancePtr&)>& op);

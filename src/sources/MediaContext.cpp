@@ -169,20 +169,17 @@ AudioFramePtr MediaContext::RetrivalAudioFrame(bool stickOnly, int samples, int 
 
 VideoFramePtr MediaContext::GetLastVideoFrame()
 {
-    QMutexLocker locker(&m_lock);
-    return m_lastVideoFrame;
+    return locked(m_lastVideoFrame);
 }
 
 AudioFramePtr MediaContext::GetLastAudioFrame()
 {
-    QMutexLocker locker(&m_lock);
-    return m_lastAudioFrame;
+    return locked(m_lastAudioFrame);
 }
 
 std::shared_ptr<Media_capabilities_t> MediaContext::GetCapabilities()
 {
-    QMutexLocker locker(&m_lock);
-    return m_capabilities;
+    return locked(m_capabilities);
 }
 
 void MediaContext::SetTally(bool pvw, bool pgm)
@@ -221,12 +218,15 @@ bool MediaContext::withInstance(const std::function<bool(const MediaInstancePtr&
 
 QString MediaContext::name()
 {
-    QMutexLocker locker(&m_lock);
-    return m_name;
+    return locked(m_name);
+}
+
+QString MediaContext::url()
+{
+    return locked(m_url);
 }
 
 int64_t MediaContext::lastVideoTime()
 {
-    QMutexLocker locker(&m_lock);
-    return m_lastVideoTime;
+    return locked(m_lastVideoTime);
 }

@@ -44,9 +44,16 @@ public:
     bool withInstance(const std::function<bool(const MediaInstancePtr&)>& op);
 
     QString name();
+    QString url();
     int64_t lastVideoTime();
 
 private:
+    // A copy of a field, taken under the lock.
+    template <typename T> T locked(const T& field)
+    {
+        QMutexLocker locker(&m_lock);
+        return field;
+    }
     void dropReceiverLocked();
     void sendTallyLocked();
 

@@ -62,6 +62,21 @@ void sendPicture(const Sender& sender, int width, int height, int rateN, int rat
     NDIlib_send_send_video_async_v2(sender.get(), nullptr);
 }
 
+// An in-process sender and a started connection of the given kind to it.
+template <typename Connection> struct ConnectionToSender {
+    explicit ConnectionToSender(const char* name)
+        : sender(makeSender(name))
+        , url(urlOf(name))
+    {
+        connection.setSource(MediaConnection::BandWidthBoth, name, url);
+        connection.startPlay();
+    }
+    ScopedRegistry registry;
+    Sender sender;
+    QString url;
+    Connection connection;
+};
+
 // One test-source program with one source, and a connection to it.
 class ConnectionToTestSource : public ::testing::Test {
 protected:
@@ -231,7 +246,8 @@ TEST_F(ConnectionToTestSource, AudioIsMeteredAndWrittenIntoTheRegisteredSinksWhi
 
     connection->enableAudio(true, &consumerA);
     EXPECT_TRUE(connection->getUse());
-    ASSERT_TRUE(testsupport::waitFor([&] { return preview->Buffered() >= 3 * 3840 && program1->Buffered() >= 3 * 3840; }));
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return preview->Buffered() >= 3 * 3840 && program1->Buffered() >= 3 * 3840; }));
     std::vector<int16_t> block(2 * 960);
     ASSERT_TRUE(preview->Read(reinterpret_cast<char*>(block.data()), 3840));
     ASSERT_TRUE(preview->Read(reinterpret_cast<char*>(block.data()), 3840));
@@ -253,13 +269,10 @@ TEST_F(ConnectionToTestSource, AudioIsMeteredAndWrittenIntoTheRegisteredSinksWhi
 
 TEST(MediaConnection, TimerFollowsTheSourceRateAndIgnoresUnusableRates)
 {
-    ScopedRegistry registry;
-    Sender sender = makeSender("Rate");
-    const QString url = urlOf("Rate");
-    ASSERT_FALSE(url.isEmpty());
-    NDIConnection connection;
-    connection.setSource(MediaConnection::BandWidthBoth, "Rate", url);
-    connection.startPlay();
+    ConnectionToSender<NDIConnection> fixture("Rate");
+    ASSERT_FALSE(fixture.url.isEmpty());
+    const Sender& sender = fixture.sender;
+    NDIConnection& connection = fixture.connection;
     int consumer = 0;
     connection.acquireVideoGetting(MediaConnection::BandWidthHigh, &consumer);
     ASSERT_TRUE(testsupport::waitFor([&] { return connection.isValid(); }));
@@ -281,10 +294,8 @@ TEST(MediaConnection, TimerFollowsTheSourceRateAndIgnoresUnusableRates)
     const Step steps[] = {
         { 64, 60, 1, progressive, true, 60.0f, 16 },
         { 66, 0, 1, progressive, true, 0.0f, 16 }, // no rate yet: keep pacing
-        { 68, 25, 0, progressive, true, 0.0f, 16 },
-        { 70, 0, 0, progressive, true, 0.0f, 16 },
-        { 72, -30, 1, progressive, true, -30.0f, 16 },
-        { 74, 30000, 1001, progressive, true, 29.97f, 33 },
+        { 68, 25, 0, progressive, true, 0.0f, 16 }, { 70, 0, 0, progressive, true, 0.0f, 16 },
+        { 72, -30, 1, progressive, true, -30.0f, 16 }, { 74, 30000, 1001, progressive, true, 29.97f, 33 },
         { 76, 25, 1, field, true, 50.0f, 20 }, // fields of a 25 fps source come at 50 per second
         { 78, 25, 1, field, false, 25.0f, 40 }, // picture shape as stated: not a field of a taller frame
     };
@@ -306,14 +317,11 @@ TEST(MediaConnection, TimerFollowsTheSourceRateAndIgnoresUnusableRates)
 
 TEST(MediaConnection, FallbackStreamDeliversOnAConnectionOlderThanTheIdleLimit)
 {
-    ScopedRegistry registry;
-    Sender sender = makeSender("Fallback");
-    const QString url = urlOf("Fallback");
-    ASSERT_FALSE(url.isEmpty());
-    ClockedConnection connection;
+    ConnectionToSender<ClockedConnection> fixture("Fallback");
+    ASSERT_FALSE(fixture.url.isEmpty());
+    const Sender& sender = fixture.sender;
+    ClockedConnection& connection = fixture.connection;
     connection.offsetMs = MediaConnection::kIdleRequestMs + 1000; // made eleven seconds ago
-    connection.setSource(MediaConnection::BandWidthBoth, "Fallback", url);
-    connection.startPlay();
     int consumer = 0;
     connection.acquireVideoGetting(MediaConnection::BandWidthLow, &consumer);
     EXPECT_FALSE(hasPicture(connection.getVideoFrame(MediaConnection::BandWidthLow)));

@@ -125,13 +125,17 @@ TEST_F(Discovery, EachGroupListsWhatItsSearchFindsAndAccepts)
     QString error;
     // "127.0.0.12" mentions the senders' address 127.0.0.1 as text.
     ASSERT_TRUE(manager.addSourceList(parse(R"({"disc_name":"near","disc_type":"Manual","group":[],
-        "ip":["127.0.0.12"]})"), error));
+        "ip":["127.0.0.12"]})"),
+        error));
     ASSERT_TRUE(manager.addSourceList(parse(R"({"disc_name":"far","disc_type":"Manual","group":[],
-        "ip":["10.0.0.2"]})"), error));
+        "ip":["10.0.0.2"]})"),
+        error));
     ASSERT_TRUE(manager.addSourceList(parse(R"({"disc_name":"studio","disc_type":"Auto","group":["studio"],
-        "discovery_enable":true,"discovery_ip":""})"), error));
+        "discovery_enable":true,"discovery_ip":""})"),
+        error));
     ASSERT_TRUE(manager.addSourceList(parse(R"({"disc_name":"last","disc_type":"Auto","group":[],
-        "discovery_enable":false,"discovery_ip":""})"), error));
+        "discovery_enable":false,"discovery_ip":""})"),
+        error));
     manager.startDiscover();
 
     // Groups are served in order within a pass: once the last one lists its
@@ -195,17 +199,20 @@ TEST_F(Discovery, FinderIsRemadeOnlyWhenTheGroupsSearchChanged)
     };
 
     ASSERT_TRUE(manager.modifySourceList(parse(R"({"disc_id":"1","disc_name":"auto-discovery","disc_type":"Auto",
-        "group":["public"],"discovery_enable":false,"discovery_ip":""})"), error));
+        "group":["public"],"discovery_enable":false,"discovery_ip":""})"),
+        error));
     ASSERT_TRUE(passGoesBy());
     EXPECT_EQ(findersMadeFor("auto-discovery"), 1); // the same values again
 
     ASSERT_TRUE(manager.modifySourceList(parse(R"({"disc_id":"1","disc_name":"renamed","disc_type":"Auto",
-        "group":["public"],"discovery_enable":false,"discovery_ip":""})"), error));
+        "group":["public"],"discovery_enable":false,"discovery_ip":""})"),
+        error));
     ASSERT_TRUE(passGoesBy());
     EXPECT_EQ(findersMadeFor("renamed"), 0); // a new name alone
 
     ASSERT_TRUE(manager.modifySourceList(parse(R"({"disc_id":"1","disc_name":"renamed","disc_type":"Auto",
-        "group":["public"],"discovery_enable":true,"discovery_ip":"127.0.0.1"})"), error));
+        "group":["public"],"discovery_enable":true,"discovery_ip":"127.0.0.1"})"),
+        error));
     EXPECT_TRUE(testsupport::waitFor([&] { return findersMadeFor("renamed") == 1; }));
 
     manager.stopDiscover();

@@ -120,8 +120,7 @@ TEST_F(SourceGroups, RejectedAddsChangeNothingButMayUseUpAnId)
               "discovery_ip":""})",
             "discovery.nameError" },
         { R"({"disc_name":"a","disc_type":"Auto","group":[],"discovery_enable":false})", "" },
-        { R"({"disc_name":"b","disc_type":"Auto","group":"public","discovery_enable":false,"discovery_ip":""})",
-            "" },
+        { R"({"disc_name":"b","disc_type":"Auto","group":"public","discovery_enable":false,"discovery_ip":""})", "" },
         { R"({"disc_name":"c","disc_type":"Manual","group":[]})", "" },
     };
     for (const Case& c : cases) {

@@ -351,6 +351,9 @@ void SourceManager::pollGroup(SourceGroup& group)
     const NDIlib_source_t* list = NDIlib_find_get_current_sources(group.finder, &count);
 
     Lock lock(tableLock);
+    // Removed while the finder waited: it lists nothing any more.
+    if (group.removed)
+        return;
     group.foundSources.clear();
     for (uint32_t i = 0; list && i < count; ++i) {
         const QString name = text(list[i].p_ndi_name);

@@ -593,7 +593,6 @@ QJsonObject ProjectObject::getWinPosition(const QString& win_id) const
     return reply;
 }
 
-
 // ---- Window settings -------------------------------------------------------
 
 bool ProjectObject::setOutputType(const QString& win_id, const QJsonObject& request)
@@ -701,7 +700,8 @@ bool ProjectObject::setTakeParams(const QJsonObject& request, QString& /*msg*/)
 
 QJsonObject ProjectObject::getTakeParams() const
 {
-    return QJsonObject { { "result", "ok" }, { "data", QJsonObject { { "time", take_time }, { "select", take_select } } } };
+    return QJsonObject { { "result", "ok" },
+        { "data", QJsonObject { { "time", take_time }, { "select", take_select } } } };
 }
 
 // ---- Presets ---------------------------------------------------------------
@@ -966,7 +966,8 @@ bool ProjectObject::checkAddWinValid(const QJsonObject& request, QString& msg) c
     WindowRequest r;
     if (!readWindowRequest(request, r))
         return false;
-    const QSharedPointer<WindowObject> window = r.win_id.isEmpty() ? QSharedPointer<WindowObject>() : windows.value(r.win_id);
+    const QSharedPointer<WindowObject> window
+        = r.win_id.isEmpty() ? QSharedPointer<WindowObject>() : windows.value(r.win_id);
     const bool keepsStored = window && window->getNumUsed() && sameRange(*window, r.min, r.max);
     if (r.number_used && !rangeAccepted(r.win_id, r.min, r.max, keepsStored)) {
         msg = "Range.isDuplicate";
@@ -1316,9 +1317,8 @@ QJsonObject ProjectObject::getTallyState() const
     }
     qDebug() << "getTallyState pvwlist :" << pvwList << "pgmlist :" << pgmList;
 
-    const auto toArray = [](const QString& list) {
-        return QJsonArray::fromStringList(list.split(',', Qt::SkipEmptyParts));
-    };
+    const auto toArray
+        = [](const QString& list) { return QJsonArray::fromStringList(list.split(',', Qt::SkipEmptyParts)); };
     return QJsonObject { { "result", "ok" },
         { "data",
             QJsonObject {

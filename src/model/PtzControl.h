@@ -51,8 +51,7 @@ public:
     static void setLookup(Lookup lookup);
 };
 
-template <class Connection>
-class PtzConnection : public PtzControl {
+template <class Connection> class PtzConnection : public PtzControl {
 public:
     explicit PtzConnection(std::shared_ptr<Connection> connection)
         : c(std::move(connection))

@@ -816,15 +816,21 @@ bool ProjectObject::setLayout(QString win_id, QString layout_id)
     return true;
 }
 
-bool ProjectObject::modifyLayout(const QJsonObject& request, QString& /*msg*/)
+QSharedPointer<WindowObject> ProjectObject::requestWindow(const QJsonObject& request, const char* missing) const
 {
     if (!request.contains("win_id"))
-        return false;
+        return nullptr;
     const QSharedPointer<WindowObject> window = windows.value(request.value("win_id").toString());
-    if (!window) {
-        qDebug() << "未找到要修改的这个窗口";
+    if (!window)
+        qDebug() << missing;
+    return window;
+}
+
+bool ProjectObject::modifyLayout(const QJsonObject& request, QString& /*msg*/)
+{
+    const QSharedPointer<WindowObject> window = requestWindow(request, "未找到要修改的这个窗口");
+    if (!window)
         return false;
-    }
     QJsonObject layout = request;
     layout.remove("pro_id");
     layout.remove("win_id");
@@ -835,13 +841,9 @@ bool ProjectObject::modifyLayout(const QJsonObject& request, QString& /*msg*/)
 
 bool ProjectObject::saveLayout(const QJsonObject& request, QString& /*msg*/)
 {
-    if (!request.contains("win_id"))
+    const QSharedPointer<WindowObject> window = requestWindow(request, "未找到要保存的这个预设");
+    if (!window)
         return false;
-    const QSharedPointer<WindowObject> window = windows.value(request.value("win_id").toString());
-    if (!window) {
-        qDebug() << "未找到要保存的这个预设";
-        return false;
-    }
     const QSharedPointer<Preset> preset = presets.value(window->getLayoutId());
     if (!preset)
         return false;

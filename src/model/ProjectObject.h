@@ -163,6 +163,9 @@ private:
     bool rangeAccepted(const QString& win_id, int min, int max, bool keepsStored) const;
     bool windowNameTaken(const QString& win_id, const QString& win_name) const;
     bool presetNameTaken(const QString& name) const;
+    // The window a request's "win_id" names; null, logging `missing` when no
+    // such window exists, or when the request has no "win_id".
+    QSharedPointer<WindowObject> requestWindow(const QJsonObject& request, const char* missing) const;
     // Runs the program's state into a window: started only while the program runs.
     void applyStatus(const QSharedPointer<WindowObject>& window) const;
     // The take with a transition time that is not stored.

@@ -1,9 +1,14 @@
 #include "ProjectObject.h"
 
 #include "AudioOutputMixer.h"
+#include "FrameQueue.h"
+#include "GlobalData.h"
 #include "JsonFile.h"
 #include "LayoutTemplate.h"
 #include "Preset.h"
+#include "PreviewFrame.h"
+#include "ProgramFrame.h"
+#include "PtzControl.h"
 #include "WebSocketServer.h"
 #include "WebrtcManager.h"
 #include "WindowObject.h"
@@ -82,6 +87,8 @@ ProjectObject::ProjectObject(QRecursiveMutex* lock)
     : modelLock(lock)
     , layoutTemplate(new LayoutTemplate)
 {
+    // The source operations queue saves on this object by name.
+    qRegisterMetaType<GRIDTYPE>("GRIDTYPE");
 }
 
 ProjectObject::~ProjectObject()
@@ -586,7 +593,342 @@ QJsonObject ProjectObject::getWinPosition(const QString& win_id) const
     return reply;
 }
 
+// ---- Window settings -------------------------------------------------------
+
+bool ProjectObject::setOutputType(const QString& win_id, const QJsonObject& request)
+{
+    const QSharedPointer<WindowObject> window = windows.value(win_id);
+    if (!window || !request.contains("select"))
+        return false;
+    window->setOutputType(request.value("select").toString());
+    return true;
+}
+
+bool ProjectObject::clearSources(const QString& win_id)
+{
+    const QSharedPointer<WindowObject> window = windows.value(win_id);
+    if (!window)
+        return false;
+    window->clearSources();
+    return true;
+}
+
+bool ProjectObject::removeSource(const QString& win_id, int pos_id)
+{
+    const QSharedPointer<WindowObject> window = windows.value(win_id);
+    if (!window)
+        return false;
+    window->removeSource(pos_id);
+    return true;
+}
+
+bool ProjectObject::setControlState(const QString& win_id, const QJsonObject& request)
+{
+    const QSharedPointer<WindowObject> window = windows.value(win_id);
+    if (!window || !request.contains("type") || !request.contains("config"))
+        return false;
+    const QString type = request.value("type").toString();
+    const QJsonObject config = request.value("config").toObject();
+    const auto has = [&config](std::initializer_list<const char*> keys) {
+        return std::all_of(
+            keys.begin(), keys.end(), [&config](const char* key) { return config.contains(QLatin1String(key)); });
+    };
+    if (type == "font") {
+        if (!has({ "color", "size" }))
+            return false;
+        window->setControlState(config.value("color").toString(), config.value("size").toInt());
+    } else if (type == "audio_gain") {
+        if (!has({ "value" }))
+            return false;
+        window->setControlState(config.value("value").toInt());
+    } else if (type == "border") {
+        if (!has({ "color", "enable" }))
+            return false;
+        window->setControlState(type, config.value("enable").toBool(), config.value("color").toString());
+    } else if (type == "name_enable" || type == "safe_area" || type == "center_cross" || type == "vu_meter") {
+        if (!has({ "enable" }))
+            return false;
+        window->setControlState(type, config.value("enable").toBool());
+    }
+    return true;
+}
+
+bool ProjectObject::setWinPosition(const QString& win_id, const QJsonObject& request)
+{
+    const QSharedPointer<WindowObject> window = windows.value(win_id);
+    if (!window || !request.contains("select"))
+        return false;
+    window->setPosition(request.value("select").toInt(), request.value("isFull").toBool(false));
+    return true;
+}
+
+// ---- Program settings ------------------------------------------------------
+
+void ProjectObject::applyStatus(const QSharedPointer<WindowObject>& window) const
+{
+    if (status)
+        window->start();
+    else
+        window->stop();
+}
+
+void ProjectObject::setStatus(bool newStatus)
+{
+    status = newStatus;
+    for (const QSharedPointer<WindowObject>& window : qAsConst(windows)) {
+        if (!window)
+            continue;
+        qDebug() << "==============2 " << (status ? "true" : "false");
+        applyStatus(window);
+    }
+}
+
+bool ProjectObject::setTakeParams(const QJsonObject& request, QString& /*msg*/)
+{
+    if (request.contains("time")) {
+        const int time = request.value("time").toInt();
+        if (time >= 0)
+            take_time = time;
+    }
+    if (request.contains("select")) {
+        const int select = request.value("select").toInt();
+        if (select >= 1)
+            take_select = select;
+    }
+    return true;
+}
+
+QJsonObject ProjectObject::getTakeParams() const
+{
+    return QJsonObject { { "result", "ok" },
+        { "data", QJsonObject { { "time", take_time }, { "select", take_select } } } };
+}
+
+// ---- Presets ---------------------------------------------------------------
+
+bool ProjectObject::presetNameTaken(const QString& presetName) const
+{
+    return std::find(presetNames.cbegin(), presetNames.cend(), presetName) != presetNames.cend();
+}
+
+bool ProjectObject::addLayout(const QJsonObject& request, QString& msg)
+{
+    if (!request.contains("name") || !request.contains("template_id")) {
+        qDebug() << "ProjectObject addLayout failed, because there is no name or template_id.";
+        return false;
+    }
+    // The id is used up even when the name is refused.
+    const QString layout_id = QString::number(++lastPresetId);
+    const QString presetName = request.value("name").toString();
+    if (presetNameTaken(presetName)) {
+        msg = "preset.nameError";
+        qDebug() << "ProjectObject addLayout failed, because preset name is error.";
+        return false;
+    }
+    presetNames.insert(layout_id, presetName);
+
+    const QString template_id = request.value("template_id").toString();
+    int count = 0;
+    QJsonObject layout;
+    if (layoutTemplate) {
+        count = layoutTemplate->getLayoutCount(template_id);
+        layout = layoutTemplate->getSelecctTemplate(template_id);
+    }
+    layout.remove("template_id");
+    layout.remove("template_count");
+    layout.insert("layout_id", layout_id);
+    layout.insert("layout_count", count);
+    layout.insert("name", presetName);
+
+    QSharedPointer<Preset> preset(new Preset);
+    presets.insert(layout_id, preset);
+    return preset->setLayoutJson(pro_id, layout);
+}
+
+bool ProjectObject::removeLayout(const QString& layout_id, QString& msg)
+{
+    if (!presets.value(layout_id)) {
+        qDebug() << "未找到要删除的这个预设";
+        return false;
+    }
+    // In use means some window shows it now; the preset's own list of users
+    // is not what decides.
+    for (const QSharedPointer<WindowObject>& window : qAsConst(windows)) {
+        if (window && window->getLayoutId() == layout_id) {
+            qDebug() << "这个预设正在使用中";
+            msg = "这个预设正在使用中";
+            return false;
+        }
+    }
+    presets[layout_id].reset();
+    presets.remove(layout_id);
+    presetNames.remove(layout_id);
+    return true;
+}
+
+bool ProjectObject::setLayoutName(const QString& layout_id, const QJsonObject& request, QString& msg)
+{
+    if (!presets.contains(layout_id) || !request.contains("name"))
+        return false;
+    const QString newName = request.value("name").toString();
+    const auto known = presetNames.constFind(layout_id);
+    if (known != presetNames.constEnd() && known.value() != newName && presetNameTaken(newName)) {
+        msg = "preset.nameError";
+        return false;
+    }
+    presetNames.insert(layout_id, newName);
+    if (const QSharedPointer<Preset> preset = presets.value(layout_id))
+        preset->setLayoutName(newName);
+    return true;
+}
+
+bool ProjectObject::setLayout(QString win_id, QString layout_id)
+{
+    qDebug() << "setLayout" << win_id << layout_id;
+    const QSharedPointer<WindowObject> window = windows.value(win_id);
+    if (!window) {
+        qDebug() << QString("ProjectObject setLayout failed, because win_id[%1] is invalid.").arg(win_id);
+        return false;
+    }
+    const QString old = window->getLayoutId();
+    const QSharedPointer<Preset> preset = presets.value(layout_id);
+    if (!preset) {
+        qDebug() << QString("ProjectObject setLayout failed, because layout_id[%1] is invalid.").arg(layout_id);
+        return false;
+    }
+
+    if (const QSharedPointer<Preset> previous = presets.value(old))
+        previous->setUsedState(win_id, false);
+    preset->setUsedState(win_id, true);
+    qDebug() << "setLayout update usedState successful. " << win_id << layout_id;
+
+    // Rendering pauses while the window takes the layout over. A window of a
+    // stopped program stays stopped.
+    applyStatus(window);
+    window->enableRender(false);
+    qDebug() << "setLayout enableRender(false) successful. " << win_id << layout_id;
+    window->load(preset, "win_load");
+    qDebug() << "setLayout load() successful. " << win_id << layout_id;
+    window->changeAll(pro_id, false);
+    qDebug() << "setLayout changeAll() successful. " << win_id << layout_id;
+    window->enableRender(true);
+    qDebug() << QString("ProjectObject setLayout success, id:[%1] layout_id[%2].").arg(win_id, layout_id);
+    return true;
+}
+
+QSharedPointer<WindowObject> ProjectObject::requestWindow(const QJsonObject& request, const char* missing) const
+{
+    if (!request.contains("win_id"))
+        return nullptr;
+    const QSharedPointer<WindowObject> window = windows.value(request.value("win_id").toString());
+    if (!window)
+        qDebug() << missing;
+    return window;
+}
+
+bool ProjectObject::modifyLayout(const QJsonObject& request, QString& /*msg*/)
+{
+    const QSharedPointer<WindowObject> window = requestWindow(request, "未找到要修改的这个窗口");
+    if (!window)
+        return false;
+    QJsonObject layout = request;
+    layout.remove("pro_id");
+    layout.remove("win_id");
+    const bool applied = window->setLayoutJson(pro_id, layout);
+    window->changeAll(pro_id, true);
+    return applied;
+}
+
+bool ProjectObject::saveLayout(const QJsonObject& request, QString& /*msg*/)
+{
+    const QSharedPointer<WindowObject> window = requestWindow(request, "未找到要保存的这个预设");
+    if (!window)
+        return false;
+    const QSharedPointer<Preset> preset = presets.value(window->getLayoutId());
+    if (!preset)
+        return false;
+    window->setModified(false);
+    preset->load(window, "none");
+    return true;
+}
+
+bool ProjectObject::resaveLayout(const QString& win_id, const QJsonObject& request, QString& msg)
+{
+    if (!request.contains("name"))
+        return false;
+    const QString presetName = request.value("name").toString();
+    if (presetNameTaken(presetName)) {
+        msg = "preset.nameError";
+        qDebug() << "ProjectObject resaveLayout failed, because preset name is error.";
+        return false;
+    }
+    QSharedPointer<Preset> source;
+    const QString copied = request.value("layout_id").toString();
+    if (!copied.isEmpty())
+        source = presets.value(copied);
+    if (!source)
+        source = windows.value(win_id);
+    if (!source)
+        return false;
+
+    const QString new_id = QString::number(++lastPresetId);
+    presetNames.insert(new_id, presetName);
+    QSharedPointer<Preset> preset(new Preset);
+    presets.insert(new_id, preset);
+    preset->load(source, "none");
+    preset->setLayoutName(presetName);
+    preset->setLayoutId(new_id);
+    return true;
+}
+
 // ---- Adding, changing and closing windows ---------------------------------
+
+namespace {
+
+struct WindowRequest {
+    QString win_id;
+    QString name;
+    double frameRate = 0;
+    int width = 0;
+    int height = 0;
+    int index = 0;
+    double aspect = 0;
+    bool number_used = false;
+    int min = 0;
+    int max = 0;
+};
+
+bool readWindowRequest(const QJsonObject& request, WindowRequest& out)
+{
+    if (!request.contains("win_id") || !request.contains("name") || !request.contains("resolution")
+        || !request.contains("frameRate"))
+        return false;
+    const QJsonObject resolution = request.value("resolution").toObject();
+    if (!resolution.contains("width") || !resolution.contains("height") || !resolution.contains("index")
+        || !resolution.contains("aspect"))
+        return false;
+    out.win_id = request.value("win_id").toString();
+    out.name = request.value("name").toString();
+    out.frameRate = request.value("frameRate").toVariant().toDouble();
+    out.width = resolution.value("width").toInt();
+    out.height = resolution.value("height").toInt();
+    out.index = resolution.value("index").toInt();
+    out.aspect = resolution.value("aspect").toDouble();
+    out.number_used = request.value("number_used").toBool(false);
+    const QJsonObject range = request.value("number_range").toObject();
+    out.min = range.value("min").toInt();
+    out.max = range.value("max").toInt();
+    return true;
+}
+
+bool sameRange(const Preset& preset, int min, int max)
+{
+    int omin = 0, omax = 0;
+    preset.getNumRange(omin, omax);
+    return omin == min && omax == max;
+}
+
+} // namespace
 
 bool ProjectObject::checkIsDuplicateRange(const QString& win_id, int min, int max) const
 {
@@ -597,8 +939,52 @@ bool ProjectObject::checkIsDuplicateRange(const QString& win_id, int min, int ma
             continue;
         int omin = 0, omax = 0;
         it.value()->getNumRange(omin, omax);
-        if ((omin <= min && min <= omax) || (omin <= max && max <= omax))
+        // Any shared number counts, also a range that encloses the other one.
+        if (omin <= omax && min <= omax && omin <= max)
             return false;
+    }
+    return true;
+}
+
+bool ProjectObject::rangeAccepted(const QString& win_id, int min, int max, bool keepsStored) const
+{
+    if (min > max || min < 1 || max < 1)
+        return false;
+    return keepsStored || checkIsDuplicateRange(win_id, min, max);
+}
+
+bool ProjectObject::windowNameTaken(const QString& win_id, const QString& win_name) const
+{
+    if (!win_id.isEmpty()) {
+        const auto known = windowNames.constFind(win_id);
+        if (known == windowNames.constEnd() || known.value() == win_name)
+            return false;
+    }
+    return std::find(windowNames.cbegin(), windowNames.cend(), win_name) != windowNames.cend();
+}
+
+bool ProjectObject::checkAddWinValid(const QJsonObject& request, QString& msg) const
+{
+    WindowRequest r;
+    if (!readWindowRequest(request, r))
+        return false;
+    const QSharedPointer<WindowObject> window
+        = r.win_id.isEmpty() ? QSharedPointer<WindowObject>() : windows.value(r.win_id);
+    const bool keepsStored = window && window->getNumUsed() && sameRange(*window, r.min, r.max);
+    if (r.number_used && !rangeAccepted(r.win_id, r.min, r.max, keepsStored)) {
+        msg = "Range.isDuplicate";
+        return false;
+    }
+    if (r.win_id.isEmpty()) {
+        if (windowNameTaken(QString(), r.name)) {
+            msg = "window.nameError";
+            return false;
+        }
+        return !windows.contains(QString());
+    }
+    if (window && windowNameTaken(r.win_id, r.name)) {
+        msg = "window.nameError";
+        return false;
     }
     return true;
 }
@@ -606,100 +992,487 @@ bool ProjectObject::checkIsDuplicateRange(const QString& win_id, int min, int ma
 bool ProjectObject::setWindow(const QJsonObject& request, QString msg)
 {
     QMutexLocker lock(modelLock);
-    if (!request.contains("win_id") || !request.contains("name") || !request.contains("resolution")
-        || !request.contains("frameRate"))
+    WindowRequest r;
+    if (!readWindowRequest(request, r))
         return false;
-    QString win_id = request.value("win_id").toString();
-    const QString win_name = request.value("name").toString();
-    const double fps = request.value("frameRate").toVariant().toDouble();
-    const QJsonObject resolution = request.value("resolution").toObject();
-    if (!resolution.contains("width") || !resolution.contains("height") || !resolution.contains("index")
-        || !resolution.contains("aspect"))
-        return false;
-    const int w = resolution.value("width").toInt();
-    const int h = resolution.value("height").toInt();
-    const int i = resolution.value("index").toInt();
-    const double a = resolution.value("aspect").toDouble();
-    const bool number_used = request.value("number_used").toBool(false);
-    const QJsonObject range = request.value("number_range").toObject();
-    const int min = range.value("min").toInt();
-    const int max = range.value("max").toInt();
 
-    const bool isNew = win_id.isEmpty();
-    if (isNew)
-        win_id = QString::number(++lastWinId);
+    const bool isNew = r.win_id.isEmpty();
+    const QString win_id = isNew ? QString::number(++lastWinId) : r.win_id;
+    QSharedPointer<WindowObject> window = isNew ? QSharedPointer<WindowObject>() : windows.value(win_id);
+    if (!isNew && !window)
+        return false; // names no window of this program: nothing to change
 
-    if (number_used && !checkIsDuplicateRange(win_id, min, max)) {
+    const bool keepsStored = window && window->getNumUsed() && sameRange(*window, r.min, r.max);
+    if (r.number_used && !rangeAccepted(win_id, r.min, r.max, keepsStored)) {
         msg = "Range.isDuplicate";
         return false;
     }
 
-    QSharedPointer<WindowObject> window;
+    if (windowNameTaken(isNew ? QString() : win_id, r.name)) {
+        msg = "window.nameError";
+        return false;
+    }
+    windowNames.insert(win_id, r.name);
     if (isNew) {
-        for (const QString& used : qAsConst(windowNames)) {
-            if (used == win_name) {
-                msg = "window.nameError";
-                return false;
-            }
-        }
-        windowNames.insert(win_id, win_name);
         if (windows.contains(win_id))
             return false;
         window = QSharedPointer<WindowObject>(new WindowObject);
         windows.insert(win_id, window);
-        window->setWinParams(pro_id, name, win_id, win_name, w, h, fps);
-        window->setAspect(i, a);
+    }
+    window->setWinParams(pro_id, name, win_id, r.name, r.width, r.height, r.frameRate);
+    window->setAspect(r.index, r.aspect);
+    if (isNew) {
         window->setNdi_web_url(webUrl);
         window->setAudioMixerObject(pgmMixer, pvwMixer);
         window->createWindow();
-        if (!status)
-            window->stop();
-    } else {
-        window = windows.value(win_id);
-        if (!window)
-            return false;
-        const auto known = windowNames.constFind(win_id);
-        if (known != windowNames.constEnd() && known.value() != win_name) {
-            for (const QString& used : qAsConst(windowNames)) {
-                if (used == win_name) {
-                    msg = "window.nameError";
-                    return false;
-                }
-            }
-        }
-        windowNames.insert(win_id, win_name);
-        window->setWinParams(pro_id, name, win_id, win_name, w, h, fps);
-        window->setAspect(i, a);
-        window->start();
     }
+    // A window renders and outputs only while its program runs.
+    applyStatus(window);
 
-    const bool usedChanged = window->setNumUsed(number_used);
-    if (window->setNumRange(min, max, usedChanged))
-        QMetaObject::invokeMethod(
-            WebSocketServer::instance(), "sendTallyRequest", Qt::QueuedConnection, Q_ARG(QString, pro_id));
+    const bool usedChanged = window->setNumUsed(r.number_used);
+    if (window->setNumRange(r.min, r.max, usedChanged))
+        queueTallyPush();
     return true;
+}
+
+bool ProjectObject::checkRemoveWinValid(const QJsonObject& request, QString& /*msg*/) const
+{
+    if (!request.contains("win_id") || !request.contains("session_id"))
+        return false;
+    const QString win_id = request.value("win_id").toString();
+    // The bus windows are made with the program and never again: without
+    // them take, bus assignment and tally would fail for good.
+    if (isBusId(win_id)) {
+        qDebug() << "ProjectObject checkRemoveWinValid refused, the bus window stays:" << win_id;
+        return false;
+    }
+    return !win_id.isEmpty() && windows.value(win_id);
 }
 
 bool ProjectObject::onProcessClose(const QJsonObject& request)
 {
     QMutexLocker lock(modelLock);
-    if (!request.contains("win_id") || !request.contains("session_id"))
+    QString unused;
+    if (!checkRemoveWinValid(request, unused))
         return false;
     const QString win_id = request.value("win_id").toString();
     const QString session_id = request.value("session_id").toString();
     QSharedPointer<WindowObject> window = windows.value(win_id);
-    if (win_id.isEmpty() || !window)
-        return false;
 
     window->setPosition(0, false);
     if (const QSharedPointer<Preset> preset = presets.value(window->getLayoutId()))
         preset->setUsedState(win_id, false);
-    currentWinId = windows.firstKey();
+    // The first window that stays, so nothing points at the one closing.
+    currentWinId.clear();
+    for (auto it = windows.cbegin(); it != windows.cend(); ++it) {
+        if (it.key() != win_id) {
+            currentWinId = it.key();
+            break;
+        }
+    }
     WebrtcManager::instance()->switchWindow(pro_id, currentWinId, session_id);
 
     window->destroy();
     window.reset();
     windows.remove(win_id);
     windowNames.remove(win_id);
+    return true;
+}
+
+bool ProjectObject::switchWindow(const QString& win_id)
+{
+    if (!windows.value(win_id))
+        return false;
+    currentWinId = win_id;
+    return true;
+}
+
+// ---- Pushes and saves queued for later --------------------------------------
+
+void ProjectObject::queueTallyPush() const
+{
+    QMetaObject::invokeMethod(
+        WebSocketServer::instance(), "sendTallyRequest", Qt::QueuedConnection, Q_ARG(QString, pro_id));
+}
+
+void ProjectObject::queueGridSave(GRIDTYPE type, const QString& win_id)
+{
+    QMetaObject::invokeMethod(
+        this, "onGridChanged", Qt::QueuedConnection, Q_ARG(GRIDTYPE, type), Q_ARG(QString, win_id));
+}
+
+// ---- Sources on positions --------------------------------------------------
+
+bool ProjectObject::takeUnderway() const
+{
+    const std::shared_ptr<FrameQueue> program = ProgramFrame::instance()->getFrame(pro_id);
+    const std::shared_ptr<FrameQueue> preview = PreviewFrame::instance()->getFrame(pro_id);
+    return program && preview && program->getTakeState() && preview->getTakeState();
+}
+
+bool ProjectObject::assignBus(const QString& bus, const QString& from_win_id, int from_pos_id, const QString& source)
+{
+    const QSharedPointer<WindowObject> window = windows.value(bus);
+    const std::shared_ptr<AudioOutputMixer>& mixer = bus == kPvw ? pvwMixer : pgmMixer;
+    if (takeUnderway()) {
+        qDebug() << QString("setsource to %1 and take is underway.").arg(bus);
+        return false;
+    }
+    const QString current = window->getSource(1);
+    if (!source.isEmpty() && source == current) {
+        qDebug() << QString("setsource source is not empty and same as the %1 former.").arg(bus);
+        return true;
+    }
+    QString stored_id;
+    int stored_pos = 0;
+    window->getFromPosition(stored_id, stored_pos);
+    if (source.isEmpty() && current.isEmpty() && from_win_id == stored_id && from_pos_id == stored_pos) {
+        qDebug() << QString("setsource source is emtpy and %1_id and %1_pos is not changed.").arg(bus);
+        return true;
+    }
+    const bool fromChanged = window->setFromPosition(from_win_id, from_pos_id);
+    if (mixer)
+        mixer->setVideoSource(source, from_win_id, from_pos_id);
+    // The bus shows its picture on position 1, whichever position was the target.
+    window->setsource(source, pro_id, 1);
+    queueTallyPush();
+    if (fromChanged)
+        queueGridSave(GRID_SET_SOURCE, from_win_id);
+    return true;
+}
+
+bool ProjectObject::setVideoRectSource(QString from_win_id, int from_pos_id, const QString& number, int offset,
+    const QString& to_win_id, int to_pos_id, const QString& source)
+{
+    QString msg;
+    return setVideoRectSource(from_win_id, from_pos_id, number, offset, to_win_id, to_pos_id, source, msg);
+}
+
+bool ProjectObject::setVideoRectSource(QString from_win_id, int from_pos_id, const QString& number, int offset,
+    const QString& to_win_id, int to_pos_id, QString source, QString& msg)
+{
+    bool isNumber = false;
+    const int asked = number.toInt(&isNumber, 10);
+    if (!number.isEmpty() && offset >= 0 && isNumber && asked >= 1) {
+        const int n = asked + offset;
+        for (auto it = windows.cbegin(); it != windows.cend(); ++it) {
+            if (it.value() && it.value()->getSourceByNumber(n, from_pos_id, source)) {
+                from_win_id = it.key();
+                break;
+            }
+        }
+        if (from_win_id.isEmpty() || from_pos_id <= 0) {
+            qDebug() << "setsource from_win_id or from_win_pos is invalid :" << from_win_id << from_pos_id;
+            return false;
+        }
+        qDebug() << "[setVideoRectSource] from tessmark the win_id is " << from_win_id << " pos_id is :" << from_pos_id
+                 << " number is :" << n << " source is " << source;
+    }
+
+    const QSharedPointer<WindowObject> target = windows.value(to_win_id);
+    const QSharedPointer<WindowObject> pvw = windows.value(kPvw);
+    const QSharedPointer<WindowObject> pgm = windows.value(kPgm);
+    if (!target || !pvw || !pgm) {
+        qDebug() << "setsource to_id or pvw or pgm window object is invalid ." << to_win_id;
+        return false;
+    }
+    const QSharedPointer<WindowObject> from = windows.value(from_win_id);
+
+    // Preview dropped on program is a cut. The configured take time stays:
+    // the cut is immediate only this once.
+    if (from && from->isPvw(from_pos_id) && target->isPgm(to_pos_id)) {
+        const bool taken = runTake(0, 1.0f, msg);
+        queueTallyPush();
+        if (taken)
+            queueGridSave(GRID_BUS_WINDOWS, QString());
+        return taken;
+    }
+    if (to_win_id == kPvw || target->isPvw(to_pos_id))
+        return assignBus(kPvw, from_win_id, from_pos_id, source);
+    if (to_win_id == kPgm || target->isPgm(to_pos_id))
+        return assignBus(kPgm, from_win_id, from_pos_id, source);
+
+    if (from && (from->isPgm(from_pos_id) || from->isPvw(from_pos_id))) {
+        qDebug() << "不允许从pvw或pgm向其他普通窗口交换视频源。";
+        return false;
+    }
+    if (target->getSource(to_pos_id) == source)
+        return true;
+    target->setsource(source, pro_id, to_pos_id);
+    queueTallyPush();
+    return true;
+}
+
+QJsonObject ProjectObject::getVideoRectSource(const QString& win_id, int pos_id) const
+{
+    const QSharedPointer<WindowObject> window = windows.value(win_id);
+    if (!window)
+        return errorReply();
+    return QJsonObject { { "stream_id", window->getSource(pos_id) } };
+}
+
+// ---- Take ------------------------------------------------------------------
+
+bool ProjectObject::doTake(const QJsonObject& request, QString& msg)
+{
+    if (!windows.value(kPvw) || !windows.value(kPgm))
+        return false;
+    // Stored before any refusal below, and kept when the take is refused.
+    QString unused;
+    setTakeParams(request, unused);
+    const float progress = request.contains("progress") ? request.value("progress").toVariant().toFloat() : 1.0f;
+    return runTake(take_time, progress, msg);
+}
+
+bool ProjectObject::runTake(int time, float progress, QString& msg)
+{
+    const QSharedPointer<WindowObject> pvw = windows.value(kPvw);
+    const QSharedPointer<WindowObject> pgm = windows.value(kPgm);
+    if (!pvw || !pgm)
+        return false;
+    const QString pvwSource = pvw->getSource(1);
+    const QString pgmSource = pgm->getSource(1);
+    if (pvwSource == pgmSource) {
+        msg = "Take.sourceIsSame";
+        qDebug() << "Take.sourceIsSame";
+        return false;
+    }
+    const std::shared_ptr<FrameQueue> programQueue = ProgramFrame::instance()->getFrame(pro_id);
+    const std::shared_ptr<FrameQueue> previewQueue = PreviewFrame::instance()->getFrame(pro_id);
+    if (!programQueue || !previewQueue) {
+        qDebug() << "dotake pvw or pgm frame ptr is null";
+        return false;
+    }
+    const bool taking = programQueue->getTakeState() && previewQueue->getTakeState();
+    qDebug() << "[doTake] time :" << time << "select :" << take_select << "progress :" << progress
+             << "isTaking :" << (taking ? "true" : "false");
+    // A cut (time 0) takes over a running transition; a timed one waits for it.
+    if (time > 0 && taking) {
+        msg = "Take.isUsing";
+        qDebug() << "Take.isUsing";
+        return false;
+    }
+
+    // Program queue first, always, as the bus tiles read them.
+    programQueue->setTakeState(true);
+    previewQueue->setTakeState(true);
+    programQueue->setIsTaking(true);
+    previewQueue->setIsTaking(true);
+    pgm->take(1, time, take_select, progress, pvwSource);
+    pvw->take(1, time, take_select, progress, pgmSource);
+
+    if (progress >= 1.0f) {
+        QString pvwFromId, pgmFromId;
+        int pvwFromPos = 0, pgmFromPos = 0;
+        pvw->getFromPosition(pvwFromId, pvwFromPos);
+        pgm->getFromPosition(pgmFromId, pgmFromPos);
+        // No signal: the bus tiles are already blending to the new sources.
+        pvw->setStreamId(pgmSource, 1);
+        pgm->setStreamId(pvwSource, 1);
+        pvw->setFromPosition(pgmFromId, pgmFromPos);
+        pgm->setFromPosition(pvwFromId, pvwFromPos);
+        if (pvwMixer)
+            pvwMixer->setVideoSource(pgmSource, pgmFromId, pgmFromPos);
+        if (pgmMixer)
+            pgmMixer->setVideoSource(pvwSource, pvwFromId, pvwFromPos);
+        qDebug() << "dotake progress is 1.0  pvw is " << pvwSource << "pgm is " << pgmSource;
+        queueTallyPush();
+        queueGridSave(GRID_SET_SOURCE, kPvw);
+        queueGridSave(GRID_SET_SOURCE, kPgm);
+        return true;
+    }
+    if (time < 1) {
+        // A fader move: the tiles follow the progress; nothing is exchanged yet.
+        programQueue->setTakeState(false);
+        previewQueue->setTakeState(false);
+    }
+    return true;
+}
+
+// ---- Tally -----------------------------------------------------------------
+
+QJsonObject ProjectObject::getTallyState() const
+{
+    const QSharedPointer<WindowObject> pvw = windows.value(kPvw);
+    const QSharedPointer<WindowObject> pgm = windows.value(kPgm);
+    if (!pvw || !pgm)
+        return QJsonObject { { "result", "ok" },
+            { "data", QJsonObject { { "pvw_numbers", "" }, { "pgm_numbers", "" } } } };
+
+    const QString pvwSource = pvw->getSource(1);
+    const QString pgmSource = pgm->getSource(1);
+    QString pvwId, pgmId;
+    int pvwPos = 0, pgmPos = 0;
+    pvw->getFromPosition(pvwId, pvwPos);
+    pgm->getFromPosition(pgmId, pgmPos);
+
+    QString pvwList, pgmList;
+    for (auto it = windows.cbegin(); it != windows.cend(); ++it) {
+        if (isBusId(it.key()) || !it.value())
+            continue;
+        // A bus without a source counts the position it was filled from.
+        const int pvwFrom = pvwSource.isEmpty() && pvwId == it.key() ? pvwPos : 0;
+        const int pgmFrom = pgmSource.isEmpty() && pgmId == it.key() ? pgmPos : 0;
+        qDebug() << "[getTallyState] pro_id :" << pro_id << " win_id :" << it.key() << "pvw_id :" << pvwId
+                 << "pgm_id :" << pgmId << "pvw_pos :" << pvwFrom << "pgm_pos :" << pgmFrom;
+        it.value()->getTallyState(pvwSource, pgmSource, pvwFrom, pgmFrom, pvwList, pgmList);
+    }
+    qDebug() << "getTallyState pvwlist :" << pvwList << "pgmlist :" << pgmList;
+
+    const auto toArray
+        = [](const QString& list) { return QJsonArray::fromStringList(list.split(',', Qt::SkipEmptyParts)); };
+    return QJsonObject { { "result", "ok" },
+        { "data",
+            QJsonObject {
+                { "pro_id", pro_id }, { "pvw_numbers", toArray(pvwList) }, { "pgm_numbers", toArray(pgmList) } } } };
+}
+
+// ---- PTZ -------------------------------------------------------------------
+
+bool ProjectObject::setPtzControl(const QJsonObject& request, QString& /*msg*/)
+{
+    QString win_id = request.value("win_id").toString();
+    const QString type = request.value("type").toString();
+    int pos_id = request.value("pos_id").toInt(-1);
+    const int number_id = request.contains("pos_id") ? -1 : request.value("number_id").toInt(-1);
+    const QJsonObject data = request.value("data").toObject();
+    if (type.isEmpty()) {
+        qDebug() << "类型为空或窗口id为空或未找到要设置的窗口";
+        return false;
+    }
+    qDebug() << "[setPtzControl] win_id :" << win_id << "pos_id :" << pos_id << "number_id :" << number_id;
+
+    QString source;
+    const QSharedPointer<WindowObject> window = windows.value(win_id);
+    if (pos_id >= 1 && window) {
+        // A bus position steers the camera whose picture the bus shows.
+        const QSharedPointer<WindowObject> pvw = windows.value(kPvw);
+        const QSharedPointer<WindowObject> pgm = windows.value(kPgm);
+        if (window->isPvw(pos_id) && pvw)
+            source = pvw->getSource(1);
+        else if (window->isPgm(pos_id) && pgm)
+            source = pgm->getSource(1);
+        else
+            source = window->getSource(pos_id);
+    } else {
+        for (auto it = windows.cbegin(); it != windows.cend(); ++it) {
+            if (it.value() && it.value()->getSourceByNumber(number_id, pos_id, source)) {
+                win_id = it.key();
+                break;
+            }
+        }
+    }
+    if (win_id.isEmpty() || source.isEmpty()) {
+        qDebug() << "窗口id为空或未找到要设置的窗口";
+        return false;
+    }
+    qDebug() << "[setPtzControl] win_id :" << win_id << "pos_id :" << pos_id << "source :" << source;
+
+    const std::shared_ptr<PtzControl> camera = PtzControl::connectionOf(source);
+    if (!camera) {
+        qDebug() << QString("error: %1 set failed.").arg(type);
+        return false;
+    }
+    return camera->apply(type, data);
+}
+
+// ---- Numbering range and position show options ----------------------------
+
+QJsonObject ProjectObject::getWindowParam(const QString& /*win_id*/) const
+{
+    // Windows carry no parameters of their own here; the answer is the same
+    // one-member object for every id.
+    return QJsonObject { { "", QJsonValue() } };
+}
+
+QJsonObject ProjectObject::getWindowRange(const QString& win_id) const
+{
+    const QSharedPointer<WindowObject> window = windows.value(win_id);
+    if (!window)
+        return errorReply();
+    int min = 0, max = 0;
+    window->getNumRange(min, max);
+    return QJsonObject { { "result", "ok" }, { "data", QJsonObject { { "min", min }, { "max", max } } } };
+}
+
+bool ProjectObject::setWindowRange(const QString& win_id, const QJsonObject& request, QString& msg)
+{
+    const QSharedPointer<WindowObject> window = windows.value(win_id);
+    if (!window) {
+        qDebug() << "要设置编号范围的窗口不存在";
+        return false;
+    }
+    const QJsonValue rangeValue = request.value("number_range");
+    const QJsonObject range = rangeValue.toObject();
+    if (!rangeValue.isObject() || !range.contains("min") || !range.contains("max"))
+        return false;
+    const int min = range.value("min").toInt();
+    const int max = range.value("max").toInt();
+    if (!rangeAccepted(win_id, min, max, sameRange(*window, min, max))) {
+        msg = "Range.isDuplicate";
+        qDebug() << "[setWindowRange] range is duplicate in this project.";
+        return false;
+    }
+    if (window->setNumRange(min, max, false))
+        queueTallyPush();
+    return true;
+}
+
+QJsonObject ProjectObject::getVideoRectShowOptions(const QString& win_id, int pos_id) const
+{
+    const QSharedPointer<WindowObject> window = windows.value(win_id);
+    if (!window)
+        return errorReply();
+    QJsonObject reply;
+    window->getVideoRectOptions(pro_id, pos_id, reply);
+    return reply;
+}
+
+bool ProjectObject::setVideoRectShowOptions(const QString& win_id, const QJsonObject& request)
+{
+    const QSharedPointer<WindowObject> window = windows.value(win_id);
+    if (!window || !request.contains("pos_id") || !request.contains("type") || !request.contains("config"))
+        return false;
+    const QJsonValue posValue = request.value("pos_id");
+    const int pos_id = posValue.isString() ? posValue.toString().toInt(nullptr, 10) : posValue.toInt();
+    const QString type = request.value("type").toString();
+    const QJsonObject config = request.value("config").toObject();
+
+    if (type == "name") {
+        if (!config.contains("pattern_name"))
+            return false;
+        const std::shared_ptr<AudioOutputMixer>& mixer = pvwMixer ? pvwMixer : pgmMixer;
+        if (mixer)
+            mixer->setPatternName(window->getSource(pos_id), config.value("pattern_name").toString());
+    } else if (type == "name_enable" || type == "safe_area" || type == "center_cross" || type == "vu_meter"
+        || type == "audio_enable") {
+        if (!config.contains("enable"))
+            return false;
+        window->setVideoRectOptions(pos_id, type, config.value("enable").toBool());
+    } else if (type == "angle") {
+        if (!config.contains("value"))
+            return false;
+        window->setAngle(pos_id, config.value("value").toInt());
+    }
+    return true;
+}
+
+bool ProjectObject::setVideoRectAudioType(const QString& win_id, const QJsonObject& request)
+{
+    const QSharedPointer<WindowObject> window = windows.value(win_id);
+    if (!window || !request.contains("pos_id") || !request.contains("mix_type"))
+        return false;
+    const QString source = window->getSource(request.value("pos_id").toInt());
+    if (source.isEmpty())
+        return false;
+    const QString mixType = request.value("mix_type").toString();
+    GlobalData* registry = GlobalData::instance();
+    if (mixType != registry->getAudioMixType(pro_id, source)) {
+        registry->setAudioMixType(pro_id, source, mixType);
+        if (pvwMixer)
+            pvwMixer->addInputSource(source);
+        if (pgmMixer)
+            pgmMixer->addInputSource(source);
+    }
     return true;
 }

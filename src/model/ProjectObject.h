@@ -93,8 +93,56 @@ public:
     QJsonObject getOutputType(const QString& win_id) const;
     QJsonObject getWinPosition(const QString& win_id) const;
 
-    // Window add/change and close checks and operations.
+    // Window settings (the window must exist; false or an "error" reply otherwise).
+    bool setOutputType(const QString& win_id, const QJsonObject& request);
+    bool clearSources(const QString& win_id);
+    bool removeSource(const QString& win_id, int pos_id);
+    bool setControlState(const QString& win_id, const QJsonObject& request);
+    bool setWinPosition(const QString& win_id, const QJsonObject& request);
+
+    // Program settings. setStatus starts or stops every window.
+    void setStatus(bool status);
+    bool setTakeParams(const QJsonObject& request, QString& msg);
+    QJsonObject getTakeParams() const;
+
+    // Presets.
+    bool addLayout(const QJsonObject& request, QString& msg);
+    bool removeLayout(const QString& layout_id, QString& msg);
+    bool setLayoutName(const QString& layout_id, const QJsonObject& request, QString& msg);
+    bool setLayout(QString win_id, QString layout_id);
+    bool modifyLayout(const QJsonObject& request, QString& msg);
+    bool saveLayout(const QJsonObject& request, QString& msg);
+    bool resaveLayout(const QString& win_id, const QJsonObject& request, QString& msg);
+
+    // Window add/change and close checks and operations. A range is
+    // acceptable when it is valid and meets no other numbered window's range.
     bool checkIsDuplicateRange(const QString& win_id, int min, int max) const;
+    bool checkAddWinValid(const QJsonObject& request, QString& msg) const;
+    bool checkRemoveWinValid(const QJsonObject& request, QString& msg) const;
+    bool switchWindow(const QString& win_id);
+
+    // Sources on positions, the bus windows included. msg receives the
+    // take's message when the assignment is a cut.
+    bool setVideoRectSource(QString from_win_id, int from_pos_id, const QString& number, int offset,
+        const QString& to_win_id, int to_pos_id, QString source, QString& msg);
+    bool setVideoRectSource(QString from_win_id, int from_pos_id, const QString& number, int offset,
+        const QString& to_win_id, int to_pos_id, const QString& source);
+    QJsonObject getVideoRectSource(const QString& win_id, int pos_id) const;
+
+    // Take: preview to program with the stored or requested transition.
+    bool doTake(const QJsonObject& request, QString& msg);
+    // The tally numbers on the preview and on the program bus.
+    QJsonObject getTallyState() const;
+    // One camera command to the source shown on a position or under a tally number.
+    bool setPtzControl(const QJsonObject& request, QString& msg);
+
+    // Numbering range and position show options.
+    QJsonObject getWindowParam(const QString& win_id) const;
+    QJsonObject getWindowRange(const QString& win_id) const;
+    bool setWindowRange(const QString& win_id, const QJsonObject& request, QString& msg);
+    QJsonObject getVideoRectShowOptions(const QString& win_id, int pos_id) const;
+    bool setVideoRectShowOptions(const QString& win_id, const QJsonObject& request);
+    bool setVideoRectAudioType(const QString& win_id, const QJsonObject& request);
 
 public slots:
     bool setWindow(const QJsonObject& request, QString msg);
@@ -110,6 +158,22 @@ private:
         const QString& fileName, const QJsonObject& object) const;
     void removeFile(const QString& file) const;
     static bool isStoredId(const QString& id);
+    // Range rule of an add or change: keepsStored lets a window keep the
+    // range it already uses, even where stored windows overlap.
+    bool rangeAccepted(const QString& win_id, int min, int max, bool keepsStored) const;
+    bool windowNameTaken(const QString& win_id, const QString& win_name) const;
+    bool presetNameTaken(const QString& name) const;
+    // The window a request's "win_id" names; null, logging `missing` when no
+    // such window exists, or when the request has no "win_id".
+    QSharedPointer<WindowObject> requestWindow(const QJsonObject& request, const char* missing) const;
+    // Runs the program's state into a window: started only while the program runs.
+    void applyStatus(const QSharedPointer<WindowObject>& window) const;
+    // The take with a transition time that is not stored.
+    bool runTake(int time, float progress, QString& msg);
+    bool takeUnderway() const;
+    bool assignBus(const QString& bus, const QString& from_win_id, int from_pos_id, const QString& source);
+    void queueTallyPush() const;
+    void queueGridSave(GRIDTYPE type, const QString& win_id);
 
     QRecursiveMutex* modelLock;
     QString path;

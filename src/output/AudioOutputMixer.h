@@ -5,8 +5,8 @@
 //
 // For now it keeps what the program model tells it: its format and program,
 // whether it is open, the output device, the current video source (which
-// "follow" mixing follows) and each window's screen and NDI flags. It mixes
-// and plays nothing yet.
+// "follow" mixing follows), which sources are in the mix, and each window's
+// screen and NDI flags. It mixes and plays nothing yet.
 //
 // Owner: the program (std::shared_ptr); every window of the program holds a
 // copy. Thread: made on the GUI thread; its slots are called from the GUI
@@ -16,6 +16,7 @@
 #include <QObject>
 #include <QPair>
 #include <QRecursiveMutex>
+#include <QSet>
 #include <QString>
 
 class AudioOutputMixer : public QObject {
@@ -31,6 +32,13 @@ public:
     void destroy();
     void changeAudioDevice(const QAudioDeviceInfo& device);
     void setVideoSource(const QString& source, const QString& fromWinId, int fromPos);
+    // Takes the source into the mix or out of it by its mix type in the
+    // source-content registry: "always" in, "follow" in while it is the video
+    // source, anything else out.
+    void addInputSource(const QString& source);
+    // The source's label in the program; a changed one is stored in the
+    // registry and announced.
+    void setPatternName(const QString& source, const QString& name);
 
     QString name() const { return mixer_name; }
     int sampleRate() const { return sample_rate; }
@@ -42,11 +50,13 @@ public:
     int openCount() const;
     QAudioDeviceInfo audioDevice() const;
     QString videoSource() const;
+    bool isMixed(const QString& source) const;
     // {screen flag, NDI flag} of a window; both false for a window never named.
     QPair<bool, bool> windowFlags(const QString& win_id) const;
 
 signals:
     void videoSourceChanged(QString source, QString from_id, int from_pos);
+    void sourceNameChanged(QString source, QString name);
 
 public slots:
     void setNDIState(QString win_id, QString select);
@@ -63,6 +73,7 @@ private:
     int open_count = 0;
     QAudioDeviceInfo device;
     QString video_source;
+    QSet<QString> mixed_sources;
     QMap<QString, QPair<bool, bool>> window_flags;
     mutable QRecursiveMutex mixer_mutex;
 };

@@ -389,9 +389,9 @@ TEST(ProjectObject, AddingChangingAndClosingWindows)
     EXPECT_TRUE(program.getWindow("4"));
     EXPECT_FALSE(program.getWindow("3"));
 
-    // Changing a window restarts it with the new values.
+    // Changing a window of a stopped program leaves it stopped.
     ASSERT_TRUE(program.setWindow(request("4", "Third", false, 0, 0), QString()));
-    EXPECT_TRUE(program.getWindow("4")->isStarted());
+    EXPECT_FALSE(program.getWindow("4")->isStarted());
     EXPECT_FALSE(program.setWindow(request("9", "Nobody", false, 0, 0), QString()));
 
     EXPECT_FALSE(program.onProcessClose({ { "win_id", "4" } })) << "needs a session";

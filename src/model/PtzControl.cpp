@@ -1,5 +1,8 @@
 #include "PtzControl.h"
 
+#include "MediaConnection.h"
+#include "SourceManager.h"
+
 #include <QDebug>
 #include <QMutex>
 #include <QVariant>
@@ -61,15 +64,17 @@ const std::vector<Command>& commands()
 }
 
 // No source connection offers camera control to the program model yet.
-std::shared_ptr<PtzControl> noConnection(const QString&)
+// The live connection of the named source, when the source table has one.
+std::shared_ptr<PtzControl> sourceConnection(const QString& source)
 {
-    return nullptr;
+    std::shared_ptr<MediaConnection> connection = SourceManager::instance()->getConnection(source);
+    return connection ? std::make_shared<PtzConnection<MediaConnection>>(std::move(connection)) : nullptr;
 }
 
 QMutex lookupMutex;
 PtzControl::Lookup& currentLookup()
 {
-    static PtzControl::Lookup lookup = noConnection;
+    static PtzControl::Lookup lookup = sourceConnection;
     return lookup;
 }
 
@@ -110,5 +115,5 @@ std::shared_ptr<PtzControl> PtzControl::connectionOf(const QString& source)
 void PtzControl::setLookup(Lookup lookup)
 {
     QMutexLocker lock(&lookupMutex);
-    currentLookup() = lookup ? std::move(lookup) : Lookup(noConnection);
+    currentLookup() = lookup ? std::move(lookup) : Lookup(sourceConnection);
 }

@@ -11,7 +11,10 @@
 #include "HttpRequest.h"
 #include "ProjectObject.h"
 
+#include <QDebug>
+#include <QDesktopServices>
 #include <QJsonArray>
+#include <QUrl>
 
 namespace {
 
@@ -73,8 +76,32 @@ QJsonObject BaseConfig::getPresetResult(PRESETTYPE type, const HttpRequest& requ
 
 QJsonObject BaseConfig::getSourceResult(SOURCETYPE type, const HttpRequest& request)
 {
-    Q_UNUSED(type)
-    return unavailableOperation(request, false, false);
+    if (type != SOURCE_WEB_SITE)
+        return unavailableOperation(request, false, false);
+    QString msg, username, token;
+    if (!verifyCaller(request, msg, username, token, false))
+        return errorReply();
+    return openWebPage(messageParsing(request)) ? QJsonObject { { "result", "ok" } }
+                                                : QJsonObject { { "result", "error" }, { "msg", msg } };
+}
+
+bool BaseConfig::openWebPage(const QJsonObject& body)
+{
+    if (!body.contains(QLatin1String("url")))
+        return false;
+    // Handed to the desktop's default handler, so only web pages: a file,
+    // a script or a program's own scheme must never be opened from a request.
+    const QUrl url(body.value(QLatin1String("url")).toString(), QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty()
+        || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+        qWarning() << "refusing to open a page that is no http or https URL";
+        return false;
+    }
+    // Whether a browser really came up is the desktop's affair; the request
+    // was valid.
+    QDesktopServices::openUrl(url);
+    return true;
 }
 
 QJsonObject BaseConfig::getTakeResult(TAKETYPE type, const HttpRequest& request)

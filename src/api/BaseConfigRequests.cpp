@@ -61,8 +61,7 @@ QJsonObject parseQueryForm(QByteArray text)
 
 bool BaseConfig::isPanelOperation(GRIDTYPE type)
 {
-    return type == GRID_SET_SOURCE || type == GRID_SET_NUM_RANGE || type == GRID_GET_NUM_RANGE
-        || type == GRID_PTZ_SET;
+    return type == GRID_SET_SOURCE || type == GRID_SET_NUM_RANGE || type == GRID_GET_NUM_RANGE || type == GRID_PTZ_SET;
 }
 
 bool BaseConfig::isPanelOperation(TAKETYPE type)
@@ -70,8 +69,7 @@ bool BaseConfig::isPanelOperation(TAKETYPE type)
     return type == TAKE_SET;
 }
 
-bool BaseConfig::checkToken(
-    const QByteArray& app, QString& msg, QString& username, QString& token, bool panelOperation)
+bool BaseConfig::checkToken(const QByteArray& app, QString& msg, QString& username, QString& token, bool panelOperation)
 {
     const QJsonObject identity = QJsonDocument::fromJson(app).object();
     if (identity.contains(QLatin1String("username")))
@@ -206,7 +204,8 @@ QJsonObject BaseConfig::getScreenList()
 
 QJsonObject BaseConfig::getOutputList()
 {
-    return QJsonObject { { "result", "ok" }, { "data", QJsonArray { QJsonObject { { "id", 1 }, { "label", "ndi" } } } } };
+    return QJsonObject { { "result", "ok" },
+        { "data", QJsonArray { QJsonObject { { "id", 1 }, { "label", "ndi" } } } } };
 }
 
 QJsonObject BaseConfig::resolutionList()
@@ -217,9 +216,9 @@ QJsonObject BaseConfig::resolutionList()
     } kSizes[] = { { 1280, 720 }, { 1920, 1080 }, { 3840, 2160 } };
     int id = 0;
     for (const auto& size : kSizes) {
-        resolutions.append(QJsonObject { { "id", ++id },
-            { "label", QStringLiteral("%1x%2").arg(size.width).arg(size.height) }, { "width", size.width },
-            { "height", size.height } });
+        resolutions.append(
+            QJsonObject { { "id", ++id }, { "label", QStringLiteral("%1x%2").arg(size.width).arg(size.height) },
+                { "width", size.width }, { "height", size.height } });
     }
     return QJsonObject { { "result", "ok" }, { "data", resolutions } };
 }
@@ -237,8 +236,8 @@ QJsonObject BaseConfig::templateJson()
 
 QJsonObject BaseConfig::getTakeTransitions()
 {
-    static const char* const kLabels[] = { "fadeIn", "pinwheel", "angular", "wipeRight", "wipeLeft", "wipeDown",
-        "wipeUp" };
+    static const char* const kLabels[]
+        = { "fadeIn", "pinwheel", "angular", "wipeRight", "wipeLeft", "wipeDown", "wipeUp" };
     QJsonArray transitions;
     int id = 0;
     for (const char* label : kLabels)

@@ -188,4 +188,7 @@ private:
     // The reply of an operation that cannot be carried out yet, after the
     // caller check it will have; tokenMessage: a failed check carries "msg".
     QJsonObject unavailableOperation(const HttpRequest& request, bool panelOperation, bool tokenMessage);
+    // Opens the body's "url" with the desktop's default handler; http and
+    // https pages only.
+    bool openWebPage(const QJsonObject& body);
 };

@@ -146,7 +146,8 @@ void RegistHttpsRoute::createBaseConfigRouters()
         QJsonArray modes;
         for (int mode = 1; mode <= 11; ++mode)
             modes.append(mode);
-        return QJsonObject { { "result", "ok" }, { "data", QJsonObject { { "mode", modes }, { "bgPicture", false } } } };
+        return QJsonObject { { "result", "ok" },
+            { "data", QJsonObject { { "mode", modes }, { "bgPicture", false } } } };
     });
     addJsonRoute("/pic/getHide.json", [](const HttpRequest&) {
         // "reuslt" is how browsers of this interface have always read this reply.
@@ -166,10 +167,10 @@ void RegistHttpsRoute::createProgramRouters()
         qDebug() << "program add " << loggedUrl(r) << QThread::currentThreadId();
         return controller()->getProgramResult(PROGRAM_ADD, r);
     });
-    addJsonRoute("/program/rename.json",
-        [](const HttpRequest& r) { return controller()->getProgramResult(PROGRAM_RENAME, r); });
-    addJsonRoute("/program/remove.json",
-        [](const HttpRequest& r) { return controller()->getProgramResult(PROGRAM_REMOVE, r); });
+    addJsonRoute(
+        "/program/rename.json", [](const HttpRequest& r) { return controller()->getProgramResult(PROGRAM_RENAME, r); });
+    addJsonRoute(
+        "/program/remove.json", [](const HttpRequest& r) { return controller()->getProgramResult(PROGRAM_REMOVE, r); });
     addJsonRoute("/program/set_status.json", [](const HttpRequest& r) {
         qDebug() << "set status " << loggedUrl(r) << r.body() << QThread::currentThreadId();
         return controller()->getProgramResult(PROGRAM_SET_STATUS, r);
@@ -182,8 +183,8 @@ void RegistHttpsRoute::createProgramRouters()
         });
     addJsonRoute("/program/set_param.json",
         [](const HttpRequest& r) { return controller()->getProgramResult(PROGRAM_SET_PARAM, r); });
-    addJsonRoute("/program/switch.json",
-        [](const HttpRequest& r) { return controller()->getProgramResult(PROGRAM_SWITCH, r); });
+    addJsonRoute(
+        "/program/switch.json", [](const HttpRequest& r) { return controller()->getProgramResult(PROGRAM_SWITCH, r); });
     addJsonRoute("/program/status.json", [](const HttpRequest& r) { return controller()->getProgramStatus(r); });
 }
 
@@ -211,7 +212,8 @@ void RegistHttpsRoute::createSourceRouters()
 
 void RegistHttpsRoute::createTabPageRouters()
 {
-    addJsonRoute("/window/list.json", [](const HttpRequest& r) { return controller()->getWindowResult(WINDOW_LIST, r); });
+    addJsonRoute(
+        "/window/list.json", [](const HttpRequest& r) { return controller()->getWindowResult(WINDOW_LIST, r); });
     addJsonRoute(
         "/window/switch.json", [](const HttpRequest& r) { return controller()->getWindowResult(WINDOW_SWITCH, r); });
     addJsonRoute("/window/add.json", [](const HttpRequest& r) { return controller()->getWindowResult(WINDOW_ADD, r); });
@@ -235,7 +237,8 @@ void RegistHttpsRoute::createTabPageRouters()
 void RegistHttpsRoute::createLayoutRouters()
 {
     addJsonRoute("/layout/template.json", [](const HttpRequest&) { return controller()->templateJson(); });
-    addJsonRoute("/layout/list.json", [](const HttpRequest& r) { return controller()->getPresetResult(PRESET_LIST, r); });
+    addJsonRoute(
+        "/layout/list.json", [](const HttpRequest& r) { return controller()->getPresetResult(PRESET_LIST, r); });
     addJsonRoute("/layout/add.json", [](const HttpRequest& r) { return controller()->getPresetResult(PRESET_ADD, r); });
     addJsonRoute(
         "/layout/rename.json", [](const HttpRequest& r) { return controller()->getPresetResult(PRESET_RENAME, r); });
@@ -252,7 +255,8 @@ void RegistHttpsRoute::createPanesRouters()
             return controller()->getGridResult(type, r);
         });
     };
-    addJsonRoute("/resolution/list.json", [](const HttpRequest&) { return controller()->resolutionList(); }, StartLine);
+    addJsonRoute(
+        "/resolution/list.json", [](const HttpRequest&) { return controller()->resolutionList(); }, StartLine);
     addJsonRoute("/frameRate/list.json", [](const HttpRequest&) { return controller()->frameRateList(); });
     addResponderRoute("/window/get_position.json", 2);
     grid("/window/set_position.json", GRID_SET_POSITION);
@@ -295,7 +299,8 @@ void RegistHttpsRoute::createTallyRouters()
 void RegistHttpsRoute::createLoginManagerRouters()
 {
     addJsonRoute("/users/login.json", [](const HttpRequest& r) { return controller()->getUserResult(USER_LOGIN, r); });
-    addJsonRoute("/users/logout.json", [](const HttpRequest& r) { return controller()->getUserResult(USER_LOGOUT, r); });
+    addJsonRoute(
+        "/users/logout.json", [](const HttpRequest& r) { return controller()->getUserResult(USER_LOGOUT, r); });
     addJsonRoute("/users/info.json", [](const HttpRequest& r) { return controller()->getUserResult(USER_INFO, r); });
     // Browsers poll this one; it stays out of the log.
     addJsonRoute(
@@ -307,8 +312,10 @@ void RegistHttpsRoute::createUserManagerRouters()
 {
     addJsonRoute("/users/list.json", [](const HttpRequest& r) { return controller()->getUserResult(USER_LIST, r); });
     addJsonRoute("/users/add.json", [](const HttpRequest& r) { return controller()->getUserResult(USER_ADD, r); });
-    addJsonRoute("/users/remove.json", [](const HttpRequest& r) { return controller()->getUserResult(USER_REMOVE, r); });
-    addJsonRoute("/users/modify.json", [](const HttpRequest& r) { return controller()->getUserResult(USER_MODIFY, r); });
+    addJsonRoute(
+        "/users/remove.json", [](const HttpRequest& r) { return controller()->getUserResult(USER_REMOVE, r); });
+    addJsonRoute(
+        "/users/modify.json", [](const HttpRequest& r) { return controller()->getUserResult(USER_MODIFY, r); });
 }
 
 void RegistHttpsRoute::createPanelDeckControl()

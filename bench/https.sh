@@ -61,7 +61,7 @@ cpu_of() {
   awk -v t="$total" -v hz="$(getconf CLK_TCK)" 'BEGIN {printf "%.6f", t / hz}'
 }
 
-div() { awk -v a="$1" -v b="$2" -v f="${3:-1}" 'BEGIN {printf "%.2f", b > 0 ? a * f / b : 0}'; }
+div() { awk -v a="$1" -v b="$2" -v f="${3:-1}" 'BEGIN {printf "%.2f", (b > 0 ? a * f / b : 0)}'; }
 
 # One wrk run; prints "rps p50 p99 cpu_us_per_request".
 measure() { # url, pids...; extra wrk arguments in the array WRK_EXTRA

@@ -79,6 +79,8 @@ UsersManager::UsersManager(QObject* parent)
 
 UsersManager::~UsersManager()
 {
+    m_sessionQuery.reset();
+    m_infoQuery.reset();
     m_db.close();
     m_db = QSqlDatabase();
     if (QSqlDatabase::contains(m_connectionName))
@@ -365,21 +367,33 @@ bool UsersManager::deleteUserConfig(const QJsonObject& request)
     return true;
 }
 
+QSqlQuery& UsersManager::preparedQuery(std::unique_ptr<QSqlQuery>& slot, const char* statement)
+{
+    if (!slot) {
+        slot = std::make_unique<QSqlQuery>(m_db);
+        slot->prepare(QString::fromLatin1(statement));
+    }
+    return *slot;
+}
+
 QJsonObject UsersManager::getUserInfo(const QString& username, const QString& token)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (username.isEmpty() || token.isEmpty())
         return errorReply();
-    QSqlQuery q(m_db);
-    q.prepare("SELECT username, alias, role, phone, descript FROM usersInfo WHERE username = :username");
+    QSqlQuery& q = preparedQuery(
+        m_infoQuery, "SELECT username, alias, role, phone, descript FROM usersInfo WHERE username = :username");
     q.bindValue(":username", username);
-    if (!run(q, "reading a user") || !q.next())
-        return errorReply();
-    return QJsonObject { { "result", "ok" },
-        { "data",
-            QJsonObject { { "username", q.value(0).toString() }, { "alias", q.value(1).toString() },
-                { "role", q.value(2).toString() }, { "phone", q.value(3).toString() },
-                { "descript", q.value(4).toString() } } } };
+    QJsonObject reply = errorReply();
+    if (run(q, "reading a user") && q.next()) {
+        reply = QJsonObject { { "result", "ok" },
+            { "data",
+                QJsonObject { { "username", q.value(0).toString() }, { "alias", q.value(1).toString() },
+                    { "role", q.value(2).toString() }, { "phone", q.value(3).toString() },
+                    { "descript", q.value(4).toString() } } } };
+    }
+    q.finish();
+    return reply;
 }
 
 QJsonObject UsersManager::checkSessionToken(const QString& username, const QString& token)
@@ -387,17 +401,23 @@ QJsonObject UsersManager::checkSessionToken(const QString& username, const QStri
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (username.isEmpty() || token.isEmpty())
         return errorReply();
-    QSqlQuery q(m_db);
-    q.prepare("SELECT username, alias, token FROM usersInfo WHERE username = :username");
+    // Every protected request comes here: the statement is compiled once.
+    QSqlQuery& q
+        = preparedQuery(m_sessionQuery, "SELECT username, alias, token FROM usersInfo WHERE username = :username");
     q.bindValue(":username", username);
-    if (!run(q, "checking a session"))
-        return errorReply();
-    while (q.next()) {
-        if (Credentials::tokenMatches(token, q.value(2).toString()))
-            return QJsonObject { { "result", "ok" },
-                { "data", QJsonObject { { "username", q.value(0).toString() }, { "alias", q.value(1).toString() } } } };
+    QJsonObject reply = errorReply();
+    if (run(q, "checking a session")) {
+        while (q.next()) {
+            if (Credentials::tokenMatches(token, q.value(2).toString())) {
+                reply = QJsonObject { { "result", "ok" },
+                    { "data",
+                        QJsonObject { { "username", q.value(0).toString() }, { "alias", q.value(1).toString() } } } };
+                break;
+            }
+        }
     }
-    return errorReply();
+    q.finish();
+    return reply;
 }
 
 bool UsersManager::checkSessionToken(const QString& username, const QString& token, QString& msg)

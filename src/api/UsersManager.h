@@ -15,8 +15,10 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 
+#include <memory>
 #include <mutex>
 
 class UsersManager : public QObject {
@@ -52,6 +54,8 @@ public:
 
 private:
     bool userExists(const QString& username);
+    // The statement in slot, compiled on first use and kept for the next.
+    QSqlQuery& preparedQuery(std::unique_ptr<QSqlQuery>& slot, const char* statement);
     void convertPlainTextRows();
     QString flagFilePath() const;
 
@@ -60,4 +64,6 @@ private:
     int m_userCount = 0;
     bool m_changed = true;
     std::recursive_mutex m_mutex;
+    std::unique_ptr<QSqlQuery> m_sessionQuery; // the two lookups of every protected request
+    std::unique_ptr<QSqlQuery> m_infoQuery;
 };

@@ -7,14 +7,13 @@
 #include "Globals.h"
 #include "HttpRequest.h"
 #include "LayoutTemplate.h"
+#include "ScreensControl.h"
 #include "UsersManager.h"
 
 #include <QDebug>
-#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutexLocker>
-#include <QScreen>
 #include <QUrl>
 
 namespace {
@@ -195,11 +194,7 @@ QJsonObject BaseConfig::processLanguage(const HttpRequest& request)
 
 QJsonObject BaseConfig::getScreenList()
 {
-    QJsonArray screens;
-    const QList<QScreen*> list = QGuiApplication::screens();
-    for (int index = 0; index < list.size(); ++index)
-        screens.append(QJsonObject { { "id", index }, { "label", QStringLiteral("screen %1").arg(index) } });
-    return QJsonObject { { "result", "ok" }, { "data", screens } };
+    return QJsonObject { { "result", "ok" }, { "data", ScreensControl::instance()->getScreenToWeb() } };
 }
 
 QJsonObject BaseConfig::getOutputList()

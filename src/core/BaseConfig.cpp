@@ -67,8 +67,8 @@ bool isBusId(const QString& id)
 // overwritten by the next save, which would lose its programs for good.
 void moveListAside(const QString& path)
 {
-    const QString aside = path + QStringLiteral(".bad-")
-        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_hhmmss_zzz"));
+    const QString aside
+        = path + QStringLiteral(".bad-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_hhmmss_zzz"));
     if (QFile::rename(path, aside))
         qWarning() << "programs list kept as" << aside;
     else
@@ -79,7 +79,7 @@ void moveListAside(const QString& path)
 
 bool compareProData(const QString& a, const QString& b)
 {
-    return a.toUInt(nullptr, 10) < b.toUInt(nullptr, 10);
+    return compareData(a, b); // program ids order like window ids
 }
 
 BaseConfig* BaseConfig::getInstance()
@@ -135,9 +135,8 @@ void BaseConfig::initGeneralConfig()
 
 bool BaseConfig::initConfigs()
 {
-    language = QSettings(g_savePath + "/lang.ini", QSettings::IniFormat)
-                   .value("ChangeLanguage/Language", "en")
-                   .toString();
+    language
+        = QSettings(g_savePath + "/lang.ini", QSettings::IniFormat).value("ChangeLanguage/Language", "en").toString();
     emit langChanged(language);
 
     initWebSocket();
@@ -217,7 +216,7 @@ bool BaseConfig::load()
     QDir root(programsRoot());
     if (!root.exists())
         return true;
-    const QStringList folders = root.entryList({QStringLiteral("program_*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList folders = root.entryList({ QStringLiteral("program_*") }, QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& folder : folders) {
         if (!folder.contains('_'))
             continue;
@@ -273,7 +272,8 @@ void BaseConfig::stopWorker()
         return;
     if (workerThread->isRunning()) {
         // Posted behind whatever destroy() queued to the worker, so that runs first.
-        QMetaObject::invokeMethod(sourceTimer, [] { QThread::currentThread()->quit(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            sourceTimer, [] { QThread::currentThread()->quit(); }, Qt::QueuedConnection);
         workerThread->wait();
     }
     // Its thread has ended (or never ran), so it can go from here.
@@ -440,7 +440,7 @@ void BaseConfig::saveProgramList()
         }
     }
     QString error;
-    if (!JsonFile::save(programListPath(), QJsonObject{{"data", records}}, &error))
+    if (!JsonFile::save(programListPath(), QJsonObject { { "data", records } }, &error))
         qWarning() << "programs list not saved:" << error;
 }
 
@@ -493,15 +493,15 @@ QJsonObject BaseConfig::programListJson()
     for (const QString& id : qAsConst(ids)) {
         const QSharedPointer<ProjectObject> program = programs.value(id);
         if (!program)
-            return QJsonObject{{"result", "error"}};
-        list.append(QJsonObject{
-            {"pro_id", id},
-            {"name", program->getName()},
-            {"status", program->getStatus()},
-            {"url", QStringLiteral("%1#/mobileLogin?pro_id=%3").arg(webUrl, id)},
+            return QJsonObject { { "result", "error" } };
+        list.append(QJsonObject {
+            { "pro_id", id },
+            { "name", program->getName() },
+            { "status", program->getStatus() },
+            { "url", QStringLiteral("%1#/mobileLogin?pro_id=%3").arg(webUrl, id) },
         });
     }
-    return QJsonObject{{"data", list}, {"result", "ok"}};
+    return QJsonObject { { "data", list }, { "result", "ok" } };
 }
 
 void BaseConfig::getProgramRequest(QJsonObject& message)
@@ -515,7 +515,7 @@ QJsonObject BaseConfig::getWindowList(const QString& pro_id)
     QMutexLocker lock(&programsMutex);
     if (const QSharedPointer<ProjectObject> program = programs.value(pro_id))
         return program->getWindowList();
-    return QJsonObject{{"result", "error"}};
+    return QJsonObject { { "result", "error" } };
 }
 
 void BaseConfig::getWindowRequest(QJsonObject& message, const QString& pro_id)
@@ -526,8 +526,8 @@ void BaseConfig::getWindowRequest(QJsonObject& message, const QString& pro_id)
 }
 
 template <typename Getter>
-void BaseConfig::buildProgramMessage(QJsonObject& message, const char* kind, const QString& pro_id,
-    const QString& win_id, bool withWinId, Getter getter)
+void BaseConfig::buildProgramMessage(
+    QJsonObject& message, const char* kind, const QString& pro_id, const QString& win_id, bool withWinId, Getter getter)
 {
     QMutexLocker lock(&programsMutex);
     const QSharedPointer<ProjectObject> program = programs.value(pro_id);

@@ -126,7 +126,7 @@ private:
     WebrtcManager* webrtcManager = nullptr;
     UsersManager* usersManager = nullptr;
     LayoutTemplate* layoutTemplate = nullptr;
-    std::atomic<WebSocketServer*> webSocketServer{nullptr}; // read by updateSource on the worker
+    std::atomic<WebSocketServer*> webSocketServer { nullptr }; // read by updateSource on the worker
     ProgramMap programs;
     int lastProId = 0;
     QMap<QString, QString> programNames;

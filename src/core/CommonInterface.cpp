@@ -4,7 +4,9 @@
 
 #include "BaseConfig.h"
 #include "HttpResponder.h"
+#include "Preset.h"
 #include "RegistHttpsRoute.h"
+#include "ScreensControl.h"
 #include "ShutdownSignal.h"
 #include "SourceManager.h"
 #include "Translator.h"
@@ -84,8 +86,8 @@ namespace {
 // is not on the console) and in the log.
 void reportUnusableResource(const QString& file)
 {
-    const QString what = QFileInfo::exists(file) ? QStringLiteral("unusable resource file")
-                                                 : QStringLiteral("missing resource file");
+    const QString what
+        = QFileInfo::exists(file) ? QStringLiteral("unusable resource file") : QStringLiteral("missing resource file");
     qCritical().noquote() << what << file;
     std::fprintf(stderr, "Panoptra_Pro: %s: %s\n", qUtf8Printable(what), qUtf8Printable(file));
     std::fflush(stderr);
@@ -110,6 +112,9 @@ bool CommonInterface::init(const QString& baseDirectory, QApplication& applicati
     translator.loadLanguage(language == "zh" ? "zh" : "en");
 
     GlobalData::instance()->load();
+    // Before any window exists: the programs' windows are read by initConfigs.
+    Preset::setScreenIndexCheck(
+        [](int screenIndex) { return ScreensControl::instance()->checkScreenIndex(screenIndex); });
 
     Widget widget;
     WebrtcManager* webrtcManager = WebrtcManager::instance();

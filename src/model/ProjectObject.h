@@ -105,7 +105,11 @@ public slots:
 
 private:
     QSharedPointer<WindowObject> makeWindow(const QString& win_id, const QString& win_name);
+    // Writes one file of the program folder (atomically), making the folders first.
+    bool saveFile(const char* operation, const char* folderKind, const QString& folderName, const char* fileKind,
+        const QString& fileName, const QJsonObject& object) const;
     void removeFile(const QString& file) const;
+    static bool isStoredId(const QString& id);
 
     QRecursiveMutex* modelLock;
     QString path;

@@ -4,14 +4,18 @@
 // means no leak or memory error was found on the way out.
 #include "../http/HttpTestClient.h"
 
+#include "BaseConfig.h"
 #include "CommonInterface.h"
 #include "Globals.h"
+#include "ProjectObject.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QDataStream>
+#include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -306,6 +310,51 @@ TEST(Application, DevelopingSwitchMustBeAnExactArgumentAfterTheProgramName)
     for (const auto& [args, expected] : cases)
         EXPECT_EQ(CommonInterface::hasDevelopingSwitch(int(args.size()), args.data()), expected)
             << (args.size() > 1 ? args[1] : args[0]);
+}
+
+// Programs saved by one run are loaded by the next, and neither the run nor
+// its shutdown rewrites any of their files.
+TEST(Application, StoredProgramsAreLoadedAndLeftUntouchedByARunAndItsShutdown)
+{
+    testsupport::TempHome home;
+    writeDeviceConfig(home.home());
+    {
+        BaseConfig controller;
+        controller.load();
+        const QJsonObject resolution{{"width", 1280}, {"height", 720}, {"index", 1}, {"aspect", 1.7778}};
+        for (const char* name : {"Morning", "Evening"}) {
+            ASSERT_TRUE(controller.addProgram({{"name", name}, {"frameRate", 50}, {"resolution", resolution}}, {}));
+            controller.onProgramChanged(PROGRAM_ADD, {});
+        }
+        ASSERT_TRUE(controller.addWindow(
+            "2", {{"win_id", ""}, {"name", "Side"}, {"frameRate", 25}, {"resolution", resolution}}, {}));
+        controller.getProgram("2")->onWindowChanged(WINDOW_ADD, {});
+        controller.destroy();
+    }
+    const auto programFiles = [&] {
+        QMap<QString, QPair<QByteArray, QDateTime>> files;
+        QStringList paths{home.savePath() + "/programs.json"};
+        QDirIterator it(home.savePath() + "/programs", QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            paths << it.next();
+        for (const QString& path : paths) {
+            QFile file(path);
+            file.open(QIODevice::ReadOnly);
+            files.insert(path, {file.readAll(), QFileInfo(path).lastModified()});
+        }
+        return files;
+    };
+    const auto before = programFiles();
+    ASSERT_EQ(before.size(), 8); // the list, three windows of program 1 and four of program 2
+
+    App app(home.home());
+    ASSERT_TRUE(app.waitForLogLine("show .")) << app.process.readAllStandardError().toStdString();
+    ASSERT_TRUE(app.stopsCleanly(SIGTERM));
+    const QStringList lines = app.runLogLines();
+    EXPECT_TRUE(inOrder(lines, {"load projects. ", "ProjectObject createWindows true", "ProjectObject createWindows true",
+                                   "open windows .", "BaseConfig::destroy remove program done. true"}))
+        << lines.join('\n').toStdString();
+    EXPECT_EQ(programFiles(), before);
 }
 
 } // namespace

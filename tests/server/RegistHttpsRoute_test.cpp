@@ -252,6 +252,9 @@ TEST_F(HttpsRoutes, EveryRouteAnswersWithoutAndWithALogin)
     const QJsonObject outputs { { "result", "ok" },
         { "data", QJsonArray { QJsonObject { { "id", 1 }, { "label", "ndi" } } } } };
     const QJsonObject emptyError { { "result", "error" }, { "msg", "" } };
+    // The virtual display the tests run on; screens are numbered from 1.
+    const QJsonObject screens { { "result", "ok" },
+        { "data", QJsonArray { QJsonObject { { "id", 1 }, { "label", "screen 1" } } } } };
     const QJsonObject ok { { "result", "ok" } };
 
     struct Route {
@@ -292,7 +295,7 @@ TEST_F(HttpsRoutes, EveryRouteAnswersWithoutAndWithALogin)
         { "/window/set_param.json", kError, kUnavailable },
         { "/window/get_param.json", kError, kUnavailable },
         { "/window/remove.json", kError, kUnavailable },
-        { "/window/get_screen_list.json", kAnyOk, kAnyOk },
+        { "/window/get_screen_list.json", screens, screens },
         { "/window/get_output_list.json", outputs, outputs },
         { "/webrtc/get_sdp.json", kUnavailable, kUnavailable },
         { "/webrtc/remove_session.json", kUnavailable, kUnavailable },

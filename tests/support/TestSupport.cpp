@@ -3,6 +3,8 @@
 #include "Globals.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTcpServer>
 #include <QThread>
 
@@ -53,6 +55,13 @@ bool waitFor(const std::function<bool()>& pred, int timeoutMs)
         QThread::msleep(1);
     }
     return true;
+}
+
+bool writeFile(const QString& path, const QByteArray& text)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
 }
 
 QString binDir()

@@ -28,6 +28,9 @@ private:
 // Processes events until pred() holds or timeoutMs passes; returns pred().
 bool waitFor(const std::function<bool()>& pred, int timeoutMs = 5000);
 
+// Writes text to path, making the missing folders; false when it could not.
+bool writeFile(const QString& path, const QByteArray& text);
+
 // The built executables folder (bin/), where the application and tools live.
 QString binDir();
 

@@ -1,0 +1,12 @@
+#include "FrameQueueRegistry.h"
+
+#include "FrameQueue.h"
+
+std::shared_ptr<FrameQueue> FrameQueueRegistry::getFrame(const QString& pro_id)
+{
+    QMutexLocker lock(&queues_mutex);
+    std::shared_ptr<FrameQueue>& queue = queues[pro_id];
+    if (!queue)
+        queue = std::make_shared<FrameQueue>();
+    return queue;
+}

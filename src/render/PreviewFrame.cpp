@@ -1,0 +1,7 @@
+#include "PreviewFrame.h"
+
+PreviewFrame* PreviewFrame::instance()
+{
+    static PreviewFrame registry;
+    return &registry;
+}

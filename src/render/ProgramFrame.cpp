@@ -1,0 +1,7 @@
+#include "ProgramFrame.h"
+
+ProgramFrame* ProgramFrame::instance()
+{
+    static ProgramFrame registry;
+    return &registry;
+}

@@ -1,0 +1,64 @@
+#include "ScreensControl.h"
+
+#include <QGuiApplication>
+#include <QJsonObject>
+#include <QScreen>
+
+ScreensControl* ScreensControl::instance()
+{
+    static ScreensControl control;
+    return &control;
+}
+
+ScreensControl::ScreensControl()
+{
+    refreshScreenList();
+    connect(qGuiApp, &QGuiApplication::screenAdded, this, &ScreensControl::addScreen);
+    connect(qGuiApp, &QGuiApplication::screenRemoved, this, &ScreensControl::removeScreen);
+}
+
+void ScreensControl::refreshScreenList()
+{
+    fill(QGuiApplication::screens());
+}
+
+void ScreensControl::fill(const QList<QScreen*>& list)
+{
+    QMutexLocker lock(&screens_mutex);
+    screens.clear();
+    for (int i = 0; i < list.size(); ++i)
+        screens.insert(i + 1, list.at(i));
+}
+
+bool ScreensControl::checkScreenIndex(int screenIndex)
+{
+    if (screenIndex < 1)
+        return true;
+    QMutexLocker lock(&screens_mutex);
+    return screens.value(screenIndex) != nullptr;
+}
+
+// A display that comes or goes renumbers the ones after it.
+void ScreensControl::addScreen(QScreen*)
+{
+    refreshScreenList();
+}
+
+void ScreensControl::removeScreen(QScreen* screen)
+{
+    // The display may still be listed while it is being removed.
+    QList<QScreen*> list = QGuiApplication::screens();
+    list.removeAll(screen);
+    fill(list);
+}
+
+QJsonArray ScreensControl::getScreenToWeb()
+{
+    QMutexLocker lock(&screens_mutex);
+    QJsonArray list;
+    for (auto it = screens.cbegin(); it != screens.cend(); ++it) {
+        if (it.value())
+            list.append(QJsonObject { { "id", it.key() }, { "label", QStringLiteral("screen %1").arg(it.key()) } });
+    }
+    return list;
+}

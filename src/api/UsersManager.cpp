@@ -79,8 +79,7 @@ UsersManager::UsersManager(QObject* parent)
 
 UsersManager::~UsersManager()
 {
-    m_sessionQuery.reset();
-    m_infoQuery.reset();
+    m_rowQuery.reset();
     m_db.close();
     m_db = QSqlDatabase();
     if (QSqlDatabase::contains(m_connectionName))
@@ -131,6 +130,7 @@ void UsersManager::initDataBase()
 
 void UsersManager::convertPlainTextRows()
 {
+    forgetRows();
     struct Row {
         qint64 id;
         QString password, token;
@@ -190,6 +190,7 @@ bool UsersManager::userExists(const QString& username)
 QJsonObject UsersManager::userLogin(const QJsonObject& request)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    forgetRows();
     const QString username = request.value("username").toString();
     const QString password = request.value("password").toString();
     if (username.isEmpty() || password.isEmpty())
@@ -224,6 +225,7 @@ bool UsersManager::removeSessionToken(const QString& username, const QString& to
 {
     Q_UNUSED(msg)
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    forgetRows();
     if (username.isEmpty() || token.isEmpty())
         return false;
     QSqlQuery q(m_db);
@@ -283,6 +285,7 @@ QJsonObject UsersManager::querySpecifiedList(const QJsonObject& request)
 bool UsersManager::addUserConfig(const QJsonObject& request, QString& msg)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    forgetRows();
     const QString username = request.value("username").toString();
     const QString password = request.value("password").toString();
     const QString alias = request.value("alias").toString();
@@ -305,6 +308,7 @@ bool UsersManager::addUserConfig(const QJsonObject& request, QString& msg)
 bool UsersManager::modifyUserConfig(const QJsonObject& request)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    forgetRows();
     const QString username = request.value("username").toString();
     if (username.isEmpty() || !userExists(username))
         return false;
@@ -334,6 +338,7 @@ bool UsersManager::modifyUserConfig(const QJsonObject& request)
 bool UsersManager::deleteUserConfig(const QJsonObject& request)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    forgetRows();
     if (!request.value("ids").isArray())
         return false;
     QStringList ids;
@@ -367,13 +372,37 @@ bool UsersManager::deleteUserConfig(const QJsonObject& request)
     return true;
 }
 
-QSqlQuery& UsersManager::preparedQuery(std::unique_ptr<QSqlQuery>& slot, const char* statement)
+const std::vector<UsersManager::UserRow>& UsersManager::rowsOf(const QString& username)
 {
-    if (!slot) {
-        slot = std::make_unique<QSqlQuery>(m_db);
-        slot->prepare(QString::fromLatin1(statement));
+    const auto cached = m_rows.constFind(username);
+    if (cached != m_rows.constEnd())
+        return *cached;
+    static const std::vector<UserRow> kNone;
+    if (!m_rowQuery) {
+        m_rowQuery = std::make_unique<QSqlQuery>(m_db);
+        m_rowQuery->prepare(
+            "SELECT username, alias, role, phone, descript, token FROM usersInfo WHERE username = :username");
     }
-    return *slot;
+    QSqlQuery& q = *m_rowQuery;
+    q.bindValue(":username", username);
+    std::vector<UserRow> rows;
+    if (run(q, "reading a user")) {
+        while (q.next()) {
+            rows.push_back(UserRow { q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                q.value(3).toString(), q.value(4).toString(), q.value(5).toString() });
+        }
+    }
+    q.finish();
+    // Only names that exist are kept, so the cache never holds more than
+    // the table, whatever names requests make up.
+    if (rows.empty())
+        return kNone;
+    return *m_rows.insert(username, std::move(rows));
+}
+
+void UsersManager::forgetRows()
+{
+    m_rows.clear();
 }
 
 QJsonObject UsersManager::getUserInfo(const QString& username, const QString& token)
@@ -381,19 +410,14 @@ QJsonObject UsersManager::getUserInfo(const QString& username, const QString& to
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (username.isEmpty() || token.isEmpty())
         return errorReply();
-    QSqlQuery& q = preparedQuery(
-        m_infoQuery, "SELECT username, alias, role, phone, descript FROM usersInfo WHERE username = :username");
-    q.bindValue(":username", username);
-    QJsonObject reply = errorReply();
-    if (run(q, "reading a user") && q.next()) {
-        reply = QJsonObject { { "result", "ok" },
-            { "data",
-                QJsonObject { { "username", q.value(0).toString() }, { "alias", q.value(1).toString() },
-                    { "role", q.value(2).toString() }, { "phone", q.value(3).toString() },
-                    { "descript", q.value(4).toString() } } } };
-    }
-    q.finish();
-    return reply;
+    const std::vector<UserRow>& rows = rowsOf(username);
+    if (rows.empty())
+        return errorReply();
+    const UserRow& row = rows.front();
+    return QJsonObject { { "result", "ok" },
+        { "data",
+            QJsonObject { { "username", row.username }, { "alias", row.alias }, { "role", row.role },
+                { "phone", row.phone }, { "descript", row.descript } } } };
 }
 
 QJsonObject UsersManager::checkSessionToken(const QString& username, const QString& token)
@@ -401,23 +425,12 @@ QJsonObject UsersManager::checkSessionToken(const QString& username, const QStri
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (username.isEmpty() || token.isEmpty())
         return errorReply();
-    // Every protected request comes here: the statement is compiled once.
-    QSqlQuery& q
-        = preparedQuery(m_sessionQuery, "SELECT username, alias, token FROM usersInfo WHERE username = :username");
-    q.bindValue(":username", username);
-    QJsonObject reply = errorReply();
-    if (run(q, "checking a session")) {
-        while (q.next()) {
-            if (Credentials::tokenMatches(token, q.value(2).toString())) {
-                reply = QJsonObject { { "result", "ok" },
-                    { "data",
-                        QJsonObject { { "username", q.value(0).toString() }, { "alias", q.value(1).toString() } } } };
-                break;
-            }
-        }
+    for (const UserRow& row : rowsOf(username)) {
+        if (Credentials::tokenMatches(token, row.tokenDigest))
+            return QJsonObject { { "result", "ok" },
+                { "data", QJsonObject { { "username", row.username }, { "alias", row.alias } } } };
     }
-    q.finish();
-    return reply;
+    return errorReply();
 }
 
 bool UsersManager::checkSessionToken(const QString& username, const QString& token, QString& msg)

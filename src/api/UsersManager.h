@@ -12,6 +12,7 @@
 // earlier versions are converted when the database is opened. Neither a
 // password nor a token is ever written to the log or returned by the list.
 // Every value from a request enters SQL as a bound parameter.
+#include <QHash>
 #include <QJsonObject>
 #include <QObject>
 #include <QSqlDatabase>
@@ -20,6 +21,7 @@
 
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class UsersManager : public QObject {
     Q_OBJECT
@@ -54,8 +56,17 @@ public:
 
 private:
     bool userExists(const QString& username);
-    // The statement in slot, compiled on first use and kept for the next.
-    QSqlQuery& preparedQuery(std::unique_ptr<QSqlQuery>& slot, const char* statement);
+    // What every protected request reads of a user: kept in memory after
+    // the first look-up, since the token check runs on each request.
+    struct UserRow {
+        QString username, alias, role, phone, descript, tokenDigest;
+    };
+    // The rows of username (the table does not forbid two), from the cache
+    // or the database; empty when there is none.
+    const std::vector<UserRow>& rowsOf(const QString& username);
+    // Every write to the table calls this first, so no stale row (or
+    // token) is ever served.
+    void forgetRows();
     void convertPlainTextRows();
     QString flagFilePath() const;
 
@@ -64,6 +75,6 @@ private:
     int m_userCount = 0;
     bool m_changed = true;
     std::recursive_mutex m_mutex;
-    std::unique_ptr<QSqlQuery> m_sessionQuery; // the two lookups of every protected request
-    std::unique_ptr<QSqlQuery> m_infoQuery;
+    std::unique_ptr<QSqlQuery> m_rowQuery; // compiled once
+    QHash<QString, std::vector<UserRow>> m_rows;
 };

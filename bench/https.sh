@@ -10,7 +10,9 @@
 # measured the same way, and our figures are printed as ratios to its.
 #
 # Environment: DURATION (seconds per run, default 10), CONNECTIONS (default
-# 32), THREADS (wrk threads, default 2), JOBS (build jobs, default 4).
+# 32), THREADS (wrk threads, default 2), JOBS (build jobs, default 4),
+# LOG_LEVEL (the application's "settings.ini" level; unset keeps its
+# default, which writes the debug lines of every request).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -84,6 +86,9 @@ measure() { # url, pids...; extra wrk arguments in the array WRK_EXTRA
 mkdir -p "$WORK/home/AppData/Local/Panoptra_Pro/general"
 python3 -c "import struct,sys; sys.stdout.buffer.write(struct.pack('>iii', $HTTP_PORT, $WS_PORT, 0))" \
   >"$WORK/home/AppData/Local/Panoptra_Pro/general/device.cfg"
+if [ -n "${LOG_LEVEL:-}" ]; then
+  printf '[settings]\nlevel=%s\n' "$LOG_LEVEL" >"$WORK/home/AppData/Local/Panoptra_Pro/general/settings.ini"
+fi
 exec 3>"$WORK/display"
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
 XVFB_PID=$!

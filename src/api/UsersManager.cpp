@@ -79,6 +79,7 @@ UsersManager::UsersManager(QObject* parent)
 
 UsersManager::~UsersManager()
 {
+    m_rowQuery.reset();
     m_db.close();
     m_db = QSqlDatabase();
     if (QSqlDatabase::contains(m_connectionName))
@@ -129,6 +130,7 @@ void UsersManager::initDataBase()
 
 void UsersManager::convertPlainTextRows()
 {
+    forgetRows();
     struct Row {
         qint64 id;
         QString password, token;
@@ -188,6 +190,7 @@ bool UsersManager::userExists(const QString& username)
 QJsonObject UsersManager::userLogin(const QJsonObject& request)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    forgetRows();
     const QString username = request.value("username").toString();
     const QString password = request.value("password").toString();
     if (username.isEmpty() || password.isEmpty())
@@ -222,6 +225,7 @@ bool UsersManager::removeSessionToken(const QString& username, const QString& to
 {
     Q_UNUSED(msg)
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    forgetRows();
     if (username.isEmpty() || token.isEmpty())
         return false;
     QSqlQuery q(m_db);
@@ -281,6 +285,7 @@ QJsonObject UsersManager::querySpecifiedList(const QJsonObject& request)
 bool UsersManager::addUserConfig(const QJsonObject& request, QString& msg)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    forgetRows();
     const QString username = request.value("username").toString();
     const QString password = request.value("password").toString();
     const QString alias = request.value("alias").toString();
@@ -303,6 +308,7 @@ bool UsersManager::addUserConfig(const QJsonObject& request, QString& msg)
 bool UsersManager::modifyUserConfig(const QJsonObject& request)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    forgetRows();
     const QString username = request.value("username").toString();
     if (username.isEmpty() || !userExists(username))
         return false;
@@ -332,6 +338,7 @@ bool UsersManager::modifyUserConfig(const QJsonObject& request)
 bool UsersManager::deleteUserConfig(const QJsonObject& request)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    forgetRows();
     if (!request.value("ids").isArray())
         return false;
     QStringList ids;
@@ -365,21 +372,52 @@ bool UsersManager::deleteUserConfig(const QJsonObject& request)
     return true;
 }
 
+const std::vector<UsersManager::UserRow>& UsersManager::rowsOf(const QString& username)
+{
+    const auto cached = m_rows.constFind(username);
+    if (cached != m_rows.constEnd())
+        return *cached;
+    static const std::vector<UserRow> kNone;
+    if (!m_rowQuery) {
+        m_rowQuery = std::make_unique<QSqlQuery>(m_db);
+        m_rowQuery->prepare(
+            "SELECT username, alias, role, phone, descript, token FROM usersInfo WHERE username = :username");
+    }
+    QSqlQuery& q = *m_rowQuery;
+    q.bindValue(":username", username);
+    std::vector<UserRow> rows;
+    if (run(q, "reading a user")) {
+        while (q.next()) {
+            rows.push_back(UserRow { q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                q.value(3).toString(), q.value(4).toString(), q.value(5).toString() });
+        }
+    }
+    q.finish();
+    // Only names that exist are kept, so the cache never holds more than
+    // the table, whatever names requests make up.
+    if (rows.empty())
+        return kNone;
+    return *m_rows.insert(username, std::move(rows));
+}
+
+void UsersManager::forgetRows()
+{
+    m_rows.clear();
+}
+
 QJsonObject UsersManager::getUserInfo(const QString& username, const QString& token)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (username.isEmpty() || token.isEmpty())
         return errorReply();
-    QSqlQuery q(m_db);
-    q.prepare("SELECT username, alias, role, phone, descript FROM usersInfo WHERE username = :username");
-    q.bindValue(":username", username);
-    if (!run(q, "reading a user") || !q.next())
+    const std::vector<UserRow>& rows = rowsOf(username);
+    if (rows.empty())
         return errorReply();
+    const UserRow& row = rows.front();
     return QJsonObject { { "result", "ok" },
         { "data",
-            QJsonObject { { "username", q.value(0).toString() }, { "alias", q.value(1).toString() },
-                { "role", q.value(2).toString() }, { "phone", q.value(3).toString() },
-                { "descript", q.value(4).toString() } } } };
+            QJsonObject { { "username", row.username }, { "alias", row.alias }, { "role", row.role },
+                { "phone", row.phone }, { "descript", row.descript } } } };
 }
 
 QJsonObject UsersManager::checkSessionToken(const QString& username, const QString& token)
@@ -387,15 +425,10 @@ QJsonObject UsersManager::checkSessionToken(const QString& username, const QStri
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (username.isEmpty() || token.isEmpty())
         return errorReply();
-    QSqlQuery q(m_db);
-    q.prepare("SELECT username, alias, token FROM usersInfo WHERE username = :username");
-    q.bindValue(":username", username);
-    if (!run(q, "checking a session"))
-        return errorReply();
-    while (q.next()) {
-        if (Credentials::tokenMatches(token, q.value(2).toString()))
+    for (const UserRow& row : rowsOf(username)) {
+        if (Credentials::tokenMatches(token, row.tokenDigest))
             return QJsonObject { { "result", "ok" },
-                { "data", QJsonObject { { "username", q.value(0).toString() }, { "alias", q.value(1).toString() } } } };
+                { "data", QJsonObject { { "username", row.username }, { "alias", row.alias } } } };
     }
     return errorReply();
 }

@@ -12,12 +12,16 @@
 // earlier versions are converted when the database is opened. Neither a
 // password nor a token is ever written to the log or returned by the list.
 // Every value from a request enters SQL as a bound parameter.
+#include <QHash>
 #include <QJsonObject>
 #include <QObject>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 
+#include <memory>
 #include <mutex>
+#include <vector>
 
 class UsersManager : public QObject {
     Q_OBJECT
@@ -52,6 +56,17 @@ public:
 
 private:
     bool userExists(const QString& username);
+    // What every protected request reads of a user: kept in memory after
+    // the first look-up, since the token check runs on each request.
+    struct UserRow {
+        QString username, alias, role, phone, descript, tokenDigest;
+    };
+    // The rows of username (the table does not forbid two), from the cache
+    // or the database; empty when there is none.
+    const std::vector<UserRow>& rowsOf(const QString& username);
+    // Every write to the table calls this first, so no stale row (or
+    // token) is ever served.
+    void forgetRows();
     void convertPlainTextRows();
     QString flagFilePath() const;
 
@@ -60,4 +75,6 @@ private:
     int m_userCount = 0;
     bool m_changed = true;
     std::recursive_mutex m_mutex;
+    std::unique_ptr<QSqlQuery> m_rowQuery; // compiled once
+    QHash<QString, std::vector<UserRow>> m_rows;
 };

@@ -23,6 +23,7 @@
 
 #include <atomic>
 
+class HttpRequest;
 class LayoutTemplate;
 class ProjectObject;
 class QThread;
@@ -136,4 +137,58 @@ private:
     bool loginImgShow = true;
     bool deviceNameShow = true;
     QRecursiveMutex programsMutex;
+
+    // ---- Control API request handlers ----
+    // Called by the HTTPS routes on the HTTPS thread (the WebSocket requests
+    // on the worker thread). Each returns its reply envelope; nothing throws.
+public:
+    // Verifies the "app" header value: a logged-in user name and token. A
+    // control panel (no login, "terminalType" in the header) passes only
+    // when panelOperation is set. Fills username and token from the header
+    // and msg on failure.
+    bool checkToken(const QByteArray& app, QString& msg, QString& username, QString& token,
+        bool panelOperation = false);
+    // The request's parameters: a POST's JSON (or form) body, a GET's query.
+    QJsonObject messageParsing(const HttpRequest& request);
+
+    QJsonObject getUserResult(USERTYPE type, const HttpRequest& request);
+    QJsonObject getProgramResult(PROGRAMTYPE type, const HttpRequest& request);
+    QJsonObject getProgramStatus(const HttpRequest& request);
+    QJsonObject getWindowResult(WINDOWTYPE type, const HttpRequest& request);
+    QJsonObject getGridResult(GRIDTYPE type, const HttpRequest& request);
+    QJsonObject getPresetResult(PRESETTYPE type, const HttpRequest& request);
+    QJsonObject getSourceResult(SOURCETYPE type, const HttpRequest& request);
+    QJsonObject getTakeResult(TAKETYPE type, const HttpRequest& request);
+    void getSourceGroups(QJsonObject& out);
+    void refreshSourcelist();
+    void getTallyStates(const QString& pro_id, QJsonObject& out);
+    void setPtzStates(const QString& pro_id, const QJsonObject& message, QJsonObject& out);
+    void setTakeStates(const QString& pro_id, const QJsonObject& message, QJsonObject& out);
+    void switchSource(const QJsonObject& message, QJsonObject& out);
+    QJsonObject getSdp(const HttpRequest& request);
+    QJsonObject removeSession(const HttpRequest& request);
+
+    QJsonObject qrCodeGetting();
+    QJsonObject processLanguage(const HttpRequest& request);
+    QJsonObject getScreenList();
+    QJsonObject getOutputList();
+    QJsonObject resolutionList();
+    QJsonObject frameRateList();
+    QJsonObject templateJson();
+    QJsonObject getTakeTransitions();
+
+    // The operations a hardware control panel performs: take, source
+    // switching, number ranges and PTZ.
+    static bool isPanelOperation(GRIDTYPE type);
+    static bool isPanelOperation(TAKETYPE type);
+
+private:
+    bool verifyCaller(const HttpRequest& request, QString& msg, QString& username, QString& token,
+        bool panelOperation);
+    // The reply of an operation that cannot be carried out yet, after the
+    // caller check it will have; tokenMessage: a failed check carries "msg".
+    QJsonObject unavailableOperation(const HttpRequest& request, bool panelOperation, bool tokenMessage);
+    // Opens the body's "url" with the desktop's default handler; http and
+    // https pages only.
+    bool openWebPage(const QJsonObject& body);
 };

@@ -3,6 +3,7 @@
 #include "GlobalData.h"
 
 #include "BaseConfig.h"
+#include "HttpResponder.h"
 #include "Preset.h"
 #include "RegistHttpsRoute.h"
 #include "ScreensControl.h"
@@ -29,6 +30,32 @@ CommonInterface& CommonInterface::getInstance()
 {
     static CommonInterface shell;
     return shell;
+}
+
+void CommonInterface::handleRequest(const HttpRequest& request, HttpResponder& responder, int code)
+{
+    BaseConfig* controller = BaseConfig::getInstance();
+    QJsonObject reply;
+    switch (code) {
+    case 2:
+        reply = controller->getGridResult(GRID_GET_POSITION, request);
+        break;
+    case 3:
+        reply = controller->getProgramResult(PROGRAM_GET_PARAM, request);
+        break;
+    case 8:
+        reply = controller->getScreenList();
+        break;
+    case 9:
+        reply = controller->getSdp(request);
+        break;
+    case 22:
+        reply = controller->getGridResult(GRID_GET_NUM_RANGE, request);
+        break;
+    default:
+        break;
+    }
+    responder.write(reply, 200);
 }
 
 bool CommonInterface::hasDevelopingSwitch(int argc, const char* const* argv)

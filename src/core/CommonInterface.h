@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QString>
 
+class HttpRequest;
+class HttpResponder;
 class QApplication;
 
 class CommonInterface : public QObject {
@@ -19,6 +21,12 @@ public:
     // could not begin because a resource it needs is missing; which one is
     // written to stderr and the log.
     bool init(const QString& baseDirectory, QApplication& application);
+
+    // Answers the API routes that reply through their responder: code 2 the
+    // selected position of a window, 3 a program's parameters, 8 the screen
+    // list, 9 a WebRTC offer, 22 a window's numbering range; any other code
+    // an empty object. Always status 200. Called on the HTTPS thread.
+    void handleRequest(const HttpRequest& request, HttpResponder& responder, int code);
 
     // Whether an argument after the program name is exactly "--developing".
     static bool hasDevelopingSwitch(int argc, const char* const* argv);

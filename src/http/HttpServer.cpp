@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <functional>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -63,6 +64,10 @@ bool HttpServer::listen(const QHostAddress& address, int port)
                              << "failed:" << m_listener->errorString();
         return false;
     }
+    // The listener's queue of 50 overflows when many browsers (or a flood)
+    // connect at once, and the kernel then silently drops their handshakes
+    // for seconds; the system's own limit lets the thread catch up instead.
+    ::listen(static_cast<int>(m_listener->socketDescriptor()), SOMAXCONN);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "ScreensControl.h"
 
 #include <QGuiApplication>
+#include <QJsonObject>
 #include <QScreen>
 
 ScreensControl* ScreensControl::instance()
@@ -49,4 +50,15 @@ void ScreensControl::removeScreen(QScreen* screen)
     QList<QScreen*> list = QGuiApplication::screens();
     list.removeAll(screen);
     fill(list);
+}
+
+QJsonArray ScreensControl::getScreenToWeb()
+{
+    QMutexLocker lock(&screens_mutex);
+    QJsonArray list;
+    for (auto it = screens.cbegin(); it != screens.cend(); ++it) {
+        if (it.value())
+            list.append(QJsonObject { { "id", it.key() }, { "label", QStringLiteral("screen %1").arg(it.key()) } });
+    }
+    return list;
 }

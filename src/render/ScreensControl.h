@@ -6,6 +6,7 @@
 // Owner: function-local static, made on first use (after the application
 // object), destroyed at process exit. Thread: lives on the GUI thread; the
 // list is read from the HTTPS thread too, so it is guarded.
+#include <QJsonArray>
 #include <QList>
 #include <QMap>
 #include <QMutex>
@@ -21,6 +22,10 @@ public:
     void refreshScreenList();
     // True for an index below 1 (no screen output) and for one that names a display.
     bool checkScreenIndex(int screenIndex);
+    // The displays as the browser offers them: {"id": index, "label":
+    // "screen <index>"} in index order. The list follows displays coming and
+    // going on the GUI thread, so it is read as it stands.
+    QJsonArray getScreenToWeb();
 
 public slots:
     void addScreen(QScreen* screen);

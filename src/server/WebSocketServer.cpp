@@ -1,8 +1,31 @@
 #include "WebSocketServer.h"
 
-#include <QDebug>
+#include "BaseConfig.h"
+#include "Globals.h"
+#include "TlsIdentity.h"
 
-// The channel does not listen yet: with no clients there is nobody to push to.
+#include <QDebug>
+#include <QHostInfo>
+#include <QJsonDocument>
+#include <QNetworkInterface>
+#include <QThread>
+#include <QUrl>
+#include <QWebSocket>
+#include <QWebSocketCorsAuthenticator>
+#include <QWebSocketServer>
+
+namespace {
+
+// No request or command comes near this; a bigger message is refused by the
+// socket before it is buffered whole.
+constexpr quint64 kMaxIncomingMessage = 1024 * 1024;
+
+QString idOf(const QJsonObject& object, const char* key)
+{
+    return object.value(QLatin1String(key)).toString();
+}
+
+} // namespace
 
 WebSocketServer* WebSocketServer::instance()
 {
@@ -10,22 +33,324 @@ WebSocketServer* WebSocketServer::instance()
     return &server;
 }
 
-void WebSocketServer::sendSourceRequest() { }
-
-void WebSocketServer::sendProgramRequest()
+WebSocketServer::WebSocketServer(const QHostAddress& address, QObject* parent)
+    : QObject(parent)
+    , m_server(new QWebSocketServer(QStringLiteral("SSL Echo Server"), QWebSocketServer::SecureMode, this))
 {
-    qDebug() << "sendProgramRequest ";
+    // The browser connects from the page this machine served; a page of
+    // another site must not be able to drive the channel from the operator's
+    // browser, so the Origin is checked before the handshake completes.
+    connect(m_server, &QWebSocketServer::originAuthenticationRequired, this,
+        &WebSocketServer::onOriginAuthenticationRequired);
+
+    const TlsIdentity identity = TlsIdentity::fromResources();
+    if (!identity.isValid()) {
+        qCritical().noquote() << "[websocket] TLS identity not loaded, not listening:" << identity.error();
+        qDebug() << "[FAILED] Web socket Server on port " << g_websocketPort;
+        return;
+    }
+    m_server->setSslConfiguration(identity.serverConfiguration());
+    if (g_websocketPort < 1 || g_websocketPort > 65535
+        || !m_server->listen(address, static_cast<quint16>(g_websocketPort))) {
+        qDebug() << "[FAILED] Web socket Server on port " << g_websocketPort;
+        return;
+    }
+    connect(m_server, &QWebSocketServer::newConnection, this, &WebSocketServer::onNewConnection);
+    connect(m_server, &QWebSocketServer::sslErrors, this, &WebSocketServer::onSslErrors);
 }
 
-void WebSocketServer::sendWindowRequest(QString) { }
-void WebSocketServer::sendPresetRequest(QString) { }
-void WebSocketServer::sendGridRequest(QString, QString) { }
-void WebSocketServer::sendControlRequest(QString, QString) { }
-void WebSocketServer::sendLiveRequest(QString, QString) { }
-void WebSocketServer::sendScreenRequest(QString, QString) { }
-void WebSocketServer::sendTallyRequest(QString) { }
+WebSocketServer::~WebSocketServer()
+{
+    onDestroyAll();
+}
+
+bool WebSocketServer::isListening() const
+{
+    return m_server && m_server->isListening();
+}
+
+quint16 WebSocketServer::serverPort() const
+{
+    return m_server ? m_server->serverPort() : 0;
+}
+
+bool WebSocketServer::isOriginAllowed(const QString& origin)
+{
+    if (origin.isEmpty())
+        return true;
+    const QString host = QUrl(origin).host();
+    if (host.isEmpty())
+        return false; // "null" (a local file) or text that is no origin
+    const QHostAddress address(host);
+    if (!address.isNull()) {
+        if (address.isLoopback())
+            return true;
+        const QList<QHostAddress> local = QNetworkInterface::allAddresses();
+        return std::any_of(local.begin(), local.end(),
+            [&](const QHostAddress& a) { return a.isEqual(address, QHostAddress::TolerantConversion); });
+    }
+    const QString name = QHostInfo::localHostName();
+    const QString domain = QHostInfo::localDomainName();
+    return host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
+        || host.compare(name, Qt::CaseInsensitive) == 0
+        || (!domain.isEmpty() && host.compare(name + QLatin1Char('.') + domain, Qt::CaseInsensitive) == 0);
+}
+
+void WebSocketServer::onOriginAuthenticationRequired(QWebSocketCorsAuthenticator* authenticator)
+{
+    const bool allowed = isOriginAllowed(authenticator->origin());
+    if (!allowed)
+        qWarning().noquote() << "[websocket] refused a handshake from origin" << authenticator->origin();
+    authenticator->setAllowed(allowed);
+}
+
+void WebSocketServer::onNewConnection()
+{
+    if (!m_server)
+        return;
+    while (QWebSocket* socket = m_server->nextPendingConnection()) {
+        socket->setMaxAllowedIncomingFrameSize(kMaxIncomingMessage);
+        socket->setMaxAllowedIncomingMessageSize(kMaxIncomingMessage);
+        connect(socket, &QWebSocket::textMessageReceived, this, &WebSocketServer::processTextMessage);
+        connect(socket, &QWebSocket::disconnected, this, &WebSocketServer::socketDisconnected);
+        connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
+            [this, socket](QAbstractSocket::SocketError error) {
+                qDebug() << "There is a socket error occur." << error;
+                dropClient(socket);
+            });
+        m_clients.append(socket);
+    }
+}
+
+void WebSocketServer::socketDisconnected()
+{
+    if (auto* socket = qobject_cast<QWebSocket*>(sender()))
+        dropClient(socket);
+}
+
+void WebSocketServer::dropClient(QWebSocket* socket)
+{
+    // An error is usually followed by the disconnection: the second call
+    // finds nothing and must not delete the socket twice.
+    if (m_clients.removeAll(socket) > 0)
+        socket->deleteLater();
+}
+
+void WebSocketServer::onSslErrors(const QList<QSslError>& errors)
+{
+    // A client never shows a certificate, so there is nothing to judge here;
+    // the handshake itself decides.
+    Q_UNUSED(errors)
+}
 
 void WebSocketServer::onDestroyAll()
 {
-    qDebug() << "WebSocketServer::onDestroyAll";
+    if (m_server) {
+        qDebug() << "WebSocketServer::onDestroyAll";
+        m_server->close();
+        delete m_server;
+        m_server = nullptr;
+    }
+    const QList<QWebSocket*> clients = std::exchange(m_clients, {});
+    for (QWebSocket* socket : clients) {
+        if (socket) {
+            socket->disconnect(this);
+            socket->deleteLater();
+        }
+    }
+}
+
+QJsonObject WebSocketServer::getJsonFromString(const QString& text)
+{
+    if (text.isEmpty())
+        return QJsonObject();
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return QJsonObject();
+    return document.object();
+}
+
+void WebSocketServer::processTextMessage(const QString& message)
+{
+    auto* socket = qobject_cast<QWebSocket*>(sender());
+    if (!socket) {
+        qDebug() << "webcosket client is invalid.";
+        return;
+    }
+    QString type;
+    if (!getResultJson(message, type, socket))
+        sendJson(socket, QJsonObject { { "result", "error" }, { "socket_type", type } });
+}
+
+bool WebSocketServer::getResultJson(const QString& message, QString& type, QWebSocket* socket)
+{
+    const QJsonObject request = getJsonFromString(message);
+    if (!request.contains(QLatin1String("socket_type")))
+        return false;
+    type = request.value(QLatin1String("socket_type")).toString();
+
+    // Which ids a type needs, and where they are: under "data" (with or
+    // without a window id) or at the root.
+    enum Ids { NoIds, DataProgram, DataWindow, RootProgram };
+    static const QList<QPair<QString, Ids>> kTypes {
+        { "program", NoIds },
+        { "window", DataProgram },
+        { "live", DataWindow },
+        { "grid", DataWindow },
+        { "preset", DataProgram },
+        { "tool_control", DataWindow },
+        { "source", NoIds },
+        { "tally", RootProgram },
+        { "ptz_set", RootProgram },
+        { "take_set", RootProgram },
+        { "window_set_source", NoIds },
+    };
+    const auto row = std::find_if(kTypes.begin(), kTypes.end(), [&](const auto& t) { return t.first == type; });
+    if (row == kTypes.end())
+        return false;
+
+    if (type == QLatin1String("ptz_set") || type == QLatin1String("take_set")
+        || type == QLatin1String("window_set_source"))
+        qDebug().noquote() << "websocket" << type << QJsonDocument(request).toJson(QJsonDocument::Compact);
+
+    QString pro_id, win_id;
+    switch (row->second) {
+    case NoIds:
+        break;
+    case DataProgram:
+    case DataWindow: {
+        if (!request.contains(QLatin1String("data")))
+            return false;
+        const QJsonObject data = request.value(QLatin1String("data")).toObject();
+        if (!data.contains(QLatin1String("pro_id")))
+            return false;
+        if (row->second == DataWindow && !data.contains(QLatin1String("win_id")))
+            return false;
+        pro_id = idOf(data, "pro_id");
+        win_id = idOf(data, "win_id");
+        break;
+    }
+    case RootProgram:
+        if (!request.contains(QLatin1String("pro_id")))
+            return false;
+        pro_id = idOf(request, "pro_id");
+        break;
+    }
+
+    BaseConfig* controller = BaseConfig::getInstance();
+    QJsonObject reply;
+    if (type == QLatin1String("program"))
+        controller->getProgramRequest(reply);
+    else if (type == QLatin1String("window"))
+        controller->getWindowRequest(reply, pro_id);
+    else if (type == QLatin1String("live"))
+        controller->getLiveRequest(reply, pro_id, win_id);
+    else if (type == QLatin1String("grid"))
+        controller->getGridRequest(reply, pro_id, win_id);
+    else if (type == QLatin1String("preset"))
+        controller->getPresetRequest(reply, pro_id);
+    else if (type == QLatin1String("tool_control"))
+        controller->getControlRequest(reply, pro_id, win_id);
+    else if (type == QLatin1String("source"))
+        controller->getSourceGroups(reply);
+    else if (type == QLatin1String("tally"))
+        controller->getTallyStates(pro_id, reply);
+    else if (type == QLatin1String("ptz_set"))
+        controller->setPtzStates(pro_id, request, reply);
+    else if (type == QLatin1String("take_set"))
+        controller->setTakeStates(pro_id, request, reply);
+    else
+        controller->switchSource(request, reply);
+    sendJson(socket, reply);
+    return true;
+}
+
+void WebSocketServer::sendJson(QWebSocket* socket, const QJsonObject& json)
+{
+    socket->sendTextMessage(QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Indented)));
+}
+
+void WebSocketServer::sendMessages(const QJsonObject& json)
+{
+    const QString text = QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Indented));
+    // A client whose send fails is dropped from m_clients while this runs;
+    // walking a copy reaches every other client exactly once.
+    const QList<QWebSocket*> clients = m_clients;
+    for (QWebSocket* socket : clients) {
+        if (socket)
+            socket->sendTextMessage(text);
+    }
+}
+
+void WebSocketServer::sendMessages(const QString& type, const QJsonObject& json)
+{
+    QJsonObject message = json;
+    message.insert(QStringLiteral("socket_type"), type);
+    sendMessages(message);
+}
+
+void WebSocketServer::sendSourceRequest()
+{
+    QJsonObject json;
+    BaseConfig::getInstance()->getSourceGroups(json);
+    sendMessages(json);
+}
+
+void WebSocketServer::sendProgramRequest()
+{
+    qDebug() << "sendProgramRequest " << QThread::currentThreadId();
+    QJsonObject json;
+    BaseConfig::getInstance()->getProgramRequest(json);
+    sendMessages(json);
+}
+
+void WebSocketServer::sendWindowRequest(QString pro_id)
+{
+    QJsonObject json;
+    BaseConfig::getInstance()->getWindowRequest(json, pro_id);
+    sendMessages(json);
+}
+
+void WebSocketServer::sendPresetRequest(QString pro_id)
+{
+    QJsonObject json;
+    BaseConfig::getInstance()->getPresetRequest(json, pro_id);
+    sendMessages(json);
+}
+
+void WebSocketServer::sendGridRequest(QString pro_id, QString win_id)
+{
+    QJsonObject json;
+    BaseConfig::getInstance()->getGridRequest(json, pro_id, win_id);
+    sendMessages(json);
+}
+
+void WebSocketServer::sendControlRequest(QString pro_id, QString win_id)
+{
+    QJsonObject json;
+    BaseConfig::getInstance()->getControlRequest(json, pro_id, win_id);
+    sendMessages(json);
+}
+
+void WebSocketServer::sendLiveRequest(QString pro_id, QString win_id)
+{
+    QJsonObject json;
+    BaseConfig::getInstance()->getLiveRequest(json, pro_id, win_id);
+    qDebug() << "[sendLiveRequest] json :" << json;
+    sendMessages(json);
+}
+
+void WebSocketServer::sendScreenRequest(QString pro_id, QString win_id)
+{
+    QJsonObject json;
+    BaseConfig::getInstance()->getScreenRequest(json, pro_id, win_id);
+    sendMessages(json);
+}
+
+void WebSocketServer::sendTallyRequest(QString pro_id)
+{
+    QJsonObject json;
+    BaseConfig::getInstance()->getTallyStates(pro_id, json);
+    sendMessages(json);
 }

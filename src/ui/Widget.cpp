@@ -16,7 +16,19 @@
 
 namespace {
 const QString kAddressTemplate = QStringLiteral("https://%1:%2/");
+constexpr int kDefaultHttpPort = 81;
+constexpr int kDefaultWebsocketPort = 12345;
+
+// A stored port no server can listen on (0 from a short file, a negative
+// value or one above 65535) gives way to the default.
+int usablePort(qint32 stored, int fallback, const char* which)
+{
+    if (stored >= 1 && stored <= 65535)
+        return stored;
+    qWarning() << "device.cfg holds no usable" << which << "port (" << stored << "), using" << fallback;
+    return fallback;
 }
+} // namespace
 
 Widget::Widget(QWidget* parent)
     : QWidget(parent)
@@ -53,8 +65,8 @@ void Widget::readDeviceConfig()
         QDataStream in(&file);
         qint32 httpPort = 0, websocketPort = 0, runAtStartup = 0;
         in >> httpPort >> websocketPort >> runAtStartup;
-        g_httpPort = httpPort;
-        g_websocketPort = websocketPort;
+        g_httpPort = usablePort(httpPort, kDefaultHttpPort, "http");
+        g_websocketPort = usablePort(websocketPort, kDefaultWebsocketPort, "websocket");
         m_runAtStartup = runAtStartup;
     }
     qDebug() << "http port :" << g_httpPort;

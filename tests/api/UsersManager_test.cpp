@@ -274,6 +274,31 @@ TEST_F(UsersManagerTest, AddAndModifyUsers)
             { { "username", "bob" }, { "alias", "Bobby" }, { "role", "" }, { "phone", "123" }, { "descript", "" } }));
 }
 
+TEST_F(UsersManagerTest, EveryChangeIsSeenByTheNextCheck)
+{
+    // The check of each request reads a user once and keeps it; every kind
+    // of change must show in the check right after it.
+    UsersManager users;
+    users.initDataBase();
+    ASSERT_TRUE(add(users, "bob"));
+    const QString token = login(users, "bob", "bob-pw").value("data").toObject().value("token").toString();
+    const auto alias = [&] { return users.checkSessionToken("bob", token).value("data").toObject().value("alias"); };
+    QString msg;
+    ASSERT_TRUE(users.checkSessionToken("bob", token, msg));
+
+    ASSERT_TRUE(users.modifyUserConfig({ { "username", "bob" }, { "alias", "Bobby" } }));
+    EXPECT_EQ(alias(), QJsonValue("Bobby"));
+    EXPECT_EQ(users.getUserInfo("bob", token).value("data").toObject().value("alias"), QJsonValue("Bobby"));
+
+    ASSERT_TRUE(users.deleteUserConfig({ { "ids", QJsonArray { idOf(users, "bob") } } }));
+    EXPECT_FALSE(users.checkSessionToken("bob", token, msg));
+    EXPECT_EQ(users.getUserInfo("bob", token), QJsonObject({ { "result", "error" } }));
+
+    // A new user of the same name has no session of the old one's.
+    ASSERT_TRUE(add(users, "bob"));
+    EXPECT_FALSE(users.checkSessionToken("bob", token, msg));
+}
+
 TEST_F(UsersManagerTest, RemovingUsersKeepsTheLastAdmin)
 {
     UsersManager users;

@@ -2,6 +2,8 @@
 // run as the operator would run it, with HOME in a temporary folder, and is
 // stopped with signals. The test build is sanitized, so exit status 0 also
 // means no leak or memory error was found on the way out.
+#include "../http/HttpTestClient.h"
+
 #include "BaseConfig.h"
 #include "CommonInterface.h"
 #include "Globals.h"
@@ -14,13 +16,14 @@
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
 #include <QSettings>
-#include <QTcpServer>
 #include <QTemporaryDir>
+#include <QWebSocket>
 
 #include <csignal>
 #include <tuple>
@@ -36,21 +39,15 @@ QString savePathOf(const QString& home)
     return home + "/AppData/Local/Panoptra_Pro/general";
 }
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 // Keeps the servers off their default ports, away from other tests.
-void writeDeviceConfig(const QString& home)
+void writeDeviceConfig(
+    const QString& home, quint16 httpPort = testsupport::freePort(), quint16 websocketPort = testsupport::freePort())
 {
     QDir().mkpath(savePathOf(home));
     QFile file(savePathOf(home) + "/device.cfg");
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     QDataStream out(&file);
-    out << qint32(freePort()) << qint32(freePort()) << qint32(0);
+    out << qint32(httpPort) << qint32(websocketPort) << qint32(0);
 }
 
 QStringList logFiles(const QString& home)
@@ -247,6 +244,56 @@ TEST(Application, DevelopingRunWithoutResourcesNamesTheMissingFontAndFails)
                                    "start-up abandoned ."}))
         << lines.join('\n').toStdString();
     EXPECT_FALSE(contains(lines, "show ."));
+}
+
+TEST(Application, BrowsersLogInOverHttpsAndTalkOverTheSecureWebSocket)
+{
+    QTemporaryDir home;
+    const quint16 httpPort = testsupport::freePort(), websocketPort = testsupport::freePort();
+    writeDeviceConfig(home.path(), httpPort, websocketPort);
+    App app(home.path());
+    ASSERT_TRUE(app.waitForLogLine("show .")) << app.process.readAllStandardError().toStdString();
+
+    httptest::Client https;
+    ASSERT_TRUE(testsupport::waitFor([&] { return https.connectTo(httpPort); }, kStartMs));
+    const auto ask = [&](const QByteArray& target, const QByteArray& body, const QByteArray& headers) {
+        const int before = https.completeCount();
+        https.send("POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers
+            + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        return https.waitReplies(before + 1) ? https.replies().at(before) : httptest::Reply();
+    };
+    const auto json = [](const httptest::Reply& r) { return QJsonDocument::fromJson(r.body).object(); };
+
+    const QJsonObject login = json(ask("/api/v2/users/login.json", R"({"username":"admin","password":"vexmo"})", {}));
+    ASSERT_EQ(login.value("result").toString(), "ok");
+    const QByteArray header = "app: {\"username\":\"admin\",\"token\":\""
+        + login.value("data").toObject().value("token").toString().toLatin1() + "\"}\r\n";
+    EXPECT_EQ(json(ask("/api/v2/users/session.json", {}, header)).value("result").toString(), "ok");
+    EXPECT_EQ(json(ask("/api/v2/users/logout.json", {}, header)).value("result").toString(), "ok");
+    EXPECT_EQ(json(ask("/api/v2/users/session.json", {}, header)),
+        (QJsonObject { { "result", "error" }, { "msg", "Token.Error" } }));
+
+    // The placeholder page stands where the browser interface goes.
+    const httptest::Reply page = https.get("/");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_TRUE(page.body.contains("Panoptra Pro"));
+
+    QWebSocket socket;
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+    socket.setSslConfiguration(tls);
+    QStringList received;
+    QObject::connect(&socket, &QWebSocket::textMessageReceived, [&](const QString& m) { received.append(m); });
+    QObject::connect(&socket, &QWebSocket::connected, [&] { socket.sendTextMessage(R"({"socket_type":"program"})"); });
+    socket.open(QUrl(QString("wss://127.0.0.1:%1").arg(websocketPort)));
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        return std::any_of(received.begin(), received.end(), [](const QString& m) {
+            return QJsonDocument::fromJson(m.toUtf8()).object().value("socket_type").toString() == "program";
+        });
+    })) << received.join('\n').toStdString();
+    socket.close();
+
+    ASSERT_TRUE(app.stopsCleanly(SIGTERM));
 }
 
 TEST(Application, DevelopingSwitchMustBeAnExactArgumentAfterTheProgramName)

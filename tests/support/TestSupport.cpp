@@ -5,12 +5,24 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTcpServer>
 #include <QThread>
+
+#include <malloc.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer runtime's count of live bytes (declared here: the compiler
+// does not install the runtime's headers).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#endif
 
 namespace testsupport {
 
 TempHome::TempHome()
-    : m_oldHome(qgetenv("HOME")), m_oldSave(g_savePath), m_oldRes(g_resPath), m_oldCurrent(g_currentPath)
+    : m_oldHome(qgetenv("HOME"))
+    , m_oldSave(g_savePath)
+    , m_oldRes(g_resPath)
+    , m_oldCurrent(g_currentPath)
 {
     qputenv("HOME", m_dir.path().toLocal8Bit());
     g_currentPath = binDir();
@@ -55,6 +67,22 @@ bool writeFile(const QString& path, const QByteArray& text)
 QString binDir()
 {
     return QStringLiteral(PANOPTRA_BIN_DIR);
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+size_t liveHeapBytes()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
 }
 
 } // namespace testsupport

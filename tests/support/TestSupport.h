@@ -1,7 +1,7 @@
 #pragma once
 // Fixtures shared by the tests.
-#include <QElapsedTimer>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -33,5 +33,13 @@ bool writeFile(const QString& path, const QByteArray& text);
 
 // The built executables folder (bin/), where the application and tools live.
 QString binDir();
+
+// A loopback port that was free a moment ago (bound by the system, then let go).
+quint16 freePort();
+
+// Bytes of heap the process holds in live allocations (freed memory that the
+// allocator or the sanitizer keeps back does not count): what a test of
+// "memory stays flat" compares before and after a load.
+size_t liveHeapBytes();
 
 } // namespace testsupport

@@ -17,13 +17,18 @@ TEST(Widget, PortsComeFromTheDeviceConfigurationWhenThereIsOne)
         QByteArray file; // empty: no file
         int http, websocket;
     };
-    QByteArray full, shortOne;
+    QByteArray full, shortOne, outOfRange, zeroAndMax;
     QDataStream(&full, QIODevice::WriteOnly) << qint32(18443) << qint32(18444) << qint32(2);
     QDataStream(&shortOne, QIODevice::WriteOnly) << qint32(18445);
+    QDataStream(&outOfRange, QIODevice::WriteOnly) << qint32(65536) << qint32(-1) << qint32(0);
+    QDataStream(&zeroAndMax, QIODevice::WriteOnly) << qint32(0) << qint32(65535) << qint32(0);
+    // A port no server could listen on falls back to the default.
     const std::vector<Case> cases{
         {"missing", {}, 81, 12345},
         {"three values", full, 18443, 18444},
-        {"one value", shortOne, 18445, 0},
+        {"one value", shortOne, 18445, 12345},
+        {"out of range", outOfRange, 81, 12345},
+        {"zero and the highest port", zeroAndMax, 81, 65535},
     };
     for (const Case& c : cases) {
         testsupport::TempHome home;

@@ -1,0 +1,295 @@
+// The secure WebSocket channel as browsers use it: the server lives on a
+// worker thread of its own, as it does on the controller's worker in the
+// application, and clients on the test's thread talk TLS to it.
+#include "BaseConfig.h"
+#include "Globals.h"
+#include "TestSupport.h"
+#include "WebSocketServer.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSslConfiguration>
+#include <QThread>
+#include <QWebSocket>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+// A browser-like client that keeps every text message it receives.
+class Client {
+public:
+    explicit Client(const QString& origin = QString())
+        : m_socket(origin)
+    {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+        m_socket.setSslConfiguration(tls);
+        QObject::connect(&m_socket, &QWebSocket::textMessageReceived, [this](const QString& m) { messages.append(m); });
+    }
+
+    bool open(quint16 port)
+    {
+        m_socket.open(QUrl(QStringLiteral("wss://127.0.0.1:%1").arg(port)));
+        testsupport::waitFor([this] {
+            return m_socket.state() == QAbstractSocket::ConnectedState
+                || m_socket.state() == QAbstractSocket::UnconnectedState;
+        });
+        return m_socket.state() == QAbstractSocket::ConnectedState;
+    }
+    void close()
+    {
+        m_socket.close();
+        testsupport::waitFor([this] { return m_socket.state() == QAbstractSocket::UnconnectedState; });
+    }
+    bool isOpen() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
+    void send(const QString& text) { m_socket.sendTextMessage(text); }
+
+    // The next message, parsed; empty when none comes.
+    QJsonObject next()
+    {
+        if (!testsupport::waitFor([this] { return m_read < messages.size(); }))
+            return QJsonObject();
+        return QJsonDocument::fromJson(messages.at(m_read++).toUtf8()).object();
+    }
+    QJsonObject ask(const QJsonObject& request)
+    {
+        send(QString::fromUtf8(QJsonDocument(request).toJson()));
+        return next();
+    }
+
+    QStringList messages;
+
+private:
+    QWebSocket m_socket;
+    int m_read = 0;
+};
+
+// Connects and disconnects count times in all, a few sockets at a time:
+// every socket closes as soon as its handshake is done, and a new one takes
+// its place once it is closed.
+class Cycles {
+public:
+    Cycles(quint16 port, int count)
+        : m_url(QStringLiteral("wss://127.0.0.1:%1").arg(port))
+        , m_left(count)
+    {
+        for (int i = 0; i < kInFlight; ++i)
+            startOne();
+    }
+    bool finished() const { return m_left == 0 && m_open == 0; }
+
+    int done = 0;
+    int failed = 0;
+
+private:
+    static constexpr int kInFlight = 16;
+
+    void startOne()
+    {
+        if (m_left == 0)
+            return;
+        --m_left;
+        ++m_open;
+        auto* socket = new QWebSocket;
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+        socket->setSslConfiguration(tls);
+        const auto end = [this, socket](bool ok) {
+            if (socket->property("ended").toBool())
+                return; // an error is followed by the disconnection
+            socket->setProperty("ended", true);
+            ok ? ++done : ++failed;
+            --m_open;
+            socket->deleteLater();
+            startOne();
+        };
+        QObject::connect(socket, &QWebSocket::connected, socket, [socket] { socket->close(); });
+        QObject::connect(socket, &QWebSocket::disconnected, socket, [end] { end(true); });
+        QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), socket,
+            [end, socket](QAbstractSocket::SocketError) {
+                if (socket->state() != QAbstractSocket::ConnectedState)
+                    end(false);
+            });
+        socket->open(m_url);
+    }
+
+    QUrl m_url;
+    int m_left;
+    int m_open = 0;
+};
+
+class WebSocketChannel : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        BaseConfig::getInstance(); // made here, on the GUI thread, as in the application
+        g_websocketPort = testsupport::freePort();
+        m_server = std::make_unique<WebSocketServer>(QHostAddress::LocalHost);
+        ASSERT_TRUE(m_server->isListening());
+        m_port = m_server->serverPort();
+        m_server->moveToThread(&m_worker);
+        m_worker.start();
+    }
+    void TearDown() override
+    {
+        QMetaObject::invokeMethod(m_server.get(), "onDestroyAll", Qt::QueuedConnection);
+        m_worker.quit();
+        m_worker.wait();
+        m_server.reset();
+    }
+
+    int clientCount()
+    {
+        int count = -1;
+        QMetaObject::invokeMethod(
+            m_server.get(), [&] { count = m_server->clientCount(); }, Qt::BlockingQueuedConnection);
+        return count;
+    }
+
+    testsupport::TempHome m_home;
+    QThread m_worker;
+    std::unique_ptr<WebSocketServer> m_server;
+    quint16 m_port = 0;
+};
+
+TEST_F(WebSocketChannel, EachRequestGetsOneReplyAndTheSocketStaysOpen)
+{
+    Client client;
+    ASSERT_TRUE(client.open(m_port));
+    struct Case {
+        const char* name;
+        QString request; // sent as it is
+        QJsonObject reply;
+    };
+    const std::vector<Case> cases {
+        { "program", R"({"socket_type":"program"})",
+            { { "result", "ok" }, { "data", QJsonArray() }, { "socket_type", "program" } } },
+        { "window", R"({"socket_type":"window","data":{"pro_id":"9"}})",
+            { { "result", "error" }, { "socket_type", "window" }, { "pro_id", "9" } } },
+        { "live", R"({"socket_type":"live","data":{"pro_id":"9","win_id":"1"}})",
+            { { "result", "error" }, { "socket_type", "live" } } },
+        { "grid", R"({"socket_type":"grid","data":{"pro_id":"9","win_id":"1"}})",
+            { { "result", "error" }, { "socket_type", "grid" } } },
+        { "preset", R"({"socket_type":"preset","data":{"pro_id":"9"}})",
+            { { "result", "error" }, { "socket_type", "preset" } } },
+        { "tool_control", R"({"socket_type":"tool_control","data":{"pro_id":"9","win_id":"1"}})",
+            { { "result", "error" }, { "socket_type", "tool_control" } } },
+        { "source", R"({"socket_type":"source"})",
+            { { "result", "ok" }, { "data", QJsonArray() }, { "socket_type", "source" } } },
+        { "tally", R"({"socket_type":"tally","pro_id":"9"})", { { "result", "error" }, { "socket_type", "tally" } } },
+        { "ptz_set", R"({"socket_type":"ptz_set","pro_id":"9"})", { { "result", "error" } } },
+        { "take_set", R"({"socket_type":"take_set","pro_id":"9"})", { { "result", "error" } } },
+        { "window_set_source", R"({"socket_type":"window_set_source"})", { { "result", "error" } } },
+        // Requests that cannot be answered get the error reply with their type.
+        { "not JSON", "hello", { { "result", "error" }, { "socket_type", "" } } },
+        { "empty", "", { { "result", "error" }, { "socket_type", "" } } },
+        { "an array", R"([{"socket_type":"program"}])", { { "result", "error" }, { "socket_type", "" } } },
+        { "no type", R"({"data":{}})", { { "result", "error" }, { "socket_type", "" } } },
+        { "unknown type", R"({"socket_type":"Program"})", { { "result", "error" }, { "socket_type", "Program" } } },
+        { "grid without win_id", R"({"socket_type":"grid","data":{"pro_id":"9"}})",
+            { { "result", "error" }, { "socket_type", "grid" } } },
+        { "window without data", R"({"socket_type":"window","pro_id":"9"})",
+            { { "result", "error" }, { "socket_type", "window" } } },
+        { "tally with its id under data", R"({"socket_type":"tally","data":{"pro_id":"9"}})",
+            { { "result", "error" }, { "socket_type", "tally" } } },
+        { "take_set without pro_id", R"({"socket_type":"take_set"})",
+            { { "result", "error" }, { "socket_type", "take_set" } } },
+    };
+    for (const Case& c : cases) {
+        client.send(c.request);
+        EXPECT_EQ(client.next(), c.reply) << c.name;
+        EXPECT_TRUE(client.isOpen()) << c.name;
+    }
+    // Exactly one reply each.
+    EXPECT_FALSE(testsupport::waitFor([&] { return client.messages.size() > int(cases.size()); }, 200));
+}
+
+TEST_F(WebSocketChannel, APushReachesEveryConnectedClientExactlyOnce)
+{
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 3; ++i) {
+        clients.push_back(std::make_unique<Client>());
+        ASSERT_TRUE(clients.back()->open(m_port));
+    }
+    Client gone;
+    ASSERT_TRUE(gone.open(m_port));
+    ASSERT_TRUE(testsupport::waitFor([&] { return clientCount() == 4; }));
+    gone.close();
+    ASSERT_TRUE(testsupport::waitFor([&] { return clientCount() == 3; }));
+
+    QMetaObject::invokeMethod(m_server.get(), "sendProgramRequest", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_server.get(), "sendTallyRequest", Qt::QueuedConnection, Q_ARG(QString, "7"));
+    for (const auto& client : clients) {
+        EXPECT_EQ(client->next().value("socket_type").toString(), "program");
+        EXPECT_EQ(client->next().value("socket_type").toString(), "tally");
+    }
+    EXPECT_FALSE(testsupport::waitFor(
+        [&] {
+            return std::any_of(clients.begin(), clients.end(), [](const auto& c) { return c->messages.size() > 2; });
+        },
+        200));
+    EXPECT_EQ(clients[0]->messages, clients[1]->messages); // one text for everybody
+    EXPECT_TRUE(gone.messages.isEmpty());
+}
+
+TEST_F(WebSocketChannel, HandshakesFromAnotherSiteAreRefused)
+{
+    struct Case {
+        QString origin;
+        bool served;
+    };
+    const std::vector<Case> cases {
+        { "", true }, // panels and scripts send none
+        { QStringLiteral("https://127.0.0.1:%1").arg(g_httpPort), true },
+        { "https://localhost", true },
+        { "https://evil.example", false },
+        { "https://127.0.0.1.evil.example", false },
+        { "null", false },
+    };
+    for (const Case& c : cases) {
+        Client client(c.origin);
+        EXPECT_EQ(client.open(m_port), c.served) << c.origin.toStdString();
+        if (c.served) {
+            EXPECT_EQ(client.ask({ { "socket_type", "source" } }).value("result").toString(), "ok");
+        }
+    }
+    for (const char* origin : { "https://LOCALHOST:81", "http://[::1]:81" })
+        EXPECT_TRUE(WebSocketServer::isOriginAllowed(origin)) << origin;
+    for (const char* origin : { "file:///index.html", "https://10.255.255.1", "https://" })
+        EXPECT_FALSE(WebSocketServer::isOriginAllowed(origin)) << origin;
+}
+
+TEST_F(WebSocketChannel, ManyShortConnectionsLeaveNothingBehind)
+{
+    // Each cycle is a whole TLS and WebSocket handshake on both sides, which
+    // the sanitizer build makes several times slower; its count keeps the
+    // test near half a minute there.
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr int kCycles = 5000;
+#else
+    constexpr int kCycles = 10000;
+#endif
+    Client steady;
+    ASSERT_TRUE(steady.open(m_port));
+    const auto cycle = [this](int count) {
+        Cycles cycles(m_port, count);
+        return testsupport::waitFor([&] { return cycles.finished(); }, 120000) && cycles.failed == 0
+            && cycles.done == count;
+    };
+    ASSERT_TRUE(cycle(100)); // warms up the allocator and the TLS caches
+    ASSERT_TRUE(testsupport::waitFor([&] { return clientCount() == 1; }));
+    const size_t heapBefore = testsupport::liveHeapBytes();
+
+    EXPECT_TRUE(cycle(kCycles));
+    EXPECT_TRUE(testsupport::waitFor([&] { return clientCount() == 1; })) << clientCount();
+    EXPECT_EQ(steady.ask({ { "socket_type", "program" } }).value("socket_type").toString(), "program");
+    const size_t bound = heapBefore + 4 * 1024 * 1024;
+    EXPECT_TRUE(testsupport::waitFor([&] { return testsupport::liveHeapBytes() < bound; }))
+        << heapBefore << " -> " << testsupport::liveHeapBytes();
+}
+
+} // namespace

@@ -136,7 +136,8 @@ protected:
     }
     void TearDown() override
     {
-        QMetaObject::invokeMethod(m_server.get(), "onDestroyAll", Qt::QueuedConnection);
+        // Waited for: quit() ends the loop without running what is still queued.
+        QMetaObject::invokeMethod(m_server.get(), "onDestroyAll", Qt::BlockingQueuedConnection);
         m_worker.quit();
         m_worker.wait();
         m_server.reset();

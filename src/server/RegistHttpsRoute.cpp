@@ -110,11 +110,12 @@ void RegistHttpsRoute::destroy()
 void RegistHttpsRoute::addJsonRoute(const QString& path, JsonCall call, LogLines lines)
 {
     m_server->router().addJsonRoute(kRoutePrefix + path, [call = std::move(call), lines](const HttpRequest& request) {
+        const QString url = lines ? loggedUrl(request) : QString();
         if (lines & StartLine)
-            qDebug() << "[Request start] " << loggedUrl(request) << ", isMain:" << onMainThread();
+            qDebug() << "[Request start] " << url << ", isMain:" << onMainThread();
         QJsonObject reply = call(request);
         if (lines & DoneLine)
-            qDebug() << "[Request done] " << loggedUrl(request) << ", isMain:" << onMainThread();
+            qDebug() << "[Request done] " << url << ", isMain:" << onMainThread();
         return reply;
     });
 }
@@ -345,10 +346,11 @@ void RegistHttpsRoute::createOtherRouters()
     m_server->router().addRoute(
         QStringLiteral("/<arg>"),
         [files = HttpStaticFiles(g_resPath)](const HttpRequest& request, HttpResponder& responder) {
-            qDebug() << "[Request start] " << loggedUrl(request) << ", isMain:" << onMainThread();
+            const QString url = loggedUrl(request);
+            qDebug() << "[Request start] " << url << ", isMain:" << onMainThread();
             qDebug() << "route thread id :" << QThread::currentThreadId();
             responder.write(files.serve(request.arguments().value(0)));
-            qDebug() << "[Request done] " << loggedUrl(request) << ", isMain:" << onMainThread();
+            qDebug() << "[Request done] " << url << ", isMain:" << onMainThread();
         },
         HttpRouter::AnyMethod, HttpRouter::LastArgTakesRest);
 }

@@ -1,5 +1,5 @@
 // BaseConfig: the operations of the control API on programs, windows,
-// layouts, presets, source groups, takes, tally and WebRTC sessions, as the
+// layouts, presets, takes, tally and WebRTC sessions, as the
 // routes and the WebSocket channel call them. Runs on the HTTPS thread (the
 // WebSocket-side ones on the controller's worker thread).
 //
@@ -12,9 +12,7 @@
 #include "ProjectObject.h"
 
 #include <QDebug>
-#include <QDesktopServices>
 #include <QJsonArray>
-#include <QUrl>
 
 namespace {
 
@@ -74,49 +72,10 @@ QJsonObject BaseConfig::getPresetResult(PRESETTYPE type, const HttpRequest& requ
     return unavailableOperation(request, false, false);
 }
 
-QJsonObject BaseConfig::getSourceResult(SOURCETYPE type, const HttpRequest& request)
-{
-    if (type != SOURCE_WEB_SITE)
-        return unavailableOperation(request, false, false);
-    QString msg, username, token;
-    if (!verifyCaller(request, msg, username, token, false))
-        return errorReply();
-    return openWebPage(messageParsing(request)) ? QJsonObject { { "result", "ok" } }
-                                                : QJsonObject { { "result", "error" }, { "msg", msg } };
-}
-
-bool BaseConfig::openWebPage(const QJsonObject& body)
-{
-    if (!body.contains(QLatin1String("url")))
-        return false;
-    // Handed to the desktop's default handler, so only web pages: a file,
-    // a script or a program's own scheme must never be opened from a request.
-    const QUrl url(body.value(QLatin1String("url")).toString(), QUrl::StrictMode);
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || url.host().isEmpty()
-        || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
-        qWarning() << "refusing to open a page that is no http or https URL";
-        return false;
-    }
-    // Whether a browser really came up is the desktop's affair; the request
-    // was valid.
-    QDesktopServices::openUrl(url);
-    return true;
-}
-
 QJsonObject BaseConfig::getTakeResult(TAKETYPE type, const HttpRequest& request)
 {
     return unavailableOperation(request, isPanelOperation(type), true);
 }
-
-void BaseConfig::getSourceGroups(QJsonObject& out)
-{
-    // The reply of a controller without source groups.
-    out = QJsonObject { { "result", "ok" }, { "data", QJsonArray() } };
-    out.insert("socket_type", "source");
-}
-
-void BaseConfig::refreshSourcelist() { }
 
 void BaseConfig::getTallyStates(const QString& pro_id, QJsonObject& out)
 {

@@ -122,7 +122,9 @@ private:
     QString webUrl;
     QString language;
     QString qrcodeUrl;
-    SourceManager* sourceManager = nullptr;
+    // Set at start-up and cleared by destroy() on the GUI thread while the
+    // HTTPS thread and the worker read it.
+    std::atomic<SourceManager*> sourceManager { nullptr };
     WebrtcManager* webrtcManager = nullptr;
     UsersManager* usersManager = nullptr;
     LayoutTemplate* layoutTemplate = nullptr;
@@ -158,6 +160,8 @@ public:
     QJsonObject getGridResult(GRIDTYPE type, const HttpRequest& request);
     QJsonObject getPresetResult(PRESETTYPE type, const HttpRequest& request);
     QJsonObject getSourceResult(SOURCETYPE type, const HttpRequest& request);
+    // One source group's settings; {"result": "error"} without a source manager.
+    QJsonObject getSourceList(const QJsonObject& request);
     QJsonObject getTakeResult(TAKETYPE type, const HttpRequest& request);
     void getSourceGroups(QJsonObject& out);
     void refreshSourcelist();

@@ -1,6 +1,8 @@
 // The secure WebSocket channel as browsers use it: the server lives on a
 // worker thread of its own, as it does on the controller's worker in the
 // application, and clients on the test's thread talk TLS to it.
+#include "ServerTestKit.h"
+
 #include "BaseConfig.h"
 #include "Globals.h"
 #include "TestSupport.h"
@@ -19,54 +21,7 @@
 
 namespace {
 
-// A browser-like client that keeps every text message it receives.
-class Client {
-public:
-    explicit Client(const QString& origin = QString())
-        : m_socket(origin)
-    {
-        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.setPeerVerifyMode(QSslSocket::VerifyNone);
-        m_socket.setSslConfiguration(tls);
-        QObject::connect(&m_socket, &QWebSocket::textMessageReceived, [this](const QString& m) { messages.append(m); });
-    }
-
-    bool open(quint16 port)
-    {
-        m_socket.open(QUrl(QStringLiteral("wss://127.0.0.1:%1").arg(port)));
-        testsupport::waitFor([this] {
-            return m_socket.state() == QAbstractSocket::ConnectedState
-                || m_socket.state() == QAbstractSocket::UnconnectedState;
-        });
-        return m_socket.state() == QAbstractSocket::ConnectedState;
-    }
-    void close()
-    {
-        m_socket.close();
-        testsupport::waitFor([this] { return m_socket.state() == QAbstractSocket::UnconnectedState; });
-    }
-    bool isOpen() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
-    void send(const QString& text) { m_socket.sendTextMessage(text); }
-
-    // The next message, parsed; empty when none comes.
-    QJsonObject next()
-    {
-        if (!testsupport::waitFor([this] { return m_read < messages.size(); }))
-            return QJsonObject();
-        return QJsonDocument::fromJson(messages.at(m_read++).toUtf8()).object();
-    }
-    QJsonObject ask(const QJsonObject& request)
-    {
-        send(QString::fromUtf8(QJsonDocument(request).toJson()));
-        return next();
-    }
-
-    QStringList messages;
-
-private:
-    QWebSocket m_socket;
-    int m_read = 0;
-};
+using Client = servertest::WssClient;
 
 // Connects and disconnects count times in all, a few sockets at a time:
 // every socket closes as soon as its handshake is done, and a new one takes

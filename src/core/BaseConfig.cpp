@@ -601,10 +601,8 @@ void BaseConfig::destroy()
     delete layoutTemplate;
     layoutTemplate = nullptr;
 
-    if (sourceManager) {
-        sourceManager->stopDiscover();
-        sourceManager = nullptr;
-    }
+    if (SourceManager* manager = sourceManager.exchange(nullptr))
+        manager->stopDiscover();
     qDebug() << "BaseConfig::destroy stop discover done." << onMainThread();
 
     if (webrtcManager) {

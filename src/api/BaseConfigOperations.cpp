@@ -1,7 +1,6 @@
-// BaseConfig: the operations of the control API on programs, windows,
-// layouts, presets, source groups, takes, tally and WebRTC sessions, as the
-// routes and the WebSocket channel call them. Runs on the HTTPS thread (the
-// WebSocket-side ones on the controller's worker thread).
+// BaseConfig: the operations of the control API on source groups and WebRTC
+// sessions, as the routes and the WebSocket channel call them. Runs on the
+// HTTPS thread (the WebSocket-side ones on the controller's worker thread).
 //
 // Each operation that is not yet available still verifies its caller as it
 // will then, and answers every request with an error reply, so a browser
@@ -40,40 +39,6 @@ QJsonObject BaseConfig::unavailableOperation(const HttpRequest& request, bool pa
     return unavailableReply();
 }
 
-QJsonObject BaseConfig::getProgramResult(PROGRAMTYPE type, const HttpRequest& request)
-{
-    Q_UNUSED(type)
-    return unavailableOperation(request, false, false);
-}
-
-QJsonObject BaseConfig::getProgramStatus(const HttpRequest& request)
-{
-    const QJsonObject body = messageParsing(request);
-    if (!body.contains(QLatin1String("pro_id")))
-        return errorReply();
-    // getProgram reads the map under programsMutex: a program being added
-    // or removed on the GUI thread is never seen half made.
-    return getProgram(body.value(QLatin1String("pro_id")).toString()) ? QJsonObject { { "result", "ok" } }
-                                                                      : errorReply();
-}
-
-QJsonObject BaseConfig::getWindowResult(WINDOWTYPE type, const HttpRequest& request)
-{
-    Q_UNUSED(type)
-    return unavailableOperation(request, false, false);
-}
-
-QJsonObject BaseConfig::getGridResult(GRIDTYPE type, const HttpRequest& request)
-{
-    return unavailableOperation(request, isPanelOperation(type), false);
-}
-
-QJsonObject BaseConfig::getPresetResult(PRESETTYPE type, const HttpRequest& request)
-{
-    Q_UNUSED(type)
-    return unavailableOperation(request, false, false);
-}
-
 QJsonObject BaseConfig::getSourceResult(SOURCETYPE type, const HttpRequest& request)
 {
     if (type != SOURCE_WEB_SITE)
@@ -104,11 +69,6 @@ bool BaseConfig::openWebPage(const QJsonObject& body)
     return true;
 }
 
-QJsonObject BaseConfig::getTakeResult(TAKETYPE type, const HttpRequest& request)
-{
-    return unavailableOperation(request, isPanelOperation(type), true);
-}
-
 void BaseConfig::getSourceGroups(QJsonObject& out)
 {
     // The reply of a controller without source groups.
@@ -117,33 +77,6 @@ void BaseConfig::getSourceGroups(QJsonObject& out)
 }
 
 void BaseConfig::refreshSourcelist() { }
-
-void BaseConfig::getTallyStates(const QString& pro_id, QJsonObject& out)
-{
-    Q_UNUSED(pro_id)
-    out = errorReply();
-    out.insert("socket_type", "tally");
-}
-
-void BaseConfig::setPtzStates(const QString& pro_id, const QJsonObject& message, QJsonObject& out)
-{
-    Q_UNUSED(pro_id)
-    Q_UNUSED(message)
-    out = errorReply();
-}
-
-void BaseConfig::setTakeStates(const QString& pro_id, const QJsonObject& message, QJsonObject& out)
-{
-    Q_UNUSED(pro_id)
-    Q_UNUSED(message)
-    out = errorReply();
-}
-
-void BaseConfig::switchSource(const QJsonObject& message, QJsonObject& out)
-{
-    Q_UNUSED(message)
-    out = errorReply();
-}
 
 QJsonObject BaseConfig::getSdp(const HttpRequest& request)
 {

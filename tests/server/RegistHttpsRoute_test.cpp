@@ -6,7 +6,7 @@
 #include "BaseConfig.h"
 #include "Globals.h"
 #include "JsonFile.h"
-#include "RegistHttpsRoute.h"
+#include "HttpsRouteThread.h"
 #include "TestSupport.h"
 #include "UsersManager.h"
 
@@ -126,25 +126,13 @@ protected:
 
         BaseConfig::getInstance()->getUsersManager()->initDataBase();
         g_httpPort = testsupport::freePort();
-        s_thread = new QThread;
-        s_route = new RegistHttpsRoute(QHostAddress::LocalHost);
-        s_route->moveToThread(s_thread);
-        QObject::connect(s_thread, &QThread::started, s_route, &RegistHttpsRoute::initHttpServer, Qt::DirectConnection);
-        QObject::connect(s_thread, &QThread::finished, s_route, &RegistHttpsRoute::destroy, Qt::DirectConnection);
-        s_thread->start();
-        ASSERT_TRUE(testsupport::waitFor([] {
-            QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, quint16(g_httpPort));
-            return probe.waitForConnected(100);
-        }));
+        s_routes = new HttpsRouteThread;
+        ASSERT_TRUE(HttpsRouteThread::listening());
     }
 
     static void TearDownTestSuite()
     {
-        s_thread->quit();
-        s_thread->wait();
-        delete s_route;
-        delete s_thread;
+        delete s_routes;
         BaseConfig::getInstance()->destroy(); // as the application ends, closing the users database
         delete s_webRoot;
         delete s_home;
@@ -192,13 +180,11 @@ protected:
 
     static testsupport::TempHome* s_home;
     static QTemporaryDir* s_webRoot;
-    static QThread* s_thread;
-    static RegistHttpsRoute* s_route;
+    static HttpsRouteThread* s_routes;
 };
 testsupport::TempHome* HttpsRoutes::s_home = nullptr;
 QTemporaryDir* HttpsRoutes::s_webRoot = nullptr;
-QThread* HttpsRoutes::s_thread = nullptr;
-RegistHttpsRoute* HttpsRoutes::s_route = nullptr;
+HttpsRouteThread* HttpsRoutes::s_routes = nullptr;
 
 TEST_F(HttpsRoutes, LoginGivesATokenThatOpensProtectedRoutesUntilLogout)
 {

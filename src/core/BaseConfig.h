@@ -181,6 +181,12 @@ public:
     QJsonObject templateJson();
     QJsonObject getTakeTransitions();
 
+    // Assigns or moves a source between positions of one program; on success
+    // pro_id and win_id name the program and window that changed. The caller
+    // holds programsMutex. msg, when given, receives the take's message
+    // key of an assignment that cuts to the program bus.
+    bool setSource(const QJsonObject& request, QString& pro_id, QString& win_id, QString* msg = nullptr);
+
     // The operations a hardware control panel performs: take, source
     // switching, number ranges and PTZ.
     static bool isPanelOperation(GRIDTYPE type);
@@ -189,10 +195,27 @@ public:
 private:
     bool verifyCaller(const HttpRequest& request, QString& msg, QString& username, QString& token,
         bool panelOperation);
-    // The reply of an operation that cannot be carried out yet, after the
-    // caller check it will have; tokenMessage: a failed check carries "msg".
-    QJsonObject unavailableOperation(const HttpRequest& request, bool panelOperation, bool tokenMessage);
     // Opens the body's "url" with the desktop's default handler; http and
     // https pages only.
     bool openWebPage(const QJsonObject& body);
+
+    // The live program a request's pro_id names; null for an empty id, one
+    // no program holds, or a value that is no JSON string. Callers hold
+    // programsMutex for as long as they use the program.
+    QSharedPointer<ProjectObject> requestProgram(const QString& pro_id);
+
+    // Program operations; the caller holds programsMutex.
+    bool checkAddProValid(const QJsonObject& request, QString& msg);
+    bool checkRemoveProValid(const QString& pro_id, QString& msg);
+    bool setProgramParam(const QJsonObject& request, QString& msg);
+    QJsonObject getProgramParam(const QString& pro_id);
+    bool setProgramName(const QJsonObject& request, QString& msg);
+    bool setProgramStatus(const QJsonObject& request, QString& msg);
+    bool switchProgram(const QString& pro_id, QString& msg);
+    // True when renaming pro_id to name would give two programs one name.
+    bool programNameTaken(const QString& pro_id, const QString& name) const;
+
+    // Window checks of the program pro_id names.
+    bool checkAddWinValid(const QJsonObject& request, const QString& pro_id, QString& msg);
+    bool checkRemoveWinValid(const QJsonObject& request, const QString& pro_id, QString& msg);
 };

@@ -6,7 +6,6 @@
 #include "BaseConfig.h"
 #include "Globals.h"
 #include "JsonFile.h"
-#include "RegistHttpsRoute.h"
 #include "TestSupport.h"
 #include "UsersManager.h"
 
@@ -213,6 +212,7 @@ TEST_F(HttpsRoutes, EveryRouteAnswersWithoutAndWithALogin)
     const QJsonObject outputs { { "result", "ok" },
         { "data", QJsonArray { QJsonObject { { "id", 1 }, { "label", "ndi" } } } } };
     const QJsonObject emptyError { { "result", "error" }, { "msg", "" } };
+    const QJsonObject noProgram { { "result", "error" }, { "msg", "project id is invalid." } };
     // The virtual display the tests run on; screens are numbered from 1.
     const QJsonObject screens { { "result", "ok" },
         { "data", QJsonArray { QJsonObject { { "id", 1 }, { "label", "screen 1" } } } } };
@@ -234,13 +234,13 @@ TEST_F(HttpsRoutes, EveryRouteAnswersWithoutAndWithALogin)
         { "/pic/getHide.json", hidden, hidden },
         { "/lang/modify.json", ok, ok },
         { "/program/list.json", kAnyOk, kAnyOk },
-        { "/program/add.json", kError, kUnavailable },
-        { "/program/rename.json", kError, kUnavailable },
-        { "/program/remove.json", kError, kUnavailable },
-        { "/program/set_status.json", kError, kUnavailable },
-        { "/program/get_param.json", kError, kUnavailable },
-        { "/program/set_param.json", kError, kUnavailable },
-        { "/program/switch.json", kError, kUnavailable },
+        { "/program/add.json", kError, emptyError },
+        { "/program/rename.json", kError, kError },
+        { "/program/remove.json", kError, kError },
+        { "/program/set_status.json", kError, kError },
+        { "/program/get_param.json", kError, kError },
+        { "/program/set_param.json", kError, kError },
+        { "/program/switch.json", kError, kError },
         { "/program/status.json", kError, kError },
         { "/source/list.json", noSources, noSources },
         // No source manager here: the group operations fail with an empty message.
@@ -250,49 +250,49 @@ TEST_F(HttpsRoutes, EveryRouteAnswersWithoutAndWithALogin)
         { "/source/get_param.json", kError, kError },
         { "/source/refresh.json", ok, ok },
         { "/webSite/set.json", kError, emptyError },
-        { "/window/list.json", kError, kUnavailable },
-        { "/window/switch.json", kError, kUnavailable },
-        { "/window/add.json", kError, kUnavailable },
-        { "/window/set_param.json", kError, kUnavailable },
-        { "/window/get_param.json", kError, kUnavailable },
-        { "/window/remove.json", kError, kUnavailable },
+        { "/window/list.json", kError, kError },
+        { "/window/switch.json", kError, kError },
+        { "/window/add.json", kError, kError },
+        { "/window/set_param.json", kError, kError },
+        { "/window/get_param.json", kError, kError },
+        { "/window/remove.json", kError, kError },
         { "/window/get_screen_list.json", screens, screens },
         { "/window/get_output_list.json", outputs, outputs },
         { "/webrtc/get_sdp.json", kUnavailable, kUnavailable },
         { "/webrtc/remove_session.json", kUnavailable, kUnavailable },
         { "/layout/template.json", kAnyOk, kAnyOk },
-        { "/layout/list.json", kError, kUnavailable },
-        { "/layout/add.json", kError, kUnavailable },
-        { "/layout/rename.json", kError, kUnavailable },
-        { "/layout/remove.json", kError, kUnavailable },
+        { "/layout/list.json", kError, kError },
+        { "/layout/add.json", kError, kError },
+        { "/layout/rename.json", kError, kError },
+        { "/layout/remove.json", kError, kError },
         { "/resolution/list.json", kAnyOk, kAnyOk },
         { "/frameRate/list.json", { { "result", "ok" }, { "data", QJsonArray { 60, 50, 30, 25 } } },
             { { "result", "ok" }, { "data", QJsonArray { 60, 50, 30, 25 } } } },
-        { "/window/get_position.json", kError, kUnavailable },
-        { "/window/set_position.json", kError, kUnavailable },
-        { "/window/get_output_type.json", kError, kUnavailable },
-        { "/window/set_output_type.json", kError, kUnavailable },
-        { "/window/ndi/set_param.json", kError, kUnavailable },
-        { "/window/ndi/get_param.json", kError, kUnavailable },
-        { "/window/get_state_control.json", kError, kUnavailable },
-        { "/window/set_state_control.json", kError, kUnavailable },
-        { "/window/set_layout.json", kError, kUnavailable },
-        { "/window/reload_layout.json", kError, kUnavailable },
-        { "/layout/modify.json", kError, kUnavailable },
-        { "/layout/save.json", kError, kUnavailable },
-        { "/layout/resave.json", kError, kUnavailable },
-        { "/window/delete_sources.json", kError, kUnavailable },
-        { "/window/remove_source.json", kError, kUnavailable },
-        { "/window/set_source.json", kError, kUnavailable },
-        { "/window/get_single_layout.json", kError, kUnavailable },
-        { "/window/set_single_layout.json", kError, kUnavailable },
-        { "/window/set_audio_type.json", kError, kUnavailable },
-        { "/take/set.json", kTokenError, kUnavailable },
-        { "/take/set_params.json", kTokenError, kUnavailable },
-        { "/take/get.json", kTokenError, kUnavailable },
+        { "/window/get_position.json", kError, noProgram },
+        { "/window/set_position.json", kError, noProgram },
+        { "/window/get_output_type.json", kError, noProgram },
+        { "/window/set_output_type.json", kError, noProgram },
+        { "/window/ndi/set_param.json", kError, noProgram },
+        { "/window/ndi/get_param.json", kError, noProgram },
+        { "/window/get_state_control.json", kError, noProgram },
+        { "/window/set_state_control.json", kError, noProgram },
+        { "/window/set_layout.json", kError, noProgram },
+        { "/window/reload_layout.json", kError, noProgram },
+        { "/layout/modify.json", kError, noProgram },
+        { "/layout/save.json", kError, noProgram },
+        { "/layout/resave.json", kError, noProgram },
+        { "/window/delete_sources.json", kError, noProgram },
+        { "/window/remove_source.json", kError, noProgram },
+        { "/window/set_source.json", kError, emptyError },
+        { "/window/get_single_layout.json", kError, noProgram },
+        { "/window/set_single_layout.json", kError, noProgram },
+        { "/window/set_audio_type.json", kError, noProgram },
+        { "/take/set.json", kTokenError, kError },
+        { "/take/set_params.json", kTokenError, kError },
+        { "/take/get.json", kTokenError, kError },
         { "/take/transition/list.json", kAnyOk, kAnyOk },
-        { "/pvw/stream_get.json", kError, kUnavailable },
-        { "/pgm/stream_get.json", kError, kUnavailable },
+        { "/pvw/stream_get.json", kError, noProgram },
+        { "/pgm/stream_get.json", kError, noProgram },
         { "/users/login.json", kError, kError }, // no user name in the request
         { "/users/logout.json", kTokenError, kAnyOk },
         { "/users/info.json", kTokenError, kAnyOk },
@@ -301,9 +301,9 @@ TEST_F(HttpsRoutes, EveryRouteAnswersWithoutAndWithALogin)
         { "/users/add.json", kTokenError, emptyError },
         { "/users/remove.json", kTokenError, emptyError },
         { "/users/modify.json", kTokenError, emptyError },
-        { "/window/set_num_range.json", kError, kUnavailable },
-        { "/window/get_num_range.json", kError, kUnavailable },
-        { "/ptz/set.json", kError, kUnavailable },
+        { "/window/set_num_range.json", kError, noProgram },
+        { "/window/get_num_range.json", kError, noProgram },
+        { "/ptz/set.json", kError, noProgram },
         { "/tally/P1/get.json", noTally, noTally },
     };
     ASSERT_EQ(routes.size(), 77u);
@@ -392,17 +392,19 @@ TEST_F(HttpsRoutes, APanelHeaderOpensOnlyWhatAPanelDoes)
 {
     auto c = client();
     const QByteArray panel = "app: {\"terminalType\":1}\r\n";
+    const QJsonObject noProgram { { "result", "error" }, { "msg", "project id is invalid." } };
     struct Case {
         const char* path;
         QJsonObject reply;
     };
     const std::vector<Case> cases {
         // Take, source switching, number ranges and PTZ pass without a login.
-        { "/take/set.json", kUnavailable },
-        { "/window/set_source.json", kUnavailable },
-        { "/window/set_num_range.json", kUnavailable },
-        { "/window/get_num_range.json", kUnavailable },
-        { "/ptz/set.json", kUnavailable },
+        // (They reach their operation, which finds no program.)
+        { "/take/set.json", kError },
+        { "/window/set_source.json", { { "result", "error" }, { "msg", "" } } },
+        { "/window/set_num_range.json", noProgram },
+        { "/window/get_num_range.json", noProgram },
+        { "/ptz/set.json", noProgram },
         // Users, programs, windows and presets always need one.
         { "/users/list.json", kTokenError },
         { "/users/add.json", kTokenError },

@@ -1,0 +1,49 @@
+// BaseConfig: the preset operations of the control API (list, add, remove,
+// rename). Runs on the HTTPS thread under programsMutex; the push and the
+// save of the preset file are queued.
+#include "BaseConfig.h"
+
+#include "ApiReplies.h"
+#include "HttpRequest.h"
+#include "ProjectObject.h"
+
+#include <QMutexLocker>
+
+QJsonObject BaseConfig::getPresetResult(PRESETTYPE type, const HttpRequest& request)
+{
+    QString msg, username, token;
+    if (!verifyCaller(request, msg, username, token, false))
+        return apireply::error();
+    const QJsonObject body = messageParsing(request);
+    const QString pro_id = body.value(QLatin1String("pro_id")).toString();
+    const QString layout_id = body.value(QLatin1String("layout_id")).toString();
+
+    QMutexLocker lock(&programsMutex);
+    const QSharedPointer<ProjectObject> program = requestProgram(pro_id);
+    if (!program)
+        return apireply::error();
+    // The id names the preset's file when the change is saved.
+    if (!apireply::validPresetId(layout_id))
+        return apireply::error(msg);
+
+    bool done = false;
+    switch (type) {
+    case PRESET_LIST:
+        return program->getLayoutList();
+    case PRESET_ADD:
+        done = program->addLayout(body, msg);
+        break;
+    case PRESET_REMOVE:
+        done = program->removeLayout(layout_id, msg);
+        break;
+    case PRESET_RENAME:
+        done = program->setLayoutName(layout_id, body, msg);
+        break;
+    }
+    if (!done)
+        return apireply::error(msg);
+    queuePush("sendPresetRequest", pro_id);
+    QMetaObject::invokeMethod(program.data(), "onPresetChanged", Qt::QueuedConnection, Q_ARG(PRESETTYPE, type),
+        Q_ARG(QString, layout_id));
+    return apireply::ok();
+}

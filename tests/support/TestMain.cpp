@@ -2,6 +2,9 @@
 // run (tests run under a virtual X server), and GoogleTest runs the cases.
 #include <gtest/gtest.h>
 
+#include "Globals.h"
+#include "TestSupport.h"
+
 #include <QApplication>
 
 int main(int argc, char** argv)
@@ -15,5 +18,9 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
         qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
     QApplication app(argc, argv);
+    // Test programs run side by side: none may take the fixed default ports,
+    // so any server a test starts without choosing a port gets a free one.
+    g_httpPort = testsupport::freePort();
+    g_websocketPort = testsupport::freePort();
     return RUN_ALL_TESTS();
 }

@@ -47,6 +47,8 @@ public:
 
     void setWebrtcManager(WebrtcManager* manager) { webrtcManager = manager; }
     void setSourceManager(SourceManager* manager) { sourceManager = manager; }
+    // Null before start-up hands one over and once shutdown has taken it.
+    SourceManager* getSourceManager() const { return sourceManager; }
 
     // Reads "general.ini" [Config]; missing keys take their defaults and are not written.
     void initGeneralConfig();

@@ -1,5 +1,6 @@
 #include "PtzControl.h"
 
+#include "BaseConfig.h"
 #include "MediaConnection.h"
 #include "SourceManager.h"
 
@@ -63,11 +64,14 @@ const std::vector<Command>& commands()
     return table;
 }
 
-// No source connection offers camera control to the program model yet.
-// The live connection of the named source, when the source table has one.
+// The live connection of the named source, when the controller's source
+// manager (the one its discovery fills) has one. Asking the controller rather
+// than a manager of its own keeps commands and the source routes on the same
+// table, and sends none to a manager shutdown has already stopped.
 std::shared_ptr<PtzControl> sourceConnection(const QString& source)
 {
-    std::shared_ptr<MediaConnection> connection = SourceManager::instance()->getConnection(source);
+    SourceManager* manager = BaseConfig::getInstance()->getSourceManager();
+    std::shared_ptr<MediaConnection> connection = manager ? manager->getConnection(source) : nullptr;
     return connection ? std::make_shared<PtzConnection<MediaConnection>>(std::move(connection)) : nullptr;
 }
 

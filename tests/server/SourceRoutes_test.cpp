@@ -1,12 +1,14 @@
 // The source groups as browsers reach them: the HTTPS routes and the secure
 // WebSocket push answer from a source manager of the test's own, which finds
-// the test-source program's senders in a private registry folder.
+// the test-source program's senders in a private registry folder. A camera
+// command sent over HTTPS reaches the sender shown on a program bus.
 #include "ServerTestKit.h"
 
 #include "../ndi/NdiTestKit.h"
 
 #include "BaseConfig.h"
 #include "JsonFile.h"
+#include "MediaConnection.h"
 #include "SourceManager.h"
 #include "UsersManager.h"
 #include "WebSocketServer.h"
@@ -226,4 +228,62 @@ TEST_F(SourceRoutes, GroupOperationsAnswerAndSaveTheSourcesFile)
     const QJsonObject listed = post(http, "/api/v2/source/list.json", {});
     EXPECT_EQ(listing(listed).keys(), (QStringList { "1", "2" }));
     EXPECT_EQ(listed.value("socket_type"), QJsonValue("source"));
+}
+
+TEST_F(SourceRoutes, CameraCommandReachesTheSourceOnTheProgramBus)
+{
+    manager->startDiscover();
+    ndikit::TestSourceProcess camera(1, "Cam");
+    ASSERT_TRUE(camera.waitForLine("ready Cam 1"));
+    std::shared_ptr<MediaConnection> connection;
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool(connection = manager->getConnection("Cam 1")); }));
+
+    const QStringList before = BaseConfig::getInstance()->programIds();
+    ASSERT_EQ(post(http, "/api/v2/program/add.json",
+                  { { "name", "Cameras" },
+                      { "resolution",
+                          QJsonObject { { "width", 1920 }, { "height", 1080 }, { "index", 2 }, { "aspect", 1.7778 } } },
+                      { "frameRate", 30 } },
+                  token),
+        (QJsonObject { { "result", "ok" } }));
+    QString pro;
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        for (const QString& id : BaseConfig::getInstance()->programIds())
+            if (!before.contains(id))
+                pro = id;
+        return !pro.isEmpty();
+    }));
+    const auto onPgm = [&](const QString& stream) {
+        return post(http, "/api/v2/window/set_source.json",
+            { { "pro_id", pro },
+                { "to",
+                    QJsonObject { { "pro_id", pro }, { "win_id", "pgm" }, { "type", "pgm" }, { "pos_id", 1 },
+                        { "stream_id", stream } } } },
+            token);
+    };
+    const auto zoom = [&](double value) {
+        return post(http, "/api/v2/ptz/set.json",
+            { { "pro_id", pro }, { "win_id", "pgm" }, { "pos_id", 1 }, { "type", "ptz_zoom" },
+                { "data", QJsonObject { { "zoom_value", value } } } },
+            token);
+    };
+    const QJsonObject ok { { "result", "ok" } };
+
+    // A source nobody has discovered has no camera to steer.
+    ASSERT_EQ(onPgm("Nowhere"), ok);
+    EXPECT_EQ(zoom(0.25), (QJsonObject { { "result", "error" }, { "msg", "" } }));
+
+    // Commands travel on an open stream; the test opens one as the bus's
+    // video item does. The source's offer of control comes with it.
+    ASSERT_EQ(onPgm("Cam 1"), ok);
+    int viewer = 0;
+    connection->startPlay();
+    connection->acquireVideoGetting(MediaConnection::BandWidthHigh, &viewer);
+    EXPECT_TRUE(testsupport::waitFor([&] { return zoom(0.5) == ok; }));
+    EXPECT_TRUE(camera.waitForLine(R"(ptz Cam 1 <ptz_zoom zoom_value="0.5"/>)"));
+    connection->releaseVideoGetting(MediaConnection::BandWidthHigh, &viewer);
+
+    EXPECT_EQ(post(http, "/api/v2/program/remove.json", { { "pro_id", pro } }, token), ok);
+    connection.reset();
+    manager->stopDiscover();
 }

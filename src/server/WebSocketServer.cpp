@@ -145,8 +145,15 @@ void WebSocketServer::onSslErrors(const QList<QSslError>& errors)
 
 void WebSocketServer::onDestroyAll()
 {
+    // Sockets go at once, not with deleteLater: this runs last on the
+    // worker (or from the destructor after it), and a deferred delete posted
+    // now may find no event loop left to run it, leaving the socket and its
+    // TLS state behind. It never runs inside a socket's own signal.
     if (m_server) {
         qDebug() << "WebSocketServer::onDestroyAll";
+        // Handshakes done but not yet taken by onNewConnection.
+        while (QWebSocket* pending = m_server->nextPendingConnection())
+            delete pending;
         m_server->close();
         delete m_server;
         m_server = nullptr;
@@ -155,7 +162,7 @@ void WebSocketServer::onDestroyAll()
     for (QWebSocket* socket : clients) {
         if (socket) {
             socket->disconnect(this);
-            socket->deleteLater();
+            delete socket;
         }
     }
 }

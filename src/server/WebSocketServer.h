@@ -8,7 +8,8 @@
 // client socket, to the controller's worker thread. Thread: the worker
 // thread; every slot runs there, one at a time, so the client list needs no
 // lock. Other threads reach it only by queued invocation by method name.
-// The object owns the client sockets and releases each with deleteLater.
+// The object owns the client sockets: a disconnected one is released with
+// deleteLater, those still open at onDestroyAll are deleted there.
 //
 // TLS 1.2 or later with the compiled-in identity, no client certificate and
 // no login. A handshake whose Origin names a host that is not this machine

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSslConfiguration>
@@ -96,6 +97,9 @@ protected:
         m_worker.quit();
         m_worker.wait();
         m_server.reset();
+        // The client sockets this thread scheduled for deletion after its
+        // last wait: no event loop of this thread runs them later.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
     int clientCount()

@@ -50,28 +50,14 @@ QJsonObject fail(const QString& msg)
 // source list is left out.
 class Listener {
 public:
-    Listener()
-    {
-        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.setPeerVerifyMode(QSslSocket::VerifyNone);
-        socket.setSslConfiguration(tls);
-        QObject::connect(&socket, &QWebSocket::textMessageReceived, [this](const QString& text) {
-            const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
-            if (message.value("socket_type").toString() != "source")
-                messages.append(message);
-        });
-    }
-    bool open(quint16 port)
-    {
-        socket.open(QUrl(QStringLiteral("wss://127.0.0.1:%1").arg(port)));
-        return testsupport::waitFor([this] { return socket.state() == QAbstractSocket::ConnectedState; });
-    }
+    bool open(quint16 port) { return client.open(port); }
     // Waits until the pushes since the last call hold these types in this
     // order (others may come between), then starts over after them.
     bool pushed(const QStringList& types)
     {
         int matched = 0, at = seen;
         const bool found = testsupport::waitFor([&] {
+            collect();
             for (; at < messages.size() && matched < types.size(); ++at) {
                 if (messages.at(at).value("socket_type").toString() == types.at(matched))
                     ++matched;
@@ -84,15 +70,30 @@ public:
     }
     QJsonObject ask(const QJsonObject& request)
     {
+        collect();
         const int before = messages.size();
-        socket.sendTextMessage(QString::fromUtf8(QJsonDocument(request).toJson()));
-        if (!testsupport::waitFor([&] { return messages.size() > before; }))
+        client.send(QString::fromUtf8(QJsonDocument(request).toJson()));
+        if (!testsupport::waitFor([&] {
+                collect();
+                return messages.size() > before;
+            }))
             return QJsonObject();
-        const QJsonObject reply = messages.takeAt(before);
-        return reply;
+        return messages.takeAt(before);
     }
 
-    QWebSocket socket;
+private:
+    // Takes over what the client received since the last look.
+    void collect()
+    {
+        for (; scanned < client.messages.size(); ++scanned) {
+            const QJsonObject message = QJsonDocument::fromJson(client.messages.at(scanned).toUtf8()).object();
+            if (message.value("socket_type").toString() != "source")
+                messages.append(message);
+        }
+    }
+
+    servertest::WssClient client;
+    int scanned = 0;
     QList<QJsonObject> messages;
     int seen = 0;
 };

@@ -24,3 +24,8 @@ void WebrtcManager::switchWindow(const QString& pro_id, const QString& win_id, c
     qDebug() << "switchWindow" << pro_id << win_id << session_id;
     qDebug() << "switchWindow done";
 }
+
+void WebrtcManager::sendVideo(const QString&, const QString&, const char*, int, uint32_t, int, int)
+{
+    // No sessions yet: nothing to send to.
+}

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <atomic>
+#include <cstdint>
 
 class WebrtcManager : public QObject {
     Q_OBJECT
@@ -19,6 +20,12 @@ public:
     void destroy();
     // Binds the session to the window; an empty or unknown session id changes nothing.
     void switchWindow(const QString& pro_id, const QString& win_id, const QString& session_id);
+
+    // One H.264 NAL unit (no start code) of the window's encoder; kind 0 = non-IDR
+    // slice, 1 = parameter set resent before an IDR, 2 = IDR slice, 3 = SPS, PPS or
+    // SEI as it arrives. Called on the encoder's streaming thread; the buffer is not kept.
+    void sendVideo(const QString& pro_id, const QString& win_id, const char* data, int length,
+        uint32_t timestamp, int kind, int fps);
 
     bool isRunning() const { return m_running; }
 

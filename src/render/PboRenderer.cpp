@@ -33,26 +33,47 @@ void main()
 }
 )";
 
-const char* const kFragmentShader = R"(#version 410 core
-in vec2 v_texCoord;
-out vec4 fragColor;
-uniform sampler2D aTexture;
-uniform float u_Offset;
-const vec3 COEF_Y = vec3(0.183, 0.614, 0.062);
-const vec3 COEF_U = vec3(-0.101, -0.339, 0.439);
-const vec3 COEF_V = vec3(0.439, -0.399, -0.040);
-void main()
-{
-    vec2 half_pixel = vec2(0.5 * u_Offset, 0.0);
-    vec3 first = texture(aTexture, v_texCoord - half_pixel).rgb;
-    vec3 second = texture(aTexture, v_texCoord + half_pixel).rgb;
-    float y0 = dot(first, COEF_Y) + 0.0625;
-    float u = clamp(dot(first, COEF_U) + 0.5, 0.0, 1.0);
-    float v = clamp(dot(first, COEF_V) + 0.5, 0.0, 1.0);
-    float y1 = dot(second, COEF_Y) + 0.0625;
-    fragColor = vec4(u, y0, v, y1);
-}
-)";
+// The conversion body shared by both samplers: first and second are the two
+// pixels of the pair.
+#define PANOPTRA_UYVY_PACK \
+    "const vec3 COEF_Y = vec3(0.183, 0.614, 0.062);\n" \
+    "const vec3 COEF_U = vec3(-0.101, -0.339, 0.439);\n" \
+    "const vec3 COEF_V = vec3(0.439, -0.399, -0.040);\n" \
+    "vec4 pack(vec3 first, vec3 second)\n" \
+    "{\n" \
+    "    float y0 = dot(first, COEF_Y) + 0.0625;\n" \
+    "    float u = clamp(dot(first, COEF_U) + 0.5, 0.0, 1.0);\n" \
+    "    float v = clamp(dot(first, COEF_V) + 0.5, 0.0, 1.0);\n" \
+    "    float y1 = dot(second, COEF_Y) + 0.0625;\n" \
+    "    return vec4(u, y0, v, y1);\n" \
+    "}\n"
+
+// Scaled conversion (the H.264 size): filtered samples at the pixels' centres.
+const char* const kScaledFragmentShader = "#version 410 core\n"
+                                          "in vec2 v_texCoord;\n"
+                                          "out vec4 fragColor;\n"
+                                          "uniform sampler2D aTexture;\n"
+                                          "uniform float u_Offset;\n" PANOPTRA_UYVY_PACK
+                                          "void main()\n"
+                                          "{\n"
+                                          "    vec2 half_pixel = vec2(0.5 * u_Offset, 0.0);\n"
+                                          "    fragColor = pack(texture(aTexture, v_texCoord - half_pixel).rgb,\n"
+                                          "        texture(aTexture, v_texCoord + half_pixel).rgb);\n"
+                                          "}\n";
+
+// Unscaled conversion (the network output): each pixel is one texel, read
+// without filtering, which is the cheapest sampling on a software rasteriser.
+// The scene's first GL row is its bottom line, the picture's first its top.
+const char* const kExactFragmentShader = "#version 410 core\n"
+                                         "out vec4 fragColor;\n"
+                                         "uniform sampler2D aTexture;\n" PANOPTRA_UYVY_PACK
+                                         "void main()\n"
+                                         "{\n"
+                                         "    ivec2 size = textureSize(aTexture, 0);\n"
+                                         "    ivec2 p = ivec2(2 * int(gl_FragCoord.x), size.y - 1 - int(gl_FragCoord.y));\n"
+                                         "    fragColor = pack(texelFetch(aTexture, p, 0).rgb,\n"
+                                         "        texelFetch(aTexture, p + ivec2(1, 0), 0).rgb);\n"
+                                         "}\n";
 
 // The frame holders' hand-over (addNewFrame, destroy, removeItem) is built
 // with the tiles; until a build has it, these pick the call when it exists
@@ -117,6 +138,7 @@ PboRenderer::~PboRenderer()
     vao.reset();
     vbo.reset();
     program.reset();
+    exact_program.reset();
     for (auto& target : targets)
         target.reset();
 }
@@ -149,23 +171,36 @@ void PboRenderer::reduceHalfFrames(bool h, double rate)
     halved_rate = rate;
 }
 
-bool PboRenderer::initProgram()
+namespace {
+
+std::unique_ptr<QOpenGLShaderProgram> buildProgram(const char* fragmentShader)
 {
     auto shaders = std::make_unique<QOpenGLShaderProgram>();
     if (!shaders->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader)
-        || !shaders->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader)) {
+        || !shaders->addShaderFromSourceCode(QOpenGLShader::Fragment, fragmentShader)) {
         qWarning() << "PboRenderer: shader compile failed" << shaders->log();
-        return false;
+        return nullptr;
     }
     shaders->bindAttributeLocation("a_position", 0);
     shaders->bindAttributeLocation("a_texCoord", 1);
     if (!shaders->link()) {
         qWarning() << "PboRenderer: shader link failed" << shaders->log();
+        return nullptr;
+    }
+    return shaders;
+}
+
+} // namespace
+
+bool PboRenderer::initProgram()
+{
+    program = buildProgram(kScaledFragmentShader);
+    exact_program = buildProgram(kExactFragmentShader);
+    if (!program || !exact_program) {
+        program.reset();
+        exact_program.reset();
         return false;
     }
-    program = std::move(shaders);
-    texture_uniform = program->uniformLocation("aTexture");
-    offset_uniform = program->uniformLocation("u_Offset");
 
     // (x, y, s, t): t runs against y, so the first row read back is the
     // scene's top row.
@@ -220,13 +255,15 @@ std::shared_ptr<VideoFrame> PboRenderer::convertRGB2YUV(int slot, QSize src, QSi
     f->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     f->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     f->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    program->bind();
-    program->setUniformValue(texture_uniform, 0);
-    program->setUniformValue(offset_uniform, GLfloat(1.0 / dst.width()));
+    QOpenGLShaderProgram* shaders = src == dst ? exact_program.get() : program.get();
+    shaders->bind();
+    shaders->setUniformValue("aTexture", 0);
+    if (shaders == program.get())
+        shaders->setUniformValue("u_Offset", GLfloat(1.0 / dst.width()));
     vao->bind();
     f->glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
     vao->release();
-    program->release();
+    shaders->release();
     f->glBindTexture(GL_TEXTURE_2D, 0);
 
     if (!pools[slot])

@@ -65,11 +65,11 @@ private:
     std::atomic<int> h264_in { 0 }, h264_out { 0 }, ndi_in { 0 }, ndi_out { 0 };
     std::array<std::shared_ptr<PboConvertPool>, 2> pools;
     std::array<std::shared_ptr<_PboImageAvailablePtr>, 2> last_buffers;
+    // Scaled (filtered) and unscaled (texel-exact) conversion.
     std::unique_ptr<QOpenGLShaderProgram> program;
+    std::unique_ptr<QOpenGLShaderProgram> exact_program;
     std::unique_ptr<QOpenGLVertexArrayObject> vao;
     std::unique_ptr<QOpenGLBuffer> vbo;
-    int texture_uniform = -1;
-    int offset_uniform = -1;
     QOpenGLContext* context = nullptr;
     std::array<std::unique_ptr<QOpenGLFramebufferObject>, 2> targets;
     std::array<QSize, 2> target_sizes { QSize(-1, -1), QSize(-1, -1) };

@@ -88,6 +88,10 @@ WindowMultiThreaded::~WindowMultiThreaded()
     screen_window.reset();
     if (root_item && root_item->metaObject()->indexOfMethod("destroyAllObjects()") >= 0)
         QMetaObject::invokeMethod(root_item, "destroyAllObjects", Qt::DirectConnection);
+    // The encoder's streaming threads end before the pools go (clean-up then
+    // empties its queue), so none of them is still reading one of our frames.
+    if (zt_encoder)
+        zt_encoder->stop();
     quick_renderer->requestStop();
     render_thread->quit();
     render_thread->wait();

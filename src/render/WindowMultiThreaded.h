@@ -11,10 +11,10 @@
 // syncs the scene, then draws the last finished frame on the screen window.
 //
 // Teardown runs in this order: requests stop, the screen window goes, the
-// scene's objects are destroyed, the renderer cleans up on its thread (output
-// sender flushed, encoder queue and holder frame released, then GL objects
-// with the context current), the thread ends, the scene and context go, the
-// encoder last.
+// scene's objects are destroyed, the encoder stops, the renderer cleans up on
+// its thread (output sender flushed, encoder queue and holder frame released,
+// then GL objects with the context current), the thread ends, the scene and
+// context go, the encoder last.
 //
 // Owner: its WindowObject, through a QSharedPointer; destroyed with the last
 // reference, on the GUI thread. Thread: lives on the GUI thread; refreshUI()

@@ -124,6 +124,8 @@ int main(int argc, char** argv)
         { "seconds", "Seconds measured.", "s", "60" },
         { "sources", "Live test sources to start (another process).", "n", "4" },
         { "prefix", "Name prefix of the test sources.", "text", "Bench" },
+        { "no-ndi", "Leave the network output off." },
+        { "no-h264", "Leave the H.264 conversion off." },
     });
     parser.process(app);
     const int width = parser.value("width").toInt();
@@ -162,7 +164,9 @@ int main(int argc, char** argv)
     window->getQmlEngine()->rootContext()->setContextProperty("benchSources", sourceNames);
     window->loadQmlFile(parser.value("scene"));
     window->createZtEncoder();
-    window->onProcessLive("ndi");
+    window->onProcessLive(parser.isSet("no-ndi") ? "" : "ndi");
+    if (parser.isSet("no-h264"))
+        window->setH264Enable(false);
     if (!window->isSceneLoaded()) {
         std::fprintf(stderr, "panoptra_bench_render: the scene did not load\n");
         return 1;

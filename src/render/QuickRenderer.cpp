@@ -538,6 +538,8 @@ void QuickRenderer::cleanup()
             published_texture = 0;
             screen_framebuffer.reset();
         }
+        if (quick_window)
+            quick_window->setRenderTarget(nullptr);
         framebuffer.reset();
         // GL objects die with their context current.
         converter.reset();

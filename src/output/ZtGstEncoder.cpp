@@ -463,15 +463,19 @@ void ZtGstEncoder::freePipeline()
 
 void ZtGstEncoder::start()
 {
-    if (m_pipeline && m_stopped.exchange(false))
+    // A paused encoder plays on too; a playing one is left alone.
+    const bool wasPaused = m_paused.exchange(false);
+    if (m_pipeline && (m_stopped.exchange(false) || wasPaused))
         gst_element_set_state(m_pipeline, GST_STATE_PLAYING);
     qDebug() << "ZtGstEncoder::start" << this;
 }
 
 void ZtGstEncoder::pause()
 {
-    if (m_pipeline)
+    if (m_pipeline) {
+        m_paused = true;
         gst_element_set_state(m_pipeline, GST_STATE_PAUSED);
+    }
     qDebug() << "ZtGstEncoder::pause";
 }
 

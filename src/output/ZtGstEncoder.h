@@ -104,7 +104,8 @@ public:
     size_t queuedFrames();
     // Frames dropped because they could not be pushed or did not fit the source caps.
     uint64_t droppedFrames() const { return m_dropped; }
-    // The element of the chain with that name (app_source, H264_filter, ...), or null.
+    // A new reference to the element of the chain with that name
+    // (app_source, H264_filter, ...), or null.
     GstElement* element(const char* name) const;
 
     static gboolean gstAppSrcDataCb(GstElement* source, guint length, gpointer encoder);
@@ -161,6 +162,7 @@ private:
     int m_seiLength = 0;
 
     std::atomic<bool> m_stopped { true };
+    std::atomic<bool> m_paused { false };
     std::atomic<uint64_t> m_sendCount { 0 };
     std::atomic<uint64_t> m_fetchCount { 0 };
     std::atomic<uint64_t> m_freeCount { 0 };

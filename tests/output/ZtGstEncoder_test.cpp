@@ -248,7 +248,7 @@ TEST_F(EncoderTest, AutoEncoderTurnsUyvyFramesIntoDecodableUnitsWithOneSliceAndS
     EXPECT_GT(worst, 30.0);
 }
 
-TEST_F(EncoderTest, PlaysAgainAfterStopAndEndOfStreamAndSurvivesFramesItCannotTake)
+TEST_F(EncoderTest, PlaysAgainAfterPauseStopAndEndOfStreamAndSurvivesFramesItCannotTake)
 {
     const int w = 320, h = 180;
     std::vector<QByteArray> pictures = testPictures(w, h, 4);
@@ -268,7 +268,11 @@ TEST_F(EncoderTest, PlaysAgainAfterStopAndEndOfStreamAndSurvivesFramesItCannotTa
     std::vector<QByteArray> first(pictures.begin(), pictures.begin() + 1);
     feedInLockstep(*encoder, first, w, h);
 
-    // Stopped, then started again.
+    // Paused, then started again; stopped, then started again.
+    encoder->pause();
+    encoder->start();
+    std::vector<QByteArray> paused(pictures.begin() + 3, pictures.begin() + 4);
+    feedInLockstep(*encoder, paused, w, h);
     encoder->stop();
     EXPECT_TRUE(encoder->isStopped());
     encoder->start();
@@ -286,7 +290,7 @@ TEST_F(EncoderTest, PlaysAgainAfterStopAndEndOfStreamAndSurvivesFramesItCannotTa
     gst_object_unref(source);
     ASSERT_TRUE(testsupport::waitFor([&] { return encoder->isStopped(); }));
     encoder->start();
-    std::vector<QByteArray> third(pictures.begin() + 2, pictures.end());
+    std::vector<QByteArray> third(pictures.begin() + 2, pictures.begin() + 3);
     feedInLockstep(*encoder, third, w, h);
 }
 

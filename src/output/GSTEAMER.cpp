@@ -42,8 +42,3 @@ void GSTEAMER::Cleanup()
     gst_deinit();
     qDebug() << "GSTEAMER::Cleanup done";
 }
-
-bool GSTEAMER::isInitialised()
-{
-    return s_initialised;
-}

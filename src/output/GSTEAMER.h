@@ -13,7 +13,6 @@ public:
     // Deinitialises GStreamer when Init ran; GStreamer cannot start again in
     // this process afterwards.
     static void Cleanup();
-    static bool isInitialised();
 
 private:
     static bool s_initialised;

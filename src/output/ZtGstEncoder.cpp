@@ -11,7 +11,6 @@
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
-#include <gst/video/video-info.h>
 
 #include <algorithm>
 #include <chrono>
@@ -249,6 +248,7 @@ bool ZtGstEncoder::createEncoderElement()
             m_image.width, "height", G_TYPE_INT, m_image.height, "framerate", GST_TYPE_FRACTION, m_image.fpsNumerator,
             std::max(m_image.fpsDenominator, 1), nullptr);
         g_object_set(m_source, "caps", caps, nullptr);
+        m_described = gst_video_info_from_caps(&m_info, caps);
         gst_caps_unref(caps);
     } else if (!m_source) {
         qWarning() << "WARNING: Failed create element 'appsrc' (app_source)!";
@@ -428,6 +428,17 @@ bool ZtGstEncoder::createEncoderElement()
     g_value_unset(&item);
     gst_iterator_free(it);
 
+    // Pictures are copied into pooled buffers: a fresh multi-megabyte
+    // allocation per frame costs the kernel a page fault per page.
+    if (m_described) {
+        m_pool = gst_buffer_pool_new();
+        GstStructure* config = gst_buffer_pool_get_config(m_pool);
+        gst_buffer_pool_config_set_params(config, nullptr, guint(GST_VIDEO_INFO_SIZE(&m_info)), 0, 0);
+        if (!gst_buffer_pool_set_config(m_pool, config) || !gst_buffer_pool_set_active(m_pool, TRUE)) {
+            gst_object_unref(m_pool);
+            m_pool = nullptr;
+        }
+    }
     g_signal_connect(m_source, "need-data", G_CALLBACK(gstAppSrcDataCb), this);
     return true;
 }
@@ -449,6 +460,12 @@ void ZtGstEncoder::freePipeline()
     gst_element_set_state(m_pipeline, GST_STATE_NULL);
     gst_object_unref(m_pipeline);
     m_pipeline = nullptr;
+    if (m_pool) {
+        // Buffers still out go back to the heap when their last user lets go.
+        gst_buffer_pool_set_active(m_pool, FALSE);
+        gst_object_unref(m_pool);
+        m_pool = nullptr;
+    }
     for (GstElement** e : { &m_source, &m_encoder, &m_filter, &m_convert, &m_rate, &m_parser, &m_muxer,
              &m_imageQueue, &m_mediaQueue, &m_sink })
         *e = nullptr;
@@ -587,14 +604,9 @@ gboolean ZtGstEncoder::gstAppSrcDataCb(GstElement* source, guint, gpointer user)
 // with an error.
 bool ZtGstEncoder::pushFrame(GstElement* source, const VideoFrame& frame)
 {
-    GstVideoInfo info;
-    GstCaps* caps = gst_app_src_get_caps(GST_APP_SRC(source));
-    const bool described = caps && gst_video_info_from_caps(&info, caps);
-    if (caps)
-        gst_caps_unref(caps);
-
+    const GstVideoInfo& info = m_info;
     GstBuffer* buffer = nullptr;
-    if (!described) {
+    if (!m_described) {
         buffer = gst_buffer_new_allocate(nullptr, frame.size(), nullptr);
         gst_buffer_fill(buffer, 0, frame.data(), frame.size());
     } else {
@@ -611,10 +623,12 @@ bool ZtGstEncoder::pushFrame(GstElement* source, const VideoFrame& frame)
                            << frame.size() << "that does not fit the source" << m_programId << m_windowId;
             return false;
         }
-        buffer = gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&info), nullptr);
+        if (!m_pool || gst_buffer_pool_acquire_buffer(m_pool, &buffer, nullptr) != GST_FLOW_OK)
+            buffer = gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&info), nullptr);
         GstMapInfo map;
-        if (!gst_buffer_map(buffer, &map, GST_MAP_WRITE)) {
-            gst_buffer_unref(buffer);
+        if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_WRITE)) {
+            if (buffer)
+                gst_buffer_unref(buffer);
             return false;
         }
         if (!packed || stride == rowBytes) {

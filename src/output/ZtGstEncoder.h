@@ -31,6 +31,7 @@
 #include <string>
 
 #include <gst/gst.h>
+#include <gst/video/video-info.h>
 
 class VideoFrame;
 
@@ -138,6 +139,11 @@ private:
     GstElement* m_sink = nullptr;
     GstElement* m_convert = nullptr;
     gulong m_busHandler = 0;
+    // The source's picture layout, known once it is built, and the pool the
+    // pushed copies come from.
+    GstVideoInfo m_info;
+    bool m_described = false;
+    GstBufferPool* m_pool = nullptr;
 
     _ImageConfig m_image;
     _EncodingConfig m_encoding;

@@ -117,6 +117,23 @@ TEST_F(NdiOutputTest, AReceiverOfAWindowOutputGetsItsPicturesSoundAndWebControl)
     manager.sendNDIAudio("31", "2", nullptr, 480, 2, 48000);
     manager.sendNDIAudio("31", "2", block.data(), 0, 2, 48000);
 
+    // New network settings make the sender again with the next picture.
+    {
+        ASSERT_TRUE(QDir().mkpath(windowsFolder("31")));
+        testsupport::LogCapture log;
+        ASSERT_TRUE(manager.setNDIParams("31", "2", params("31", "2", "multicast", 9)));
+        ASSERT_TRUE(arrives("31", "2", "Studio (Wall)", receiver, sync, 0x50));
+        EXPECT_TRUE(log.contains("destroy ndi send. "));
+    }
+
+    // A sender that cannot be made costs that picture only (this backend
+    // refuses an empty name); sound still returns at once, and the next
+    // picture tries again.
+    manager.sendNDIVideo("31", "2", frameOver(picture), "", NDIlib_FourCC_video_type_UYVY);
+    EXPECT_FALSE(manager.stream("31", "2")->hasSender());
+    manager.sendNDIAudio("31", "2", block.data(), 480, 2, 48000);
+    ASSERT_TRUE(arrives("31", "2", "Studio (Wall)", receiver, sync, 0x60));
+
     // A new output name makes the sender again under that name.
     {
         testsupport::LogCapture log;

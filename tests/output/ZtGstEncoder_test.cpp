@@ -279,15 +279,16 @@ TEST_F(EncoderTest, PlaysAgainAfterPauseStopAndEndOfStreamAndSurvivesFramesItCan
     std::vector<QByteArray> second(pictures.begin() + 1, pictures.begin() + 2);
     feedInLockstep(*encoder, second, w, h);
 
-    // An end of stream stops the pipeline through the bus; start plays again.
+    // The source refuses pictures after an end of stream: the refused one is
+    // dropped and logged, the end of stream stops the pipeline through the
+    // bus, and start plays again.
     GstElement* source = encoder->element("app_source");
     ASSERT_TRUE(source);
-    // Posted on the pipeline's own bus: the pipeline collects its children's
-    // end-of-stream messages until every sink has one.
-    GstBus* bus = gst_element_get_bus(GST_ELEMENT(GST_ELEMENT_PARENT(source)));
-    gst_bus_post(bus, gst_message_new_eos(GST_OBJECT(GST_ELEMENT_PARENT(source))));
-    gst_object_unref(bus);
+    testsupport::LogCapture log;
+    gst_app_src_end_of_stream(GST_APP_SRC(source));
     gst_object_unref(source);
+    encoder->addNewFrame(frameOver(pictures[2], w, h));
+    EXPECT_TRUE(testsupport::waitFor([&] { return log.contains("g_signal_emit_by_name error"); }));
     ASSERT_TRUE(testsupport::waitFor([&] { return encoder->isStopped(); }));
     encoder->start();
     std::vector<QByteArray> third(pictures.begin() + 2, pictures.begin() + 3);

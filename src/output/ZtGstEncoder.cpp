@@ -148,7 +148,8 @@ bool ZtGstEncoder::setEncodePara(int width, int height, int fps, int gop, int bi
     m_encoding.height = height >= 1 && height <= m_image.height ? height : m_image.height;
     const float sourceFps
         = m_image.fpsDenominator >= 1 ? float(m_image.fpsNumerator) / float(m_image.fpsDenominator) : float(fps);
-    m_encoding.fps = std::min(float(fps), sourceFps);
+    // A negative rate cannot be negotiated; 0 stands for "as it comes".
+    m_encoding.fps = std::max(0.0f, std::min(float(fps), sourceFps));
     if (gop >= 1)
         m_encoding.gop = gop;
     if (bitrate >= 1)

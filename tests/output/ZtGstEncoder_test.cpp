@@ -307,6 +307,7 @@ TEST_F(EncoderTest, EncodingSettingsFollowTheSource)
         { 0, 0, 25, 1280, 720, 25 }, // 0 would never negotiate
         { -1, -5, 25, 1280, 720, 25 },
         { 4000, 3000, 30, 1280, 720, 25 }, // larger and faster than the source
+        { 640, 360, -5, 640, 360, 0 },
     };
     for (const Case& c : cases) {
         ZtGstEncoder e;

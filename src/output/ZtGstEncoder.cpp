@@ -60,11 +60,13 @@ void setGstProperty(GstElement* element, const char* name, bool value)
     setGstProperty(element, name, QString(value ? "true" : "false"));
 }
 
+// A new element, owned by the pipeline; null when it cannot be made or
+// added (the pipeline then disposes of it).
 GstElement* make(GstElement* pipeline, const char* factory, const char* name)
 {
     GstElement* element = gst_element_factory_make(factory, name);
-    if (element)
-        gst_bin_add(GST_BIN(pipeline), element);
+    if (element && !gst_bin_add(GST_BIN(pipeline), element))
+        return nullptr;
     return element;
 }
 
@@ -226,6 +228,11 @@ bool ZtGstEncoder::createEncoderElement()
 {
     if (!m_pipeline)
         return false;
+    // Built again: the previous chain goes first, names are unique in a bin.
+    if (m_source || m_encoder || m_sink || m_pool) {
+        stop();
+        releaseElement();
+    }
     guint major = 0, minor = 0, micro = 0, nano = 0;
     gst_version(&major, &minor, &micro, &nano);
 
@@ -261,13 +268,12 @@ bool ZtGstEncoder::createEncoderElement()
     const char* name = encoderName(m_encoding.encoder);
     qDebug() << "encode mode is :" << (name ? name : "");
     GstElement* encoder = name ? ZtFindGstEncoder::getInstance().findGstEncoderByName(name) : nullptr;
-    if (!encoder) {
+    if (!encoder || !gst_bin_add(GST_BIN(m_pipeline), encoder)) {
         releaseElement();
         qWarning() << "ERROR: No encoder was created! " << m_encoding.encoder;
         return false;
     }
     m_encoder = encoder;
-    gst_bin_add(GST_BIN(m_pipeline), m_encoder);
     const QString element = QString::fromUtf8(GST_OBJECT_NAME(m_encoder));
     qDebug() << "encode name:" << element;
     const auto is = [&element](const char* n) { return element.compare(QLatin1String(n), Qt::CaseInsensitive) == 0; };
@@ -452,6 +458,18 @@ void ZtGstEncoder::releaseElement()
             gst_bin_remove(GST_BIN(m_pipeline), *e);
         *e = nullptr;
     }
+    releasePool();
+}
+
+void ZtGstEncoder::releasePool()
+{
+    if (m_pool) {
+        // Buffers still out go back to the heap when their last user lets go.
+        gst_buffer_pool_set_active(m_pool, FALSE);
+        gst_object_unref(m_pool);
+        m_pool = nullptr;
+    }
+    m_described = false;
 }
 
 void ZtGstEncoder::freePipeline()
@@ -461,12 +479,7 @@ void ZtGstEncoder::freePipeline()
     gst_element_set_state(m_pipeline, GST_STATE_NULL);
     gst_object_unref(m_pipeline);
     m_pipeline = nullptr;
-    if (m_pool) {
-        // Buffers still out go back to the heap when their last user lets go.
-        gst_buffer_pool_set_active(m_pool, FALSE);
-        gst_object_unref(m_pool);
-        m_pool = nullptr;
-    }
+    releasePool();
     for (GstElement** e : { &m_source, &m_encoder, &m_filter, &m_convert, &m_rate, &m_parser, &m_muxer,
              &m_imageQueue, &m_mediaQueue, &m_sink })
         *e = nullptr;

@@ -124,6 +124,7 @@ public:
 private:
     bool pushFrame(GstElement* source, const VideoFrame& frame);
     void logStatistics();
+    void releasePool();
     int encodingFps() const;
 
     GstBus* m_bus = nullptr;

@@ -255,6 +255,7 @@ TEST_F(EncoderTest, PlaysAgainAfterPauseStopAndEndOfStreamAndSurvivesFramesItCan
     ASSERT_EQ(pictures.size(), 4u);
     auto encoder = makeEncoder(w, h, 30);
     ASSERT_TRUE(encoder->createEncoderElement());
+    ASSERT_TRUE(encoder->createEncoderElement()) << "a second build replaces the first";
     encoder->start();
 
     // Bad frames are dropped: no data, size 0, another size than the source's.

@@ -263,3 +263,21 @@ TEST_F(NdiOutputTest, ParametersAreSavedBeforeTheyApplyAndComeBackWithTheNextStr
     manager.removeItem("33", "pvw");
     manager.removeItem("33", "pgm");
 }
+
+TEST_F(NdiOutputTest, OutputsMadeAndRemovedWhileSendingLeaveNothingBehind)
+{
+    Picture picture(64, 36);
+    std::vector<short> block(480 * 2, 100);
+    for (int cycle = 0; cycle < 30; ++cycle) {
+        manager.setWebControl("34", "1", "https://127.0.0.1:81/");
+        manager.setNDIEnable("34", "1", true);
+        manager.sendNDIVideo("34", "1", frameOver(picture), "Cycle", NDIlib_FourCC_video_type_UYVY);
+        manager.sendNDIAudio("34", "1", block.data(), 480, 2, 48000);
+        ASSERT_TRUE(manager.stream("34", "1")->hasSender());
+        if (cycle % 2 == 0)
+            manager.removeItem("34", "1");
+        else
+            manager.destroy();
+        EXPECT_FALSE(manager.stream("34", "1"));
+    }
+}

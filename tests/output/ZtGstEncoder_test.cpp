@@ -457,3 +457,20 @@ TEST_F(EncoderTest, SplitterAndCachesHandUnitsOnInTheirKinds)
     EXPECT_EQ(units[1].bytes, QByteArray("\x67\x42", 2)) << "the zeros of the next start code are not part of it";
     EXPECT_EQ(units[8].bytes.size(), 601);
 }
+
+TEST_F(EncoderTest, EncodersMadeAndDestroyedWhileRunningLeaveNothingBehind)
+{
+    const int w = 160, h = 90;
+    std::vector<QByteArray> pictures = testPictures(w, h, 2);
+    ASSERT_EQ(pictures.size(), 2u);
+    for (int cycle = 0; cycle < 30; ++cycle) {
+        auto encoder = makeEncoder(w, h, 30);
+        ASSERT_TRUE(encoder->createEncoderElement());
+        encoder->start();
+        const int before = recorder.slices();
+        encoder->addNewFrame(frameOver(pictures[0], w, h));
+        if (cycle % 2 == 0) // half of them mid-stream, half waiting for a picture
+            ASSERT_TRUE(testsupport::waitFor([&] { return recorder.slices() > before; }));
+        encoder->addNewFrame(frameOver(pictures[1], w, h));
+    }
+}

@@ -4,6 +4,7 @@
 // thread.
 #include "BaseConfig.h"
 
+#include "ApiReplies.h"
 #include "Globals.h"
 #include "HttpRequest.h"
 #include "LayoutTemplate.h"
@@ -120,6 +121,36 @@ QJsonObject BaseConfig::messageParsing(const HttpRequest& request)
     return QJsonObject();
 }
 
+bool BaseConfig::userChangeAllowed(
+    USERTYPE type, const QString& caller, QJsonObject& body, QString& msg)
+{
+    UsersManager* users = getUsersManager();
+    if (type != USER_ADD && type != USER_MODIFY && type != USER_REMOVE)
+        return true;
+    if ((type == USER_ADD || type == USER_MODIFY)
+        && (apireply::nameTooLong(body, "username") || apireply::nameTooLong(body, "alias"))) {
+        msg = apireply::nameTooLongMsg();
+        return false;
+    }
+    const QString callerRole = users->roleOf(caller);
+    if (callerRole == QLatin1String("admin"))
+        return true;
+    // Everybody else may change only their own password, alias, phone and
+    // description, and never a role.
+    const bool own = type == USER_MODIFY && body.value(QLatin1String("username")).toString() == caller;
+    if (own && !body.contains(QLatin1String("password"))) {
+        if (!body.contains(QLatin1String("role")))
+            body.insert("role", callerRole); // an absent role would clear it
+        if (body.value(QLatin1String("role")).toString() == callerRole)
+            return true;
+    } else if (own) {
+        return true;
+    }
+    qWarning().noquote() << "[users] refused: user" << caller << "may not manage other accounts or roles";
+    msg = QStringLiteral("user.permissionError");
+    return false;
+}
+
 QJsonObject BaseConfig::getUserResult(USERTYPE type, const HttpRequest& request)
 {
     QString msg, username, token;
@@ -128,6 +159,8 @@ QJsonObject BaseConfig::getUserResult(USERTYPE type, const HttpRequest& request)
     QJsonObject body = messageParsing(request);
     UsersManager* users = getUsersManager();
     if (!users)
+        return errorReply(msg);
+    if (!userChangeAllowed(type, username, body, msg))
         return errorReply(msg);
 
     bool done = false;

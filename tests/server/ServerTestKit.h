@@ -4,6 +4,7 @@
 // loopback port, with a small JSON client for them.
 #include "../http/HttpTestClient.h"
 
+#include "BaseConfig.h"
 #include "Globals.h"
 #include "RegistHttpsRoute.h"
 #include "TestSupport.h"
@@ -16,6 +17,8 @@
 #include <QTcpSocket>
 #include <QThread>
 #include <QWebSocket>
+
+#include <memory>
 
 namespace servertest {
 
@@ -99,6 +102,33 @@ private:
     QThread m_thread;
     RegistHttpsRoute* m_route = nullptr;
     bool m_listening = false;
+};
+
+// The application's controller (its worker carrying the WebSocket server)
+// and HTTPS routes, running as in the application in a temporary home, on
+// free loopback ports. One per test program: the controller is the singleton.
+class RunningController {
+public:
+    RunningController()
+    {
+        g_httpPort = testsupport::freePort();
+        g_websocketPort = testsupport::freePort();
+        BaseConfig* controller = BaseConfig::getInstance();
+        controller->initConfigs(); // the WebSocket server, the users, the (empty) program list
+        controller->openWindows(); // starts the worker that carries the WebSocket server
+        m_routes = std::make_unique<HttpsRoutesThread>();
+    }
+    ~RunningController()
+    {
+        m_routes.reset();
+        BaseConfig::getInstance()->destroy();
+        BaseConfig::getInstance()->stopWorker();
+    }
+    bool listening() const { return m_routes->listening(); }
+
+private:
+    testsupport::TempHome m_home;
+    std::unique_ptr<HttpsRoutesThread> m_routes;
 };
 
 inline QJsonObject jsonOf(const httptest::Reply& reply)

@@ -124,17 +124,21 @@ void UsersManager::loginFailed(const QString& address, qint64 now)
             return; // every remembered address is blocked: this one waits for room
     }
     LoginFailures& failures = m_loginFailures[address];
+    // A failure soon after a back-off (within a minute of its end) doubles
+    // it; a quiet minute starts the count afresh.
+    const bool escalating = failures.backoffMs > 0 && !failures.times.isEmpty()
+        && now - failures.times.last() <= kFailureWindowMs + failures.backoffMs;
     while (!failures.times.isEmpty() && failures.times.first() <= now - kFailureWindowMs)
         failures.times.removeFirst();
     failures.times.append(now);
-    if (failures.times.size() < kMaxLoginFailures) {
+    if (!escalating && failures.times.size() < kMaxLoginFailures) {
         failures.backoffMs = 0;
         return;
     }
     // Keep only as many as the rule looks at, so the record stays small.
     while (failures.times.size() > kMaxLoginFailures)
         failures.times.removeFirst();
-    failures.backoffMs = failures.backoffMs == 0 ? kFirstBackoffMs : std::min(failures.backoffMs * 2, kMaxBackoffMs);
+    failures.backoffMs = escalating ? std::min(failures.backoffMs * 2, kMaxBackoffMs) : kFirstBackoffMs;
     failures.blockedUntil = now + failures.backoffMs;
     qWarning().noquote() << "[users] logins from" << address << "refused for" << failures.backoffMs
                          << "ms after repeated failures";

@@ -51,17 +51,6 @@ QJsonObject windowBody(const QString& pro, const QString& name)
         { "frameRate", 25 } };
 }
 
-// A layout of `count` side-by-side positions, in the form the browser sends.
-QJsonArray positions(int count)
-{
-    QJsonArray list;
-    for (int i = 0; i < count; ++i) {
-        list.append(QJsonObject { { "id", i + 1 }, { "number", i + 1 }, { "type", "" }, { "z_index", i },
-            { "x", i * 100 / count }, { "y", 0 }, { "width", 100 / count }, { "height", 100 } });
-    }
-    return list;
-}
-
 class ControlRoad : public servertest::ControllerFixture {
 protected:
     void SetUp() override
@@ -109,10 +98,10 @@ TEST_F(ControlRoad, LayoutModifyChangesTheWindowItsPushAndItsFile)
     ASSERT_TRUE(listener.open(quint16(g_websocketPort)));
 
     const QJsonObject layout { { "pro_id", pro }, { "win_id", "1" }, { "layout_id", "" }, { "layout_count", 3 },
-        { "position", positions(3) } };
+        { "position", servertest::sidePositions(3) } };
     ASSERT_EQ(post("/layout/modify.json", layout), kOk);
     EXPECT_EQ(post("/layout/modify.json", QJsonObject { { "pro_id", pro }, { "win_id", "77" }, { "layout_id", "" },
-                                              { "position", positions(1) } }),
+                                              { "position", servertest::sidePositions(1) } }),
         fail(""));
 
     // Switching to the window pushes its grid.

@@ -10,6 +10,7 @@
 #include "TestSupport.h"
 
 #include <QHostAddress>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSslConfiguration>
@@ -130,6 +131,17 @@ private:
     testsupport::TempHome m_home;
     std::unique_ptr<HttpsRoutesThread> m_routes;
 };
+
+// A window layout of `count` side-by-side positions, in the form the browser sends.
+inline QJsonArray sidePositions(int count)
+{
+    QJsonArray list;
+    for (int i = 0; i < count; ++i) {
+        list.append(QJsonObject { { "id", i + 1 }, { "number", i + 1 }, { "type", "" }, { "z_index", i },
+            { "x", i * 100 / count }, { "y", 0 }, { "width", 100 / count }, { "height", 100 } });
+    }
+    return list;
+}
 
 inline QJsonObject jsonOf(const httptest::Reply& reply)
 {

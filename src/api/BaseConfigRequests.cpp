@@ -121,30 +121,26 @@ QJsonObject BaseConfig::messageParsing(const HttpRequest& request)
     return QJsonObject();
 }
 
-bool BaseConfig::userChangeAllowed(
-    USERTYPE type, const QString& caller, QJsonObject& body, QString& msg)
+bool BaseConfig::userChangeAllowed(USERTYPE type, const QString& caller, QJsonObject& body, QString& msg)
 {
-    UsersManager* users = getUsersManager();
     if (type != USER_ADD && type != USER_MODIFY && type != USER_REMOVE)
         return true;
-    if ((type == USER_ADD || type == USER_MODIFY)
-        && (apireply::nameTooLong(body, "username") || apireply::nameTooLong(body, "alias"))) {
+    if (type != USER_REMOVE && (apireply::nameTooLong(body, "username") || apireply::nameTooLong(body, "alias"))) {
         msg = apireply::nameTooLongMsg();
         return false;
     }
-    const QString callerRole = users->roleOf(caller);
+    const QString callerRole = getUsersManager()->roleOf(caller);
     if (callerRole == QLatin1String("admin"))
         return true;
-    // Everybody else may change only their own password, alias, phone and
-    // description, and never a role.
-    const bool own = type == USER_MODIFY && body.value(QLatin1String("username")).toString() == caller;
-    if (own && !body.contains(QLatin1String("password"))) {
+    // Everybody else changes only their own account: the password, or the
+    // alias, phone and description with the role they have.
+    if (type == USER_MODIFY && body.value(QLatin1String("username")).toString() == caller) {
+        if (body.contains(QLatin1String("password")))
+            return true;
         if (!body.contains(QLatin1String("role")))
             body.insert("role", callerRole); // an absent role would clear it
         if (body.value(QLatin1String("role")).toString() == callerRole)
             return true;
-    } else if (own) {
-        return true;
     }
     qWarning().noquote() << "[users] refused: user" << caller << "may not manage other accounts or roles";
     msg = QStringLiteral("user.permissionError");

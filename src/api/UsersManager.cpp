@@ -294,7 +294,7 @@ QJsonObject UsersManager::userLogin(const QJsonObject& request)
     }
     if (!known)
         Credentials::verifyPassword(password, dummyPasswordHash());
-    loginFailed(address, now);
+    loginFailed(address, m_clock()); // the back-off runs from the answer, not from the request
     return failed;
 }
 

@@ -339,3 +339,28 @@ TEST(ProgramList, ShutdownLeavesEveryFileAsItWas)
 }
 
 } // namespace
+
+// A stop right after an acknowledged change: the saves it queued run before
+// the programs go, though the event loop never came back to them.
+TEST(ProgramList, SavesQueuedBeforeTheShutdownAreWritten)
+{
+    testsupport::TempHome home;
+    QString pro_id, layout_id;
+    {
+        BaseConfig controller;
+        controller.load();
+        pro_id = addAndSave(controller, "Late");
+        const QSharedPointer<ProjectObject> program = controller.getProgram(pro_id);
+        ASSERT_TRUE(program);
+        QString msg;
+        ASSERT_TRUE(program->addLayout({ { "name", "Last" }, { "template_id", "6" } }, msg));
+        layout_id = QString::number(program->getLastPresetId());
+        QMetaObject::invokeMethod(program.data(), "onPresetChanged", Qt::QueuedConnection,
+            Q_ARG(PRESETTYPE, PRESET_ADD), Q_ARG(QString, layout_id));
+        ASSERT_TRUE(program->setTakeParams({ { "time", 7 } }, msg));
+        QMetaObject::invokeMethod(&controller, "saveProgramList", Qt::QueuedConnection);
+        controller.destroy();
+    }
+    EXPECT_TRUE(QFile::exists(folderOf(pro_id) + "/presets/preset_" + layout_id + ".json"));
+    EXPECT_EQ(JsonFile::load(listPath()).value("data").toArray().at(0).toObject().value("take_time").toInt(), 7);
+}

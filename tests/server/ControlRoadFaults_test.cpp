@@ -72,6 +72,39 @@ protected:
         return servertest::post(http, "/api/v2" + path, body, header);
     }
 
+    // Requests of one connection: API path and body.
+    using Requests = std::vector<std::pair<QByteArray, QJsonObject>>;
+    // Each batch goes out on a connection of its own, all of them at once
+    // (pipelined), from another thread; this thread waits without running
+    // any queued call until every reply is in: the replies, batch by batch.
+    std::vector<QJsonObject> sendAtOnce(const std::vector<Requests>& batches)
+    {
+        std::vector<QJsonObject> replies;
+        std::unique_ptr<QThread> clients(QThread::create([&] {
+            std::vector<std::unique_ptr<httptest::Client>> connections;
+            for (const Requests& batch : batches) {
+                connections.push_back(std::make_unique<httptest::Client>());
+                if (!connections.back()->connectTo(quint16(g_httpPort)))
+                    return;
+                QByteArray bytes;
+                for (const auto& request : batch) {
+                    const QByteArray json = QJsonDocument(request.second).toJson(QJsonDocument::Compact);
+                    bytes += "POST /api/v2" + request.first + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + header
+                        + "Content-Length: " + QByteArray::number(json.size()) + "\r\n\r\n" + json;
+                }
+                connections.back()->send(bytes);
+            }
+            for (size_t c = 0; c < batches.size(); ++c) {
+                connections[c]->waitReplies(int(batches[c].size()), 20000);
+                for (const httptest::Reply& reply : connections[c]->replies())
+                    replies.push_back(servertest::jsonOf(reply));
+            }
+        }));
+        clients->start();
+        clients->wait();
+        return replies;
+    }
+
     // Adds a program and waits until the controller has made it; its id.
     QString addProgram(const QString& name)
     {
@@ -133,6 +166,34 @@ TEST_F(ControlRoad, LayoutModifyChangesTheWindowItsPushAndItsFile)
     restarted.destroy();
 }
 
+// A window's changed layout saved back into the preset it shows: the
+// preset file, read by a restarted controller, holds the new positions.
+TEST_F(ControlRoad, LayoutSaveWritesTheWindowsLayoutIntoItsPreset)
+{
+    const QString pro = addProgram("Save");
+    ASSERT_FALSE(pro.isEmpty());
+    ASSERT_EQ(post("/layout/add.json", { { "pro_id", pro }, { "name", "Full" }, { "template_id", "6" } }), kOk);
+    const QString preset = QString::number(BaseConfig::getInstance()->getProgram(pro)->getLastPresetId());
+    ASSERT_EQ(post("/window/set_layout.json", { { "pro_id", pro }, { "win_id", "1" }, { "layout_id", preset } }), kOk);
+    ASSERT_EQ(post("/layout/modify.json",
+                  { { "pro_id", pro }, { "win_id", "1" }, { "layout_id", preset }, { "name", "Full" },
+                      { "position", servertest::sidePositions(2) } }),
+        kOk);
+    ASSERT_EQ(post("/layout/save.json", { { "pro_id", pro }, { "win_id", "1" } }), kOk);
+
+    const QString file = programDir(pro) + "/presets/preset_" + preset + ".json";
+    EXPECT_TRUE(testsupport::waitFor([&] {
+        return JsonFile::load(file).value("videos").toObject().value("position").toArray().size() == 2;
+    }));
+    BaseConfig restarted;
+    ASSERT_TRUE(restarted.load());
+    ASSERT_TRUE(restarted.getProgram(pro));
+    const QJsonArray presets = restarted.getProgram(pro)->getLayoutList().value("data").toArray();
+    ASSERT_EQ(presets.size(), 1);
+    EXPECT_EQ(presets.at(0).toObject().value("layout_count").toInt(), 2);
+    restarted.destroy();
+}
+
 // Presets, resaved layouts and windows added from several connections at
 // once are each saved under the id their own request made: after a restart
 // every acknowledged one is there. The replies all arrive before this
@@ -145,44 +206,24 @@ TEST_F(ControlRoad, EditsFromManyConnectionsAtOnceAreAllStoredUnderTheirOwnIds)
     constexpr int kClients = 4;
     constexpr int kAddsEach = 5;
 
-    std::vector<QJsonObject> replies;
-    std::vector<QString> sent; // what each reply acknowledges: "preset:<name>", "window:<name>"
-    std::unique_ptr<QThread> clients(QThread::create([&] {
-        std::vector<std::unique_ptr<httptest::Client>> connections;
-        for (int c = 0; c < kClients; ++c) {
-            connections.push_back(std::make_unique<httptest::Client>());
-            if (!connections.back()->connectTo(quint16(g_httpPort)))
-                return;
+    // What each reply acknowledges: "preset:<name>", "window:<name>".
+    std::vector<QString> sent;
+    std::vector<Requests> batches(kClients);
+    for (int c = 0; c < kClients; ++c) {
+        for (int i = 0; i < kAddsEach; ++i) {
+            const QString name = QString("c%1-%2").arg(c).arg(i);
+            if (i == 3)
+                batches[size_t(c)].push_back(
+                    { "/layout/resave.json", { { "pro_id", pro }, { "win_id", "1" }, { "name", "P " + name } } });
+            else if (i == 4)
+                batches[size_t(c)].push_back({ "/window/add.json", windowBody(pro, "W " + name) });
+            else
+                batches[size_t(c)].push_back(
+                    { "/layout/add.json", { { "pro_id", pro }, { "name", "P " + name }, { "template_id", "6" } } });
+            sent.push_back((i == 4 ? "window:W " : "preset:P ") + name);
         }
-        // Every connection sends all its requests at once (pipelined).
-        for (int c = 0; c < kClients; ++c) {
-            QByteArray batch;
-            for (int i = 0; i < kAddsEach; ++i) {
-                const QString name = QString("c%1-%2").arg(c).arg(i);
-                QByteArray path = "/api/v2/layout/add.json";
-                QJsonObject body { { "pro_id", pro }, { "name", "P " + name }, { "template_id", "6" } };
-                if (i == 3) {
-                    path = "/api/v2/layout/resave.json";
-                    body = { { "pro_id", pro }, { "win_id", "1" }, { "name", "P " + name } };
-                } else if (i == 4) {
-                    path = "/api/v2/window/add.json";
-                    body = windowBody(pro, "W " + name);
-                }
-                sent.push_back((i == 4 ? "window:W " : "preset:P ") + name);
-                const QByteArray json = QJsonDocument(body).toJson(QJsonDocument::Compact);
-                batch += "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + header
-                    + "Content-Length: " + QByteArray::number(json.size()) + "\r\n\r\n" + json;
-            }
-            connections[size_t(c)]->send(batch);
-        }
-        for (int c = 0; c < kClients; ++c) {
-            connections[size_t(c)]->waitReplies(kAddsEach, 20000);
-            for (const httptest::Reply& reply : connections[size_t(c)]->replies())
-                replies.push_back(servertest::jsonOf(reply));
-        }
-    }));
-    clients->start();
-    clients->wait(); // this thread runs no queued save meanwhile
+    }
+    const std::vector<QJsonObject> replies = sendAtOnce(batches);
     ASSERT_EQ(replies.size(), size_t(kClients * kAddsEach));
 
     QSet<QString> presets, windows;
@@ -217,6 +258,37 @@ TEST_F(ControlRoad, EditsFromManyConnectionsAtOnceAreAllStoredUnderTheirOwnIds)
         listedWindows << window.toObject().value("name").toString();
     EXPECT_EQ(listedWindows, windows + QSet<QString> { "Main" });
     restarted.destroy();
+}
+
+// Two adds of one name at once: only one is acknowledged, and that one is
+// made (the name is taken when the add is accepted, not when it is made).
+TEST_F(ControlRoad, SameNameAddsAtOnceAcknowledgeOnlyWhatIsMade)
+{
+    const QString pro = addProgram("Twins");
+    ASSERT_FALSE(pro.isEmpty());
+    const QJsonObject program { { "name", "Twin program" }, { "frameRate", 25 },
+        { "resolution", QJsonObject { { "width", 1280 }, { "height", 720 }, { "index", 1 }, { "aspect", 1.7778 } } } };
+    const Requests both { { "/window/add.json", windowBody(pro, "Twin") }, { "/program/add.json", program } };
+    const std::vector<QJsonObject> replies = sendAtOnce({ both, both });
+    ASSERT_EQ(replies.size(), 4u);
+    EXPECT_EQ(replies[0].value("result").toString() == "ok", replies[2] == fail("window.nameError"));
+    EXPECT_EQ(replies[1].value("result").toString() == "ok", replies[3] == fail("program.nameError"));
+    int windowsAcknowledged = 0, programsAcknowledged = 0;
+    for (size_t i = 0; i < replies.size(); ++i)
+        (i % 2 ? programsAcknowledged : windowsAcknowledged) += replies[i] == kOk ? 1 : 0;
+    EXPECT_EQ(windowsAcknowledged, 1);
+    EXPECT_EQ(programsAcknowledged, 1);
+
+    const auto named = [](const QJsonObject& list, const QString& name) {
+        int found = 0;
+        for (const QJsonValue& entry : list.value("data").toArray())
+            found += entry.toObject().value("name").toString() == name ? 1 : 0;
+        return found;
+    };
+    const QSharedPointer<ProjectObject> twins = BaseConfig::getInstance()->getProgram(pro);
+    EXPECT_TRUE(testsupport::waitFor([&] { return named(twins->getWindowList(), "Twin") == 1; }));
+    EXPECT_TRUE(testsupport::waitFor(
+        [&] { return named(BaseConfig::getInstance()->programListJson(), "Twin program") == 1; }));
 }
 
 // The time and kind of a take, sent with "/take/set.json" (also when the
@@ -359,6 +431,9 @@ TEST_F(ControlRoad, RepeatedFailedLoginsFromOneAddressAreRefusedAtOnce)
             guesser, "/api/v2/users/login.json", { { "username", "admin" }, { "password", password } });
     };
     const QJsonObject wrong = fail(QStringLiteral("用户名或密码错误"));
+    // The clock stands still while the client guesses: a loaded machine changes nothing.
+    UsersManager* users = BaseConfig::getInstance()->getUsersManager();
+    users->setClock([] { return qint64(1) << 40; });
     for (int i = 0; i < UsersManager::kMaxLoginFailures; ++i)
         ASSERT_EQ(login("guess"), wrong) << i;
     // The right password too is refused now; other clients are served.
@@ -366,8 +441,7 @@ TEST_F(ControlRoad, RepeatedFailedLoginsFromOneAddressAreRefusedAtOnce)
     EXPECT_EQ(servertest::post(http, "/api/v2/users/session.json", {}, header).value("result").toString(), "ok");
 
     // Once the back-off is over (the clock moved on), the right password works and clears the record.
-    UsersManager* users = BaseConfig::getInstance()->getUsersManager();
-    users->setClock([] { return qint64(1) << 50; });
+    users->setClock([] { return (qint64(1) << 40) + UsersManager::kFirstBackoffMs; });
     EXPECT_EQ(login("vexmo").value("result").toString(), "ok");
     users->setClock(nullptr);
     EXPECT_EQ(login("vexmo").value("result").toString(), "ok");

@@ -7,8 +7,10 @@
 // Thread: lives on the GUI thread. The request layer calls it from the HTTPS
 // thread and the push builders from the controller's worker, both holding the
 // controller's program-map lock; the change slots (queued by name) and save
-// take that same lock while they read the maps and write files. The object
-// has no lock of its own.
+// take that same lock while they read the maps and write files. Each change
+// slot is told the id of the window or preset to write; none looks up "the
+// newest" one when it runs, since other requests may have come between. The
+// object has no lock of its own.
 //
 // On disk (folder `path`): "presets/preset_<layout_id>.json" and
 // "windows/window_<win_id>.json", each written atomically.

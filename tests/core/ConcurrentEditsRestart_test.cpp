@@ -45,6 +45,7 @@ public:
         config.close();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", home);
+        env.insert("PANOPTRA_NDI_DIR", home + "/ndi"); // no sources of other runs
         // Leaks at exit are the start-up test's business; this one looks at the stored state.
         env.insert("ASAN_OPTIONS", "detect_leaks=0:detect_odr_violation=0");
         m_process.setProcessEnvironment(env);
@@ -177,10 +178,12 @@ void edit(quint16 port, const QByteArray& header, int c, const QString& shared, 
         } else if (kind == 6 || kind == 9) {
             // The window is made on the GUI thread after the reply: wait until it is listed.
             QString win_id;
-            testsupport::waitFor([&] {
-                win_id = api.named("/window/list.json", shared, "id").value(latestWindow);
-                return !win_id.isEmpty();
-            });
+            testsupport::waitFor(
+                [&] {
+                    win_id = api.named("/window/list.json", shared, "id").value(latestWindow);
+                    return !win_id.isEmpty();
+                },
+                30000);
             const int count = 1 + i % 4;
             acknowledged = api.ok("/layout/modify.json",
                 { { "pro_id", shared }, { "win_id", win_id }, { "layout_id", "" }, { "layout_count", count },
@@ -222,7 +225,9 @@ TEST(ConcurrentEditsRestart, EverythingAcknowledgedIsThereAfterSigtermAndRestart
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
     const quint16 httpPort = testsupport::freePort();
-    const quint16 websocketPort = testsupport::freePort();
+    quint16 websocketPort = testsupport::freePort();
+    while (websocketPort == httpPort)
+        websocketPort = testsupport::freePort();
 
     QString shared;
     QStringList own;

@@ -5,7 +5,8 @@
 # and converted back to UYVY, 300 frames, CPU by GNU time. Prints each run,
 # the median ratio of CPU per output frame (our render side / GStreamer) and
 # the load averages: the machine is shared, so judge runs made while it idles.
-# Environment: SECONDS_MEASURED (60), WARMUP (10), SCENE (bench/render_tiles.qml).
+# Environment: SECONDS_MEASURED (60), WARMUP (10), SCENE (bench/render_tiles.qml,
+# flat tiles; bench/render_sources.qml draws the four live sources instead).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPANOPTRA_TESTS=OFF >/dev/null

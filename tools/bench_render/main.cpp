@@ -8,6 +8,8 @@
 // the llvmpipe-* threads, from /proc/self/task/*/stat) and of the process.
 #include "MyTimer.h"
 #include "QuickRenderer.h"
+#include "SourceManager.h"
+#include "VideoRender.h"
 #include "WindowMultiThreaded.h"
 
 #include <QApplication>
@@ -22,6 +24,7 @@
 #include <QProcess>
 #include <QQmlContext>
 #include <QQmlEngine>
+#include <QtQml>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QSurfaceFormat>
@@ -140,6 +143,9 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    // As the application's start-up does: the tile type, and the source table
+    // the tiles take their connections from.
+    qmlRegisterType<VideoRender>("SceneGraphRendering", 1, 0, "Renderer");
     QProcess sources;
     QStringList sourceNames;
     if (sourceCount > 0) {
@@ -153,6 +159,7 @@ int main(int argc, char** argv)
         }
         for (int i = 1; i <= sourceCount; ++i)
             sourceNames << QStringLiteral("%1 %2").arg(prefix).arg(i);
+        SourceManager::instance()->startDiscover();
     }
 
     const double rssStart = rssMiB();
@@ -207,6 +214,8 @@ int main(int argc, char** argv)
     const double rssEnd = rssMiB();
     tick.stopTimer();
     window.reset();
+    if (sourceCount > 0)
+        SourceManager::instance()->stopDiscover();
     if (sources.state() != QProcess::NotRunning) {
         sources.terminate();
         sources.waitForFinished(5000);

@@ -82,7 +82,8 @@ bool WebRtcTransport::Start()
 
 unsigned short WebRtcTransport::LocalPort() const
 {
-    return m_socket ? m_socket->port() : 0;
+    // An unbound socket has no port to offer.
+    return m_socket && m_socket->fd() >= 0 ? m_socket->port() : 0;
 }
 
 int WebRtcTransport::SocketFd() const

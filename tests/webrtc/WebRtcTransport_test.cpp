@@ -219,3 +219,14 @@ TEST_F(Session, BadInputIsDroppedAndOnlyAnAuthenticatedCheckKeepsTheSessionAlive
     ASSERT_TRUE(peer.handshake(false));
     EXPECT_TRUE(waitFor([&] { return transport->DtlsCompleted(); }));
 }
+
+TEST(Transport, ASocketThatCannotBeBoundGivesNoOfferAndRegistersNothing)
+{
+    EventLoop loop;
+    WebRtcTransport first(&loop, 0);
+    ASSERT_TRUE(first.Start());
+    WebRtcTransport second(&loop, first.LocalPort()); // the port is taken
+    EXPECT_FALSE(second.Start());
+    EXPECT_EQ(second.GetLocalSdp("", "", 8000, 1, "H264", "sendonly", 0, "127.0.0.1"), "");
+    EXPECT_EQ(loop.channelCount(), 1u);
+}

@@ -8,6 +8,10 @@
 #include "SrtpChannel.h"
 #include "StunPacket.h"
 
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QString>
+
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -32,6 +36,36 @@ inline sockaddr_in loopback(unsigned short port)
     a.sin_port = htons(port);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return a;
+}
+
+// True when nobody holds the UDP port any more.
+inline bool portIsFree(unsigned short port)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = loopback(port);
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return free;
+}
+
+// What a browser takes from a get_sdp reply.
+struct Offer {
+    QString id;
+    unsigned short port = 0;
+    std::string ufrag, pwd;
+};
+
+inline Offer parseOffer(const QJsonObject& reply)
+{
+    Offer o;
+    const QJsonObject data = reply.value("data").toObject();
+    o.id = data.value("session_id").toString();
+    const QString sdp = data.value("sdp").toString();
+    o.ufrag = QRegularExpression("a=ice-ufrag:(\\S+)").match(sdp).captured(1).toStdString();
+    o.pwd = QRegularExpression("a=ice-pwd:(\\S+)").match(sdp).captured(1).toStdString();
+    o.port = QRegularExpression("127\\.0\\.0\\.1 (\\d+) typ host").match(sdp).captured(1).toUShort();
+    return o;
 }
 
 // Runs loop.loop() and then onPass() on a thread until destroyed.

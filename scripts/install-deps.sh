@@ -22,6 +22,8 @@ PACKAGES=(
   fonts-droid-fallback
   # tests
   googletest libgtest-dev curl procps
+  # the WebRTC preview's real-browser test (driven by playwright-core, tests/package.json)
+  chromium
 )
 
 missing=()
@@ -29,8 +31,12 @@ for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 
+# Node.js may come from elsewhere with its own npm; Debian's npm only where none is.
+command -v npm >/dev/null 2>&1 || missing+=(nodejs npm)
+
 if [ ${#missing[@]} -eq 0 ]; then
   echo "install-deps: all ${#PACKAGES[@]} packages present"
+  bash "$(dirname "$0")/npm-deps.sh"
   exit 0
 fi
 
@@ -39,3 +45,4 @@ SUDO=""
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+bash "$(dirname "$0")/npm-deps.sh"

@@ -24,6 +24,8 @@ PACKAGES=(
   googletest libgtest-dev curl procps
   # the WebRTC preview's real-browser test (driven by playwright-core, tests/package.json)
   chromium
+  # the WebRTC transport's fuzz target (scripts/fuzz.sh)
+  clang libclang-rt-14-dev
 )
 
 missing=()

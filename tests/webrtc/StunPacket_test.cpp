@@ -8,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QStringList>
+
+#include <cstdio>
+#include <unistd.h>
+
 #include <memory>
 #include <set>
 #include <vector>
@@ -232,4 +237,35 @@ TEST(IceCredentials, AreRandomLowercaseAlphanumerics)
         seen.insert(s);
     }
     EXPECT_EQ(seen.size(), 200u);
+}
+
+namespace {
+QStringList* s_logged = nullptr;
+void captureLog(QtMsgType, const QMessageLogContext&, const QString& text)
+{
+    s_logged->append(text);
+}
+} // namespace
+
+TEST(IceLite, ARefusedCheckIsLoggedThroughTheLoggerNotStandardOutput)
+{
+    QStringList logged;
+    s_logged = &logged;
+    const QtMessageHandler previous = qInstallMessageHandler(captureLog);
+    std::fflush(stdout);
+    const int savedStdout = ::dup(1);
+    FILE* sink = std::tmpfile();
+    ::dup2(::fileno(sink), 1);
+
+    Responder r;
+    r.feed(webrtctest::bindingRequest("evtj:peer", "not the password"), address("127.0.0.1", 4000));
+
+    std::fflush(stdout);
+    ::dup2(savedStdout, 1);
+    ::close(savedStdout);
+    qInstallMessageHandler(previous);
+    s_logged = nullptr;
+    EXPECT_EQ(std::ftell(sink), 0L);
+    std::fclose(sink);
+    EXPECT_TRUE(logged.filter("401").size() == 1) << logged.join("|").toStdString();
 }

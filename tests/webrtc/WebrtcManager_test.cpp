@@ -95,6 +95,8 @@ TEST_F(Manager, OffersCarryRandomIdsAndBadRequestsKeepNothing)
     EXPECT_LT(a.id.toULongLong(&okA), 1ULL << 53);
     EXPECT_LT(b.id.toULongLong(&okB), 1ULL << 53);
     EXPECT_TRUE(okA && okB);
+    // Drawn, not counted: two ids below 2^20 would be a 1 in 2^66 chance.
+    EXPECT_GT(std::max(a.id.toULongLong(), b.id.toULongLong()), 1ULL << 20);
     EXPECT_NE(a.id, b.id);
     EXPECT_NE(a.port, 0);
     EXPECT_EQ(a.ufrag.size(), 4u);

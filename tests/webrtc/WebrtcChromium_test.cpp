@@ -5,14 +5,12 @@
 // manager, each window is fed here by an x264 pipeline (zero-latency, one
 // thread, one slice per picture) whose NAL units enter sendVideo exactly as
 // the encoder hands them on.
+#include "ChromiumPeer.h"
+#include "H264Feeder.h"
 #include "WebrtcRouteKit.h"
 #include "WebrtcTestKit.h"
 
 #include <QFile>
-#include <QProcess>
-
-#include <gst/app/gstappsink.h>
-#include <gst/gst.h>
 
 using namespace webrtctest;
 
@@ -22,145 +20,6 @@ constexpr int kFps = 25;
 constexpr int kGopFrames = 2 * kFps;
 constexpr int kGopMs = kGopFrames * 1000 / kFps;
 
-// An x264 stream of one window, handed to the manager NAL unit by NAL unit
-// with the kinds the encoder gives them.
-class WindowFeeder {
-public:
-    WindowFeeder(const QString& pro, const QString& win, int width, int height)
-        : m_pro(pro)
-        , m_win(win)
-    {
-        const QString description = QString("videotestsrc is-live=true pattern=ball ! video/x-raw,format=I420,width=%1,"
-                                            "height=%2,framerate=%3/1 ! x264enc tune=zerolatency threads=1 "
-                                            "sliced-threads=false speed-preset=ultrafast bitrate=800 key-int-max=%4 ! "
-                                            "video/x-h264,stream-format=byte-stream,alignment=au,profile=constrained-baseline ! "
-                                            "appsink name=sink emit-signals=false sync=false max-buffers=4 drop=true")
-                                        .arg(width)
-                                        .arg(height)
-                                        .arg(kFps)
-                                        .arg(kGopFrames);
-        GError* error = nullptr;
-        m_pipeline = gst_parse_launch(description.toUtf8().constData(), &error);
-        if (error) {
-            ADD_FAILURE() << error->message;
-            g_error_free(error);
-        }
-        GstElement* sink = gst_bin_get_by_name(GST_BIN(m_pipeline), "sink");
-        GstAppSinkCallbacks callbacks {};
-        callbacks.new_sample = &WindowFeeder::onSample;
-        gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
-        gst_object_unref(sink);
-        gst_element_set_state(m_pipeline, GST_STATE_PLAYING);
-    }
-    ~WindowFeeder()
-    {
-        gst_element_set_state(m_pipeline, GST_STATE_NULL);
-        gst_object_unref(m_pipeline);
-    }
-
-private:
-    static GstFlowReturn onSample(GstAppSink* sink, gpointer self)
-    {
-        GstSample* sample = gst_app_sink_pull_sample(sink);
-        if (!sample)
-            return GST_FLOW_OK;
-        GstMapInfo map;
-        GstBuffer* buffer = gst_sample_get_buffer(sample);
-        if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-            static_cast<WindowFeeder*>(self)->split(reinterpret_cast<const char*>(map.data), int(map.size));
-            gst_buffer_unmap(buffer, &map);
-        }
-        gst_sample_unref(sample);
-        return GST_FLOW_OK;
-    }
-    void split(const char* data, int size)
-    {
-        // Annex B: units start after 00 00 01 (or 00 00 00 01).
-        std::vector<std::pair<int, int>> units;
-        int start = -1;
-        for (int i = 0; i + 2 < size; ++i) {
-            if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
-                if (start >= 0) {
-                    int end = i;
-                    while (end > start && data[end - 1] == 0)
-                        --end;
-                    units.emplace_back(start, end - start);
-                }
-                start = i + 3;
-                i += 2;
-            }
-        }
-        if (start >= 0 && start < size)
-            units.emplace_back(start, size - start);
-        for (const auto& u : units)
-            hand(data + u.first, u.second);
-    }
-    void hand(const char* nal, int length)
-    {
-        WebrtcManager* m = WebrtcManager::instance();
-        const int type = nal[0] & 0x1F;
-        if (type == 7)
-            m_sps.assign(nal, nal + length);
-        if (type == 8)
-            m_pps.assign(nal, nal + length);
-        if (type == 5) {
-            if (!m_sps.empty())
-                m->sendVideo(m_pro, m_win, m_sps.data(), int(m_sps.size()), 0, 1, kFps);
-            if (!m_pps.empty())
-                m->sendVideo(m_pro, m_win, m_pps.data(), int(m_pps.size()), 0, 1, kFps);
-            m->sendVideo(m_pro, m_win, nal, length, 0, 2, kFps);
-        } else if (type == 1) {
-            m->sendVideo(m_pro, m_win, nal, length, 0, 0, kFps);
-        } else {
-            m->sendVideo(m_pro, m_win, nal, length, 0, 3, kFps);
-        }
-    }
-
-    QString m_pro, m_win;
-    GstElement* m_pipeline = nullptr;
-    std::vector<char> m_sps, m_pps;
-};
-
-// The browser, one JSON command and reply at a time.
-class Browser {
-public:
-    bool start()
-    {
-        m_process.setWorkingDirectory(PANOPTRA_SOURCE_DIR "/tests");
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start("node",
-            { PANOPTRA_SOURCE_DIR "/tests/webrtc/chromium_peer.mjs", QString("https://127.0.0.1:%1").arg(g_httpPort) });
-        return next(60000).value("ready").toBool();
-    }
-    ~Browser()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            ask({ { "cmd", "quit" } }, 20000);
-            if (!m_process.waitForFinished(10000))
-                m_process.kill();
-        }
-    }
-    QJsonObject ask(const QJsonObject& command, int timeoutMs = 20000)
-    {
-        m_process.write(QJsonDocument(command).toJson(QJsonDocument::Compact) + "\n");
-        return next(timeoutMs);
-    }
-    void waitEnded() { m_process.waitForFinished(20000); }
-
-private:
-    QJsonObject next(int timeoutMs)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!m_process.canReadLine()) {
-            if (std::chrono::steady_clock::now() > deadline || m_process.state() == QProcess::NotRunning)
-                return QJsonObject();
-            m_process.waitForReadyRead(100);
-        }
-        return QJsonDocument::fromJson(m_process.readLine()).object();
-    }
-    QProcess m_process;
-};
-
 class Chromium : public RouteFixture {
 protected:
     static bool available()
@@ -168,7 +27,7 @@ protected:
         return QFile::exists("/usr/bin/chromium") && QFile::exists(PANOPTRA_SOURCE_DIR "/tests/node_modules/playwright-core");
     }
     // Polls the page's statistics until pred holds; the last statistics.
-    QJsonObject statsUntil(Browser& b, const std::function<bool(const QJsonObject&)>& pred, int timeoutMs)
+    QJsonObject statsUntil(ChromiumPeer& b, const std::function<bool(const QJsonObject&)>& pred, int timeoutMs)
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         QJsonObject s;
@@ -185,7 +44,7 @@ protected:
         return s.value("state").toString() == "connected" && s.value("framesDecoded").toInt() > 0;
     }
     // Opens a session of the window and waits (one GOP plus 5 s) until it decodes.
-    QString openAndDecode(Browser& b, const QString& win, QJsonObject& stats)
+    QString openAndDecode(ChromiumPeer& b, const QString& win, QJsonObject& stats)
     {
         const QJsonObject opened = b.ask({ { "cmd", "open" }, { "pro", s_pro }, { "win", win } });
         const QString id = opened.value("session_id").toString();
@@ -212,11 +71,11 @@ TEST_F(Chromium, ABrowserWatchesAWindowFollowsASwitchAndLeaves)
 {
     if (!available())
         GTEST_SKIP() << "chromium or playwright-core missing (scripts/install-deps.sh installs them)";
-    gst_init(nullptr, nullptr);
-    WindowFeeder wide(s_pro, s_wide, 1280, 720);
-    WindowFeeder small(s_pro, s_small, 640, 360);
-    Browser browser;
-    ASSERT_TRUE(browser.start());
+    H264Feeder wide(WebrtcManager::instance(), s_pro, s_wide, 1280, 720, kFps);
+    H264Feeder small(WebrtcManager::instance(), s_pro, s_small, 640, 360, kFps);
+    ASSERT_EQ(wide.error(), "");
+    ChromiumPeer browser;
+    ASSERT_TRUE(browser.start(PANOPTRA_SOURCE_DIR, QString("https://127.0.0.1:%1").arg(g_httpPort)));
 
     // Watch: connected over DTLS 1.2 with SRTP, at the window's size, and
     // decoding at the window's rate.

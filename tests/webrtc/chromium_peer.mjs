@@ -20,8 +20,9 @@ const context = await chromium.launchPersistentContext(profile, {
     '--disable-background-networking', '--disable-component-update', '--disable-sync'],
 });
 const page = context.pages()[0] ?? await context.newPage();
-// Any page of the server's origin will do: the API is fetched from it.
-await page.goto(base + '/api/v2/window/get_output_list.json');
+// Any page of the server's origin will do: the API is fetched from it. A
+// benchmark that hands offers over itself needs no server page.
+if (base !== 'about:blank') await page.goto(base + '/api/v2/window/get_output_list.json');
 await page.evaluate(() => { document.body.innerHTML = '<video id="v" autoplay muted playsinline></video>'; });
 reply({ ready: true });
 
@@ -44,6 +45,46 @@ function descendants(pid) {
 }
 
 const commands = {
+  // An offer handed over directly (benchmarks without the HTTPS server).
+  async offer({ sdp }) {
+    return page.evaluate(async (sdp) => {
+      const pc = new RTCPeerConnection();
+      window.pc = pc;
+      pc.ontrack = (e) => { document.getElementById('v').srcObject = new MediaStream([e.track]); };
+      await pc.setRemoteDescription({ type: 'offer', sdp });
+      await pc.setLocalDescription(await pc.createAnswer());
+      return { applied: true };
+    }, sdp);
+  },
+  // Glass-to-glass latency: each presented frame's send time, written by the
+  // sender as a row of 32 black and white 32-pixel blocks (wall-clock
+  // milliseconds, low 32 bits), against Date.now().
+  async latency({ seconds }) {
+    return page.evaluate(async (seconds) => {
+      const video = document.getElementById('v');
+      const canvas = document.createElement('canvas');
+      canvas.width = 32 * 32;
+      canvas.height = 32;
+      const ctx = canvas.getContext('2d', { willReadFrequently: true });
+      const samples = [];
+      await new Promise((resolve) => {
+        const end = performance.now() + seconds * 1000;
+        const onFrame = () => {
+          const now = Date.now();
+          ctx.drawImage(video, 0, 0, 32 * 32, 32, 0, 0, 32 * 32, 32);
+          const row = ctx.getImageData(0, 16, 32 * 32, 1).data;
+          let stamp = 0;
+          for (let bit = 0; bit < 32; ++bit) stamp = (stamp * 2) + (row[(bit * 32 + 16) * 4] > 128 ? 1 : 0);
+          samples.push(((now % 4294967296) - stamp + 4294967296) % 4294967296);
+          if (performance.now() < end) video.requestVideoFrameCallback(onFrame); else resolve();
+        };
+        video.requestVideoFrameCallback(onFrame);
+      });
+      samples.sort((a, b) => a - b);
+      const at = (q) => samples[Math.min(samples.length - 1, Math.floor(q * samples.length))];
+      return { frames: samples.length, p50: at(0.5), p90: at(0.9), min: samples[0] };
+    }, seconds);
+  },
   async open({ pro, win }) {
     return page.evaluate(async ({ pro, win }) => {
       const r = await fetch('/api/v2/webrtc/get_sdp.json', {

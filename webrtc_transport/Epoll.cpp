@@ -8,9 +8,8 @@
 #include <cstring>
 #include <sys/epoll.h>
 
-Epoll::Epoll(EventLoop* owner)
-    : m_owner(owner)
-    , m_epfd(::epoll_create1(EPOLL_CLOEXEC))
+Epoll::Epoll()
+    : m_epfd(::epoll_create1(EPOLL_CLOEXEC))
     , m_events(64)
 {
     if (m_epfd < 0) {

@@ -14,11 +14,10 @@
 #include <vector>
 
 class Channel;
-class EventLoop;
 
 class Epoll {
 public:
-    explicit Epoll(EventLoop* owner);
+    Epoll();
     ~Epoll();
     Epoll(const Epoll&) = delete;
     Epoll& operator=(const Epoll&) = delete;
@@ -31,7 +30,6 @@ public:
     size_t channelCount() const;
 
 private:
-    EventLoop* m_owner;
     int m_epfd;
     LinkWaker m_waker;
     mutable std::mutex m_mutex;

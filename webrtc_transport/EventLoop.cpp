@@ -4,10 +4,7 @@
 
 EventLoop acceptLoop;
 
-EventLoop::EventLoop()
-    : m_poller(this)
-{
-}
+EventLoop::EventLoop() = default;
 
 void EventLoop::loop(int timeoutMs)
 {

@@ -38,7 +38,6 @@ uint64_t packAddress(const sockaddr_in& a)
 } // namespace
 
 WebRtcTransport::WebRtcTransport(EventLoop* loop, unsigned short port)
-    : m_loop(loop)
 {
     m_socket = std::make_shared<UdpSocket>(loop, port);
     m_srtp = std::make_shared<erizo::SrtpChannel>();

@@ -68,7 +68,6 @@ private:
     void close(const std::string& reason);
     bool peerAddress(sockaddr_in& out) const;
 
-    EventLoop* m_loop;
     std::shared_ptr<UdpSocket> m_socket;
     std::shared_ptr<MyDtlsTransport> m_dtls;
     std::atomic<int64_t> m_lastStun { 0 };

@@ -208,8 +208,9 @@ TEST(IceLite, AnswersEachRequestAsItDeserves)
         EXPECT_EQ(r.feed(c.bytes, from), std::make_pair(c.answerClass, c.code)) << c.name;
         EXPECT_EQ(r.authenticated, c.authenticated) << c.name;
         EXPECT_EQ(r.completed, c.authenticated ? 1 : 0) << c.name;
-        if (!r.sent.empty())
+        if (!r.sent.empty()) {
             EXPECT_EQ(r.sent.back().size(), c.answerClass == 2 ? 64u : 36u) << c.name;
+        }
     }
 }
 

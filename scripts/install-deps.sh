@@ -22,6 +22,8 @@ PACKAGES=(
   fonts-droid-fallback
   # tests
   googletest libgtest-dev curl procps
+  # reading the desktop window's QR code and clicking it in its tests
+  zbar-tools xdotool
   # the WebRTC preview's real-browser test (driven by playwright-core, tests/package.json)
   chromium
   # the WebRTC transport's fuzz target (scripts/fuzz.sh)

@@ -1,13 +1,17 @@
 // The WebRTC preview against a real browser: Debian's chromium, driven by
 // playwright-core (tests/webrtc/chromium_peer.mjs), asks the application's
 // HTTPS routes for a window, connects over ICE-lite, DTLS 1.2 and SRTP and
-// decodes the window's H.264. Until the windows' own encoders feed the
-// manager, each window is fed here by an x264 pipeline (zero-latency, one
-// thread, one slice per picture) whose NAL units enter sendVideo exactly as
-// the encoder hands them on.
+// decodes the window's H.264. Until rendered windows feed their encoders,
+// the small window is fed through the application's own window encoder with
+// UYVY pictures of this test, and the wide one by an x264 pipeline of the
+// test (zero-latency, one thread, one slice per picture) whose NAL units
+// enter sendVideo as the encoder hands them on.
 #include "ChromiumPeer.h"
 #include "H264Feeder.h"
+#include "GSTEAMER.h"
+#include "VideoFrame.h"
 #include "WebrtcRouteKit.h"
+#include "ZtGstEncoder.h"
 #include "WebrtcTestKit.h"
 
 #include <QFile>
@@ -19,6 +23,53 @@ namespace {
 constexpr int kFps = 25;
 constexpr int kGopFrames = 2 * kFps;
 constexpr int kGopMs = kGopFrames * 1000 / kFps;
+
+// The application's own window encoder, configured as the window pipeline
+// configures it, fed with UYVY pictures (a bar moving over grey) at the
+// window's rate: its NAL units reach the manager as the running application
+// hands them on.
+class WindowEncoderFeeder {
+public:
+    WindowEncoderFeeder(const QString& pro, const QString& win, int width, int height)
+    {
+        GSTEAMER::Init(nullptr, nullptr);
+        for (int i = 0; i < kFps; ++i) {
+            QByteArray picture(width * height * 2, char(0x80));
+            for (int y = 0; y < height; ++y)
+                for (int x = i * width / kFps; x < (i + 1) * width / kFps; ++x)
+                    picture[(y * width + x) * 2 + 1] = char(235); // luma of the bar
+            m_pictures.push_back(picture);
+        }
+        m_encoder.setId(pro, win);
+        m_ok = m_encoder.setSrcImagePara(width, height, kFps, 9)
+            && m_encoder.setEncodePara(width, height, kFps, kGopFrames, 2000, 2, 0) && m_encoder.createEncoderElement();
+        m_encoder.start();
+        m_thread = std::thread([this, width, height] {
+            auto next = std::chrono::steady_clock::now();
+            for (size_t i = 0; m_run; ++i) {
+                QByteArray& p = m_pictures[i % m_pictures.size()];
+                m_encoder.addNewFrame(std::make_shared<VideoFrame>(reinterpret_cast<unsigned char*>(p.data()),
+                    uint32_t(width), uint32_t(height), uint32_t(p.size()), uint32_t(width * 2)));
+                next += std::chrono::milliseconds(1000 / kFps);
+                std::this_thread::sleep_until(next);
+            }
+        });
+    }
+    ~WindowEncoderFeeder()
+    {
+        m_run = false;
+        m_thread.join();
+        m_encoder.stop();
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    std::vector<QByteArray> m_pictures;
+    ZtGstEncoder m_encoder;
+    bool m_ok = false;
+    std::atomic<bool> m_run { true };
+    std::thread m_thread;
+};
 
 class Chromium : public RouteFixture {
 protected:
@@ -72,8 +123,9 @@ TEST_F(Chromium, ABrowserWatchesAWindowFollowsASwitchAndLeaves)
     if (!available())
         GTEST_SKIP() << "chromium or playwright-core missing (scripts/install-deps.sh installs them)";
     H264Feeder wide(WebrtcManager::instance(), s_pro, s_wide, 1280, 720, kFps);
-    H264Feeder small(WebrtcManager::instance(), s_pro, s_small, 640, 360, kFps);
+    WindowEncoderFeeder small(s_pro, s_small, 640, 360);
     ASSERT_EQ(wide.error(), "");
+    ASSERT_TRUE(small.ok());
     ChromiumPeer browser;
     ASSERT_TRUE(browser.start(PANOPTRA_SOURCE_DIR, QString("https://127.0.0.1:%1").arg(g_httpPort)));
 

@@ -24,6 +24,10 @@ PACKAGES=(
   googletest libgtest-dev curl procps
   # reading the desktop window's QR code and clicking it in its tests
   zbar-tools xdotool
+  # the WebRTC preview's real-browser test (driven by playwright-core, tests/package.json)
+  chromium
+  # the WebRTC transport's fuzz target (scripts/fuzz.sh)
+  clang libclang-rt-14-dev
 )
 
 missing=()
@@ -31,8 +35,12 @@ for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 
+# Node.js may come from elsewhere with its own npm; Debian's npm only where none is.
+command -v npm >/dev/null 2>&1 || missing+=(nodejs npm)
+
 if [ ${#missing[@]} -eq 0 ]; then
   echo "install-deps: all ${#PACKAGES[@]} packages present"
+  bash "$(dirname "$0")/npm-deps.sh"
   exit 0
 fi
 
@@ -41,3 +49,4 @@ SUDO=""
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+bash "$(dirname "$0")/npm-deps.sh"

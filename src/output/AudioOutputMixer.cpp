@@ -2,6 +2,7 @@
 
 #include "AudioMixSink.h"
 #include "AudioPlayback.h"
+#include "BaseConfig.h"
 #include "GlobalData.h"
 #include "MediaConnection.h"
 #include "MediaOutputManager.h"
@@ -28,6 +29,14 @@ bool engineTakes(int sampleRate, int channels)
 {
     return sampleRate >= 100 && sampleRate / 100 <= int(webrtc::FrameCombiner::kMaxSamplesPerChannel)
         && (channels == 1 || channels == 2);
+}
+
+// The source's live connection in the controller's source table, the one its
+// discovery fills; none once shutdown has stopped discovery.
+std::shared_ptr<MediaConnection> connectionOf(const QString& source)
+{
+    SourceManager* manager = BaseConfig::getInstance()->getSourceManager();
+    return manager ? manager->getConnection(source) : nullptr;
 }
 
 } // namespace
@@ -239,7 +248,7 @@ int AudioOutputMixer::addInputSource(const QString& source)
     if (registry->getAudioSink(pro_id, source, mixer_name) != sink)
         registry->setAudioSink(pro_id, source, mixer_name, sink);
 
-    const std::shared_ptr<MediaConnection> connection = SourceManager::instance()->getConnection(source);
+    const std::shared_ptr<MediaConnection> connection = connectionOf(source);
     if (!connection)
         return -1;
     connection->setSink(pro_id, mixer_name);
@@ -254,7 +263,7 @@ int AudioOutputMixer::removeInputSource(const QString& source)
     const std::shared_ptr<AudioMixSink> sink = sinks.take(source);
     if (!sink)
         return 0;
-    if (const std::shared_ptr<MediaConnection> connection = SourceManager::instance()->getConnection(source))
+    if (const std::shared_ptr<MediaConnection> connection = connectionOf(source))
         connection->removeSink(pro_id, mixer_name);
     if (engine && !sink->isDetached())
         engine->RemoveSource(sink->mixSource().get());

@@ -383,6 +383,12 @@ bool AudioOutputMixer::hasPlayback() const
     return playback && playback->isOpen();
 }
 
+bool AudioOutputMixer::playbackChanging() const
+{
+    QMutexLocker lock(&mixer_mutex);
+    return playback && playback->isChanging();
+}
+
 void AudioOutputMixer::destroy()
 {
     Close();

@@ -90,6 +90,8 @@ public:
     QAudioDeviceInfo audioDevice() const;
     // A local output device is open and plays while a window has its screen flag.
     bool hasPlayback() const;
+    // The device chosen last is still being opened.
+    bool playbackChanging() const;
     QString videoSource() const;
     bool isMixed(const QString& source) const;
     // {screen flag, NDI flag} of a window; both false for a window never named.

@@ -29,9 +29,11 @@ void AudioPlayback::setDevice(const QAudioDeviceInfo& device)
 {
     if (m_stopped)
         return;
+    ++m_changing;
     post([this, device] {
         closeOutput();
         openOutput(device);
+        --m_changing;
     });
 }
 

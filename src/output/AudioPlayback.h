@@ -47,6 +47,8 @@ public:
     bool write(const char* data, int len);
     // An output is open and takes frames.
     bool isOpen() const { return m_open.load(std::memory_order_acquire); }
+    // A device change is still being applied on the playback thread.
+    bool isChanging() const { return m_changing.load(std::memory_order_acquire) > 0; }
     // The device buffer granted by the output, 0 without one.
     int bufferSize() const { return m_bufferSize.load(std::memory_order_acquire); }
     // Blocks dropped because the queue was full.
@@ -65,6 +67,7 @@ private:
     QAudioOutput* m_output = nullptr; // playback thread only
     QIODevice* m_device = nullptr; // playback thread only
     std::atomic<bool> m_open { false };
+    std::atomic<int> m_changing { 0 }; // device changes posted and not yet applied
     std::atomic<int> m_bufferSize { 0 };
     std::atomic<long long> m_dropped { 0 };
     bool m_stopped = false; // owner's thread only

@@ -19,34 +19,9 @@ namespace {
 
 using mixerkit::Clock;
 using mixerkit::Feeder;
+using mixerkit::MixerWithSource;
 using mixerkit::Recorder;
 
-// A "pgm" mix of program 51 with one "always" source, "Mic", that has no
-// connection: the test writes into its input itself. Window "1" takes the
-// mix over the network; the recorder stands in for that output.
-struct MixerWithSource {
-    MixerWithSource(int sampleRate = 48000)
-        : mixer("pgm", sampleRate, 2, 16, 10)
-    {
-        mixer.setProId("51");
-        mixer.setNdiAudioSender(recorder.sender());
-        GlobalData::instance()->setAudioMixType("51", "Mic", "always");
-        EXPECT_EQ(mixer.addInputSource("Mic"), -1); // made and registered, but nobody writes
-        sink = GlobalData::instance()->getAudioSink("51", "Mic", "pgm");
-        mixer.setNDIState("1", "ndi");
-    }
-    // Waits until the mixer sent n more blocks.
-    bool sendsMore(size_t n = 3)
-    {
-        const size_t from = recorder.count();
-        return testsupport::waitFor([&] { return recorder.count() >= from + n; });
-    }
-
-    testsupport::TempHome home;
-    Recorder recorder;
-    AudioOutputMixer mixer;
-    std::shared_ptr<AudioMixSink> sink;
-};
 
 TEST(AudioOutputMixer, SourcesEnterTheMixByTheirMixType)
 {
@@ -152,7 +127,7 @@ TEST(AudioOutputMixer, OpenedAgainItMixesFreshAudioWithoutAddedDelay)
 {
     MixerWithSource m;
     // Each 10 ms block carries its own number: what is mixed tells its age.
-    Feeder feeder(m.sink, [](long n) { return int16_t(n % 30000); });
+    Feeder feeder(m.sink, [](long frame) { return int16_t((frame / 480) % 30000); });
     m.mixer.Open();
     ASSERT_TRUE(m.sendsMore(10));
     const auto lag = [&] { return feeder.blocks() - long(m.recorder.blocks().back().samples.front()); };

@@ -4,6 +4,10 @@
 // connection would, and level arithmetic.
 #include "AudioMixSink.h"
 #include "AudioOutputMixer.h"
+#include "GlobalData.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -70,8 +74,9 @@ private:
     std::vector<Block> m_blocks;
 };
 
-// Writes one 10 ms stereo block every 10 ms into a sink; every sample of
-// block n is value(n).
+// Writes one 10 ms stereo block every 10 ms into a sink, as a source
+// connection would; both channels of sample frame i (counted from the first
+// block, 480 a block) are value(i).
 class Feeder {
 public:
     Feeder(std::shared_ptr<AudioMixSink> sink, std::function<int16_t(long)> value)
@@ -95,7 +100,8 @@ private:
         auto next = Clock::now();
         std::vector<int16_t> block(960);
         while (m_run) {
-            std::fill(block.begin(), block.end(), m_value(m_blocks));
+            for (long i = 0; i < 480; ++i)
+                block[size_t(2 * i)] = block[size_t(2 * i + 1)] = m_value(m_blocks * 480 + i);
             m_sink->Write(nullptr, reinterpret_cast<char*>(block.data()), int(block.size() * 2));
             ++m_blocks;
             next += std::chrono::milliseconds(10);
@@ -108,6 +114,39 @@ private:
     std::atomic<bool> m_run { true };
     std::atomic<long> m_blocks { 0 };
     std::thread m_thread;
+};
+
+// A 1 kHz sine peaking at -20 dBFS, as the test sources send.
+inline int16_t tone(long frame)
+{
+    return int16_t(std::lround(3276.8 * std::sin(2.0 * M_PI * 1000.0 * double(frame) / 48000.0)));
+}
+
+// A "pgm" mix of program 51 with one "always" source, "Mic", that has no
+// connection: the test writes into its input itself. Window "1" takes the
+// mix over the network; the recorder stands in for that output.
+struct MixerWithSource {
+    MixerWithSource(int sampleRate = 48000)
+        : mixer("pgm", sampleRate, 2, 16, 10)
+    {
+        mixer.setProId("51");
+        mixer.setNdiAudioSender(recorder.sender());
+        GlobalData::instance()->setAudioMixType("51", "Mic", "always");
+        EXPECT_EQ(mixer.addInputSource("Mic"), -1); // made and registered, but nobody writes
+        sink = GlobalData::instance()->getAudioSink("51", "Mic", "pgm");
+        mixer.setNDIState("1", "ndi");
+    }
+    // Waits until the mixer sent n more blocks.
+    bool sendsMore(size_t n = 3)
+    {
+        const size_t from = recorder.count();
+        return testsupport::waitFor([&] { return recorder.count() >= from + n; });
+    }
+
+    testsupport::TempHome home;
+    Recorder recorder;
+    AudioOutputMixer mixer;
+    std::shared_ptr<AudioMixSink> sink;
 };
 
 // RMS level relative to 16-bit full scale; -200 for silence.

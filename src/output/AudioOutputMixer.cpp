@@ -39,6 +39,14 @@ std::shared_ptr<MediaConnection> connectionOf(const QString& source)
     return manager ? manager->getConnection(source) : nullptr;
 }
 
+// The windows' network outputs.
+AudioOutputMixer::NdiAudioSender windowOutputs()
+{
+    return [](const QString& pro, const QString& win, const short* data, int samples, int channels, int rate) {
+        MediaOutputManager::instance().sendNDIAudio(pro, win, data, samples, channels, rate);
+    };
+}
+
 } // namespace
 
 AudioOutputMixer::AudioOutputMixer(const QString& name, int sampleRate, int channels, int bitsPerSample, int frameMs)
@@ -48,9 +56,7 @@ AudioOutputMixer::AudioOutputMixer(const QString& name, int sampleRate, int chan
     , bits_per_sample(bitsPerSample)
     , frame_ms(frameMs)
     , frame_bytes(channels * (frameMs * sampleRate / 1000) * 2)
-    , ndi_sender([](const QString& pro, const QString& win, const short* data, int samples, int ch, int rate) {
-        MediaOutputManager::instance().sendNDIAudio(pro, win, data, samples, ch, rate);
-    })
+    , ndi_sender(windowOutputs())
 {
     setLevelsSilent();
     if (engineTakes(sample_rate, channel_count))
@@ -96,7 +102,7 @@ QString AudioOutputMixer::proId() const
 void AudioOutputMixer::setNdiAudioSender(NdiAudioSender sender)
 {
     QMutexLocker lock(&mixer_mutex);
-    ndi_sender = std::move(sender);
+    ndi_sender = sender ? std::move(sender) : windowOutputs();
 }
 
 // ---- Mixing thread ------------------------------------------------------------

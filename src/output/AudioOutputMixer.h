@@ -75,7 +75,8 @@ public:
     // registry and announced.
     void setPatternName(const QString& source, const QString& name);
 
-    // Replaces where network audio goes (tests record it here).
+    // Replaces where network audio goes (tests record it here); an empty
+    // sender restores the windows' network outputs.
     void setNdiAudioSender(NdiAudioSender sender);
 
     QString name() const { return mixer_name; }

@@ -1,20 +1,28 @@
 // A program mix of live sources end to end: test-source programs send tones
 // over the network-video stand-in, the source table connects to them, and a
 // mixer mixes what their connections write for its windows' network output
-// (recorded here in its place).
+// (recorded in its place, and once received by a stand-in receiver of the
+// window's real output).
 #include "AudioMixSink.h"
 #include "AudioOutputMixer.h"
 #include "BaseConfig.h"
 #include "GlobalData.h"
 #include "MediaConnection.h"
+#include "MediaOutputManager.h"
 #include "MixerTestKit.h"
 #include "../ndi/NdiTestKit.h"
 #include "SourceManager.h"
 #include "TestSupport.h"
+#include "VideoFrame.h"
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QTest>
+
+#include <chrono>
+#include <cmath>
+#include <thread>
 
 namespace {
 
@@ -158,6 +166,58 @@ TEST_F(ProgramAudio, ADestroyedMixerTakesItsSourcesOutOfTheConnections)
     QTest::qWait(200);
     EXPECT_EQ(probe->Buffered(), 0);
     GlobalData::instance()->removeAudioSink("61", "Tone 1", "pgm");
+}
+
+TEST_F(ProgramAudio, AReceiverOfTheWindowOutputGetsTheProgramMix)
+{
+    // The window's real network output instead of the recorder.
+    mixer.setNdiAudioSender(nullptr);
+    MediaOutputManager& outputs = MediaOutputManager::instance();
+    outputs.setWebControl("61", "1", "https://127.0.0.1:81/?program=61");
+    outputs.setNDIEnable("61", "1", true);
+    // The window's first picture makes its sender; its audio flows from then on.
+    ndikit::Picture picture(320, 180);
+    outputs.sendNDIVideo("61", "1",
+        std::make_shared<VideoFrame>(picture.bytes.data(), uint32_t(picture.width), uint32_t(picture.height),
+            uint32_t(picture.bytes.size()), uint32_t(picture.stride)),
+        "Mix Test (Wall)", NDIlib_FourCC_video_type_UYVY);
+    ndikit::Receiver receiver = ndikit::makeReceiver("Mix Test (Wall)");
+    ndikit::FrameSync sync(NDIlib_framesync_create(receiver.get()));
+    ASSERT_TRUE(ndikit::connected(receiver));
+
+    mixer.Open();
+    ndikit::TestSourceProcess tone(1, "Tone");
+    auto audio = startSource(tone, "Tone 1");
+    ASSERT_TRUE(audio);
+
+    // 0.5 s of what the receiver hears, back in 16-bit terms: the output
+    // sends at reference level 20 dB, so 16-bit full scale arrives as 10.0.
+    // Read a little slower than real time, so no read comes up short.
+    const auto heardDbfs = [&] {
+        double sum = 0.0;
+        long count = 0;
+        QElapsedTimer waited;
+        waited.start();
+        while (count < 48000 && waited.elapsed() < 10000) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(12));
+            NDIlib_audio_frame_v2_t frame;
+            NDIlib_framesync_capture_audio(sync.get(), &frame, 48000, 2, 480);
+            if (frame.p_data) {
+                for (int c = 0; c < frame.no_channels; ++c) {
+                    const auto* samples = reinterpret_cast<const float*>(
+                        reinterpret_cast<const uint8_t*>(frame.p_data) + c * frame.channel_stride_in_bytes);
+                    for (int i = 0; i < frame.no_samples; ++i, ++count)
+                        sum += double(samples[i]) * double(samples[i]);
+                }
+            }
+            NDIlib_framesync_free_audio(sync.get(), &frame);
+        }
+        return count ? 20.0 * std::log10(std::sqrt(sum / double(count)) / 10.0) : -200.0;
+    };
+    ASSERT_TRUE(testsupport::waitFor([&] { return std::abs(mixer.getVolume(0) - 0.4) < 0.3; }, 10000));
+    heardDbfs(); // what was on its way before
+    EXPECT_NEAR(heardDbfs(), -23.0, 1.0);
+    outputs.removeItem("61", "1");
 }
 
 } // namespace

@@ -215,4 +215,43 @@ TEST(AudioOutputMixer, AFormatTheEngineCannotMixRunsSilently)
     EXPECT_FALSE(GlobalData::instance()->getAudioSink("51", "Mic", "pgm"));
 }
 
+TEST(AudioOutputMixer, SourcesComeAndGoWhileItMixes)
+{
+    MixerWithSource m;
+    GlobalData* registry = GlobalData::instance();
+    Feeder feeder(m.sink, [](long) { return int16_t(500); });
+    m.mixer.Open();
+    // Two threads add, remove and re-type sources while the mixing thread
+    // runs and a third reads the levels; the engine's lock and race check
+    // and the sanitizers watch.
+    std::atomic<bool> go { true };
+    const auto churn = [&](const QString& source) {
+        registry->setAudioMixType("51", source, "always");
+        while (go) {
+            m.mixer.addInputSource(source);
+            if (const auto input = registry->getAudioSink("51", source, "pgm")) {
+                std::vector<int16_t> block(960, 100);
+                for (int i = 0; i < 7; ++i)
+                    input->Write(nullptr, reinterpret_cast<char*>(block.data()), 1920);
+            }
+            m.mixer.setVideoSource(source, "1", 1);
+            m.mixer.removeInputSource(source);
+        }
+    };
+    std::thread a(churn, QString("A")), b(churn, QString("B"));
+    std::thread reader([&] {
+        while (go)
+            m.mixer.getVolume(0);
+    });
+    QTest::qWait(300);
+    go = false;
+    a.join();
+    b.join();
+    reader.join();
+    EXPECT_FALSE(m.mixer.isMixed("A"));
+    EXPECT_TRUE(m.mixer.isMixed("Mic"));
+    ASSERT_TRUE(m.sendsMore());
+    EXPECT_EQ(m.recorder.blocks().back().samples, std::vector<int16_t>(960, 500));
+}
+
 } // namespace

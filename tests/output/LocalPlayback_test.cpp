@@ -118,7 +118,20 @@ TEST(LocalPlayback, AWindowWithScreenOutputPlaysTheMix)
     EXPECT_TRUE(testsupport::waitFor([&] { return sink.lastLevel(200) < -80.0; }, 10000))
         << "still playing at " << sink.lastLevel(200) << " dBFS";
     EXPECT_TRUE(m.sendsMore());
+
+    // Another device: none at all, then the sink again.
+    const QAudioDeviceInfo sinkDevice = m.mixer.audioDevice();
+    m.mixer.changeAudioDevice(QAudioDeviceInfo());
+    ASSERT_TRUE(testsupport::waitFor([&] { return !m.mixer.playbackChanging(); }));
+    EXPECT_FALSE(m.mixer.hasPlayback());
+    m.mixer.changeAudioDevice(sinkDevice);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !m.mixer.playbackChanging(); }));
+    EXPECT_TRUE(m.mixer.hasPlayback());
+    m.mixer.setScreenState("1", 2);
+    EXPECT_TRUE(testsupport::waitFor([&] { return std::abs(sink.lastLevel(500) + 23.0) < 1.0; }, 10000))
+        << "played at " << sink.lastLevel(500) << " dBFS";
     m.mixer.destroy();
+    EXPECT_FALSE(m.mixer.hasPlayback());
 }
 
 } // namespace

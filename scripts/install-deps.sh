@@ -18,6 +18,8 @@ PACKAGES=(
   libssl-dev libsrtp2-dev libqrencode-dev libhttp-parser-dev openssl
   # display and sound for headless runs
   xvfb xauth libgl1-mesa-dri pulseaudio
+  # parec and pactl: the playback test reads what a private sound server played
+  pulseaudio-utils
   # the user-interface font staged into res/ at build time
   fonts-droid-fallback
   # tests

@@ -38,6 +38,9 @@ gst_ms_per_frame() {
   rm -f "$out"
 }
 
+# The software rasteriser's thread count (LP_NUM_THREADS) changes our CPU per
+# frame a lot; say which one this run used.
+echo "LP_NUM_THREADS=${LP_NUM_THREADS:-default (one per core)}"
 ratios=()
 for run in 1 2 3; do
   echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"

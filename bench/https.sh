@@ -38,6 +38,7 @@ fi
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPANOPTRA_TESTS=OFF >/dev/null
 cmake --build build-bench --target Panoptra_Pro panoptra_res -j "${JOBS:-4}" >/dev/null
 
+LOAD_START=$(cut -d' ' -f1-3 /proc/loadavg)
 WORK=$(mktemp -d)
 APP_PID= XVFB_PID= NGINX_PID=
 cleanup() {
@@ -175,3 +176,4 @@ for key in "${ROUTES[@]}" close; do
     "$(div "$rps" "$nrps")" "$(div "$cpu" "$ncpu")" "$np99"
 done
 echo "(ratio: our requests/s over nginx's; CPU ratio: our CPU time per request over nginx's)"
+echo "load average (1, 5, 15 min) on $(nproc) cores: at start $LOAD_START, at end $(cut -d' ' -f1-3 /proc/loadavg)"

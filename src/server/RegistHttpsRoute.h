@@ -8,6 +8,7 @@
 // destroy when it finishes (and queued from the main window's destroyAll).
 // Every route handler runs on that thread, one request at a time, and calls
 // the controller directly; the handlers are stateless forwarders.
+#include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
 
@@ -29,6 +30,11 @@ public:
     // The request line as the request log shows it: the URL, with the query
     // values of "/users/" routes (user names, passwords) replaced by "***".
     static QString loggedUrl(const HttpRequest& request);
+    // The request body as the log shows it: whole up to kLoggedBodyBytes,
+    // past that its start and how many bytes were left out, so large bodies
+    // sent on purpose cannot flush the kept log history.
+    static constexpr int kLoggedBodyBytes = 4096;
+    static QByteArray loggedBody(const HttpRequest& request);
 
 public slots:
     // Builds the server, registers every route and listens on g_httpPort;

@@ -482,6 +482,41 @@ TEST_F(HttpsRoutes, PasswordsAndTokensStayOutOfTheLog)
     EXPECT_TRUE(all.contains("[Request done]  \"https://127.0.0.1/api/v2/config/nav/nav?keep=this\" , isMain: false"));
 }
 
+TEST_F(HttpsRoutes, LoggedBodiesAreCutAtFourKibibytes)
+{
+    // Large bodies sent before any token check once pushed the kept log
+    // history out of the rotation; now a logged body is cut and says so.
+    struct Route {
+        QByteArray path;
+        QString label;
+    };
+    const std::vector<Route> routes {
+        { "/api/v2/ptz/set.json", "ptz set request :" },
+        { "/api/v2/window/set_num_range.json", "set_num_range request :" },
+        { "/api/v2/take/set.json", "take set request:" },
+        { "/api/v2/program/set_status.json", "set status " },
+        { "/api/v2/window/set_source.json", "window set_source request :" },
+    };
+    const int big = 1024 * 1024;
+    const QByteArray large(big, 'a');
+    const QByteArray small(RegistHttpsRoute::kLoggedBodyBytes, 'b');
+    auto c = client();
+    for (const Route& route : routes) {
+        SCOPED_TRACE(route.path.constData());
+        LogCapture log;
+        EXPECT_EQ(call(*c, "POST", route.path, large).status, 200);
+        EXPECT_EQ(call(*c, "POST", route.path, small).status, 200);
+        const QStringList lines = log.lines().filter(route.label);
+        ASSERT_EQ(lines.size(), 2) << lines.join('\n').left(2000).toStdString();
+        const QString cut = QString::fromLatin1(large.left(RegistHttpsRoute::kLoggedBodyBytes))
+            + QStringLiteral("... (%1 bytes not logged)").arg(big - RegistHttpsRoute::kLoggedBodyBytes);
+        EXPECT_TRUE(lines[0].contains(cut)) << lines[0].left(200).toStdString();
+        EXPECT_LT(lines[0].size(), RegistHttpsRoute::kLoggedBodyBytes + 300);
+        EXPECT_TRUE(lines[1].contains(QString::fromLatin1(small) + "\"")) << "a body within the cap is logged whole";
+        EXPECT_FALSE(lines[1].contains("not logged"));
+    }
+}
+
 TEST_F(HttpsRoutes, WebSiteOpensOnlyWebPages)
 {
     PageOpener opener;

@@ -7,6 +7,7 @@
 #include <QSettings>
 
 #include <algorithm>
+#include <chrono>
 #include <pthread.h>
 
 namespace {
@@ -17,6 +18,11 @@ constexpr unsigned kLargestMaxSize = 0xA00000;
 constexpr int kKeptFiles = 4;
 // Formatted lines are handed to the file in pieces of about this size.
 constexpr int kWriteChunk = 256 * 1024;
+// Once woken the writer lets lines gather this long (or until this many
+// wait) before it takes them: a request logs several lines, and waking the
+// writer for each would cost the logging threads a system call per line.
+constexpr auto kGatherTime = std::chrono::milliseconds(10);
+constexpr size_t kGatherEntries = 4096;
 const QString kFilePattern = QStringLiteral("log_*.log");
 const QString kFileNameFormat = QStringLiteral("'log_'yyyyMMdd_hhmmss.zzz'.log'");
 
@@ -64,12 +70,11 @@ void ZTLogger::enqueue(Entry&& entry)
             ++m_dropped;
             return;
         }
-        const bool wasEmpty = m_queue.empty();
         m_queue.push_back(std::move(entry));
         m_queuedBytes += bytes;
-        // The writer sleeps only on an empty queue; later entries join the
-        // batch it is about to take.
-        if (!wasEmpty)
+        // The writer sleeps on an empty queue, and while it gathers it waits
+        // for kGatherEntries; other entries just join the coming batch.
+        if (m_queue.size() != 1 && m_queue.size() != kGatherEntries)
             return;
     }
     m_wake.notify_one();
@@ -253,6 +258,7 @@ void ZTLogger::threadWrite()
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             m_wake.wait(lock, [this] { return !m_queue.empty() || m_stop.load(); });
+            m_wake.wait_for(lock, kGatherTime, [this] { return m_queue.size() >= kGatherEntries || m_stop.load(); });
             batch.swap(m_queue);
             m_queuedBytes = 0;
             std::swap(dropped, m_dropped);

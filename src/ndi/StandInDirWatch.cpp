@@ -24,21 +24,25 @@ constexpr std::chrono::milliseconds kOwnerStep(1000);
 } // namespace
 
 StandInDirWatch::StandInDirWatch(const QString& dir)
+    : m_dir(dir)
 {
-    if (dir.isEmpty())
-        return;
-    m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (m_inotify < 0) {
-        qWarning() << "[ndi] no inotify for the registry, listing it every" << kListStep.count() << "ms";
-        return;
-    }
+    if (!m_dir.isEmpty() && !watchDirectory())
+        qWarning() << "[ndi] cannot watch the registry" << m_dir << ", listing it every" << kListStep.count() << "ms";
+}
+
+bool StandInDirWatch::watchDirectory()
+{
+    const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd < 0)
+        return false;
     const uint32_t mask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE_SELF
         | IN_MOVE_SELF | IN_ONLYDIR;
-    if (::inotify_add_watch(m_inotify, QFile::encodeName(dir).constData(), mask) < 0) {
-        qWarning() << "[ndi] cannot watch the registry" << dir << ", listing it every" << kListStep.count() << "ms";
-        ::close(m_inotify);
-        m_inotify = -1;
+    if (::inotify_add_watch(fd, QFile::encodeName(m_dir).constData(), mask) < 0) {
+        ::close(fd);
+        return false;
     }
+    m_inotify = fd;
+    return true;
 }
 
 StandInDirWatch::~StandInDirWatch()
@@ -97,21 +101,26 @@ bool StandInDirWatch::wait(std::chrono::milliseconds timeout)
         m_pending = false;
         return true;
     }
-    std::chrono::milliseconds step = timeout;
-    bool stepIsChange = false;
+    // Without a full watch, the directory is looked at again every step.
+    std::chrono::milliseconds sleep = timeout;
     if (m_inotify < 0 || !m_pidfdsWork) {
-        const auto fallback = m_inotify < 0 ? kListStep : kOwnerStep;
-        stepIsChange = fallback <= timeout;
-        step = std::min(timeout, fallback);
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= m_nextLook) {
+            // A folder that was made again is watched again.
+            if (m_inotify < 0 && !m_dir.isEmpty())
+                watchDirectory();
+            m_nextLook = now + (m_inotify < 0 ? kListStep : kOwnerStep);
+            return true;
+        }
+        sleep = std::min(sleep, std::chrono::ceil<std::chrono::milliseconds>(m_nextLook - now));
     }
     std::vector<pollfd> fds;
     if (m_inotify >= 0)
         fds.push_back({ m_inotify, POLLIN, 0 });
     for (const auto& [pid, fd] : m_pidfds)
         fds.push_back({ fd, POLLIN, 0 });
-    const int ready = ::poll(fds.data(), nfds_t(fds.size()), int(step.count()));
-    if (ready <= 0)
-        return ready == 0 && stepIsChange;
+    if (::poll(fds.data(), nfds_t(fds.size()), int(sleep.count())) <= 0)
+        return false;
     for (const pollfd& p : fds) {
         if (p.revents == 0)
             continue;
@@ -147,7 +156,9 @@ bool StandInDirWatch::drainEvents()
             return watched;
         for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-            if (event->mask & IN_IGNORED)
+            // Removed, or moved away from its name: the watch no longer
+            // follows the folder the finder lists.
+            if (event->mask & (IN_IGNORED | IN_MOVE_SELF))
                 watched = false;
             at += ssize_t(sizeof(inotify_event) + event->len);
         }

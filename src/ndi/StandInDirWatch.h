@@ -8,7 +8,7 @@
 // there ends without withdrawing them (a pidfd per such process, readable
 // once it has exited). Where the kernel offers neither, the watch falls back
 // to waking at a fixed step, so the finder lists the directory as often as
-// it did before.
+// it did before; a folder that is removed and made again is watched again.
 //
 // Owner: one StandInFinder; used only on its caller's thread.
 #include <QString>
@@ -33,12 +33,16 @@ public:
     bool wait(std::chrono::milliseconds timeout);
 
 private:
+    // Puts an inotify watch on the folder; false when that cannot be done.
+    bool watchDirectory();
     // Reads the pending events; false when the watch itself has gone.
     bool drainEvents();
 
+    const QString m_dir;
     int m_inotify = -1;
     std::map<qint64, int> m_pidfds; // followed process -> its pidfd
     std::set<qint64> m_departed; // reported as ended; not followed again while its files stay
     bool m_pending = true; // a change is known that no wait has reported yet
     bool m_pidfdsWork = true; // false once pidfd_open failed for a live process
+    std::chrono::steady_clock::time_point m_nextLook; // without a full watch: when to look again
 };

@@ -180,6 +180,24 @@ TEST(NdiDiscovery, AnIdleFinderSleepsYetSeesSendersComeAndGoAtOnce)
     EXPECT_TRUE(sources(finder).empty());
 }
 
+TEST(NdiDiscovery, AFinderFollowsARegistryFolderThatWasRemovedAndMadeAgain)
+{
+    // Its watch ends with the folder; it looks again and again rather than
+    // going blind, and watches the folder once it is back.
+    ScopedRegistry registry;
+    Finder finder = makeFinder();
+    EXPECT_FALSE(NDIlib_find_wait_for_sources(finder.get(), 50));
+    ASSERT_TRUE(QDir(registry.path()).removeRecursively());
+    EXPECT_FALSE(NDIlib_find_wait_for_sources(finder.get(), 50));
+    Sender sender = makeSender("Returned"); // makes the folder again
+    ASSERT_TRUE(sender);
+    EXPECT_TRUE(testsupport::waitFor([&] { return NDIlib_find_wait_for_sources(finder.get(), 100); }, 2000));
+    EXPECT_TRUE(lists(finder, "Returned"));
+    sender.reset();
+    EXPECT_TRUE(testsupport::waitFor([&] { return NDIlib_find_wait_for_sources(finder.get(), 100); }, 2000));
+    EXPECT_TRUE(sources(finder).empty());
+}
+
 TEST(NdiDiscovery, TestSourceStopsCleanlyOnTerminateAndInterrupt)
 {
     for (int signal : {SIGTERM, SIGINT}) {

@@ -42,6 +42,14 @@ ZTLogger* ZTLogger::getInstance()
     return m_instance;
 }
 
+QByteArray ZTLogger::clipped(const QByteArray& text)
+{
+    if (text.size() <= kLoggedTextBytes)
+        return text;
+    return text.left(kLoggedTextBytes) + "... (" + QByteArray::number(text.size() - kLoggedTextBytes)
+        + " bytes not logged)";
+}
+
 void ZTLogger::messageHandler(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
     ZTLogger* self = m_instance;

@@ -43,6 +43,13 @@ public:
 
     static ZTLogger* getInstance();
 
+    // A text received from outside (a request body, a message) as a log line
+    // may carry it: whole up to kLoggedTextBytes, past that its start and
+    // how many bytes were left out, so large texts sent on purpose cannot
+    // push the kept history out of the rotation.
+    static constexpr int kLoggedTextBytes = 4096;
+    static QByteArray clipped(const QByteArray& text);
+
     // Installs the message handler and starts the writer on directory.
     // maximumSize above 10 MiB (compared unsigned, so negatives too) means 4 MiB.
     void logInit(const QString& directory, int maximumSize);

@@ -5,6 +5,7 @@
 #include "Globals.h"
 #include "HttpServer.h"
 #include "HttpStaticFiles.h"
+#include "ZTLogger.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -77,11 +78,7 @@ QString RegistHttpsRoute::loggedUrl(const HttpRequest& request)
 
 QByteArray RegistHttpsRoute::loggedBody(const HttpRequest& request)
 {
-    const QByteArray body = request.body();
-    if (body.size() <= kLoggedBodyBytes)
-        return body;
-    return body.left(kLoggedBodyBytes) + "... (" + QByteArray::number(body.size() - kLoggedBodyBytes)
-        + " bytes not logged)";
+    return ZTLogger::clipped(request.body());
 }
 
 bool RegistHttpsRoute::initHttpServer()

@@ -30,10 +30,7 @@ public:
     // The request line as the request log shows it: the URL, with the query
     // values of "/users/" routes (user names, passwords) replaced by "***".
     static QString loggedUrl(const HttpRequest& request);
-    // The request body as the log shows it: whole up to kLoggedBodyBytes,
-    // past that its start and how many bytes were left out, so large bodies
-    // sent on purpose cannot flush the kept log history.
-    static constexpr int kLoggedBodyBytes = 4096;
+    // The request body as the log shows it: cut as ZTLogger::clipped cuts.
     static QByteArray loggedBody(const HttpRequest& request);
 
 public slots:

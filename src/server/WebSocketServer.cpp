@@ -3,6 +3,7 @@
 #include "BaseConfig.h"
 #include "Globals.h"
 #include "TlsIdentity.h"
+#include "ZTLogger.h"
 
 #include <QDebug>
 #include <QHostInfo>
@@ -219,7 +220,8 @@ bool WebSocketServer::getResultJson(const QString& message, QString& type, QWebS
 
     if (type == QLatin1String("ptz_set") || type == QLatin1String("take_set")
         || type == QLatin1String("window_set_source"))
-        qDebug().noquote() << "websocket" << type << QJsonDocument(request).toJson(QJsonDocument::Compact);
+        qDebug().noquote() << "websocket" << type
+                           << ZTLogger::clipped(QJsonDocument(request).toJson(QJsonDocument::Compact));
 
     QString pro_id, win_id;
     switch (row->second) {

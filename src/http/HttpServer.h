@@ -22,10 +22,13 @@
 #include <memory>
 #include <vector>
 
+class DescriptorListener;
 class HttpConnection;
-class QTcpServer;
 
 struct HttpServerConfig {
+    // When set, the installation's own identity kept in this folder
+    // (TlsIdentity::forInstallation) and the two paths are not read.
+    QString identityFolder;
     QString certificatePath = TlsIdentity::kCertificateResource;
     QString privateKeyPath = TlsIdentity::kKeyResource;
     int idleTimeoutMs = 30000;
@@ -60,6 +63,6 @@ private:
     HttpServerConfig m_config;
     HttpRouter m_router;
     QSslConfiguration m_tls;
-    QTcpServer* m_listener = nullptr; // child
+    DescriptorListener* m_listener = nullptr; // child
     std::vector<HttpConnection*> m_connections; // children
 };

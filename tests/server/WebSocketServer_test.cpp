@@ -20,6 +20,13 @@
 #include <memory>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 using Client = servertest::WssClient;
@@ -78,13 +85,76 @@ private:
     int m_open = 0;
 };
 
+// A client that completes the TLS and WebSocket handshakes and then only
+// sends: it never reads, and its small receive buffer keeps the kernel from
+// taking much of what the server sends it. Blocking calls with a timeout.
+class SilentClient {
+public:
+    ~SilentClient()
+    {
+        if (m_ssl)
+            SSL_free(m_ssl);
+        if (m_ctx)
+            SSL_CTX_free(m_ctx);
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool open(quint16 port)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int small = 4096;
+        const timeval timeout { 5, 0 };
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        ::setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            return false;
+        m_ctx = SSL_CTX_new(TLS_client_method());
+        m_ssl = SSL_new(m_ctx);
+        SSL_set_fd(m_ssl, m_fd);
+        if (SSL_connect(m_ssl) != 1)
+            return false;
+        const QByteArray upgrade = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                                   "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                                   "Sec-WebSocket-Version: 13\r\n\r\n";
+        if (SSL_write(m_ssl, upgrade.constData(), upgrade.size()) != upgrade.size())
+            return false;
+        QByteArray head;
+        char c;
+        while (!head.endsWith("\r\n\r\n") && SSL_read(m_ssl, &c, 1) == 1)
+            head.append(c);
+        return head.startsWith("HTTP/1.1 101");
+    }
+    // Sends count masked text frames; false once the server has closed.
+    bool send(const QByteArray& text, int count)
+    {
+        Q_ASSERT(text.size() < 126);
+        const unsigned char key[4] = { 1, 2, 3, 4 };
+        QByteArray frame;
+        frame.append(char(0x81)).append(char(0x80 | text.size())).append(reinterpret_cast<const char*>(key), 4);
+        for (int i = 0; i < text.size(); ++i)
+            frame.append(char(text[i] ^ key[i % 4]));
+        const QByteArray frames = frame.repeated(count);
+        return SSL_write(m_ssl, frames.constData(), frames.size()) == frames.size();
+    }
+
+private:
+    int m_fd = -1;
+    SSL_CTX* m_ctx = nullptr;
+    SSL* m_ssl = nullptr;
+};
+
 class WebSocketChannel : public ::testing::Test {
 protected:
     void SetUp() override
     {
         BaseConfig::getInstance(); // made here, on the GUI thread, as in the application
         g_websocketPort = testsupport::freePort();
-        m_server = std::make_unique<WebSocketServer>(QHostAddress::LocalHost);
+        m_server = std::make_unique<WebSocketServer>(QHostAddress::LocalHost, m_limits);
         ASSERT_TRUE(m_server->isListening());
         m_port = m_server->serverPort();
         m_server->moveToThread(&m_worker);
@@ -110,6 +180,7 @@ protected:
         return count;
     }
 
+    WebSocketServer::Limits m_limits;
     testsupport::TempHome m_home;
     QThread m_worker;
     std::unique_ptr<WebSocketServer> m_server;
@@ -250,6 +321,90 @@ TEST_F(WebSocketChannel, ManyShortConnectionsLeaveNothingBehind)
     const size_t bound = heapBefore + 4 * 1024 * 1024;
     EXPECT_TRUE(testsupport::waitFor([&] { return testsupport::liveHeapBytes() < bound; }))
         << heapBefore << " -> " << testsupport::liveHeapBytes();
+}
+
+} // namespace
+
+namespace {
+
+class WebSocketLimits : public WebSocketChannel {
+protected:
+    WebSocketLimits()
+    {
+        m_limits.maxClients = 3;
+        m_limits.maxUnsentBytes = 256 * 1024;
+        std::signal(SIGPIPE, SIG_IGN); // the silent client writes on after it was dropped
+    }
+};
+
+TEST_F(WebSocketLimits, AClientThatDoesNotReadIsDroppedOnceItsBacklogPassesTheLimit)
+{
+    Client reader;
+    ASSERT_TRUE(reader.open(m_port));
+    const QByteArray request = R"({"socket_type":"program"})";
+
+    // Requests whose replies are never read: well past the limit in all, a
+    // batch at a time, until the server lets the client go.
+    SilentClient asker;
+    ASSERT_TRUE(asker.open(m_port));
+    ASSERT_TRUE(testsupport::waitFor([&] { return clientCount() == 2; }));
+    const size_t heapBefore = testsupport::liveHeapBytes();
+    bool dropped = false;
+    for (int batch = 0; batch < 400 && !dropped; ++batch)
+        dropped = !asker.send(request, 100) || clientCount() == 1;
+    EXPECT_TRUE(testsupport::waitFor([&] { return clientCount() == 1; })) << "the silent client stayed";
+    EXPECT_LT(testsupport::liveHeapBytes(), heapBefore + 4 * 1024 * 1024);
+
+    // Pushes to a client that does not read: the same. Big ones, so that a
+    // few go past what the kernel buffers; the reader takes each in turn.
+    SilentClient listener;
+    ASSERT_TRUE(listener.open(m_port));
+    ASSERT_TRUE(testsupport::waitFor([&] { return clientCount() == 2; }));
+    const QJsonObject big { { "text", QString(64 * 1024, QLatin1Char('x')) } };
+    const int readBefore = reader.messages.size();
+    int pushes = 0;
+    while (pushes < 400 && clientCount() == 2) {
+        QMetaObject::invokeMethod(m_server.get(), "sendMessages", Qt::QueuedConnection, Q_ARG(QString, "test"),
+            Q_ARG(QJsonObject, big));
+        ++pushes;
+        ASSERT_TRUE(testsupport::waitFor([&] { return reader.messages.size() == readBefore + pushes; }));
+    }
+    EXPECT_EQ(clientCount(), 1) << "the silent listener stayed after " << pushes << " pushes";
+
+    // The client that reads was served all along and still is.
+    EXPECT_TRUE(reader.isOpen());
+    reader.send(R"({"socket_type":"source"})");
+    EXPECT_TRUE(testsupport::waitFor([&] { return reader.messages.last().contains(R"("socket_type": "source")"); }));
+}
+
+TEST_F(WebSocketLimits, AtTheClientCapTheClientSilentLongestMakesRoom)
+{
+    const QJsonObject request { { "socket_type", "program" } };
+    std::vector<std::unique_ptr<Client>> clients;
+    const auto connectOne = [&] {
+        clients.push_back(std::make_unique<Client>());
+        return clients.back()->open(m_port);
+    };
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(connectOne());
+    ASSERT_TRUE(testsupport::waitFor([&] { return clientCount() == 3; }));
+    // Client 1 stays silent after connecting; 0 and 2 talk after it connected.
+    ASSERT_FALSE(clients[0]->ask(request).isEmpty());
+    ASSERT_FALSE(clients[2]->ask(request).isEmpty());
+
+    ASSERT_TRUE(connectOne());
+    EXPECT_TRUE(testsupport::waitFor([&] { return !clients[1]->isOpen(); }));
+    // Now 0 has been silent longest (3 connected after it last spoke).
+    ASSERT_FALSE(clients[2]->ask(request).isEmpty());
+    ASSERT_FALSE(clients[3]->ask(request).isEmpty());
+    ASSERT_TRUE(connectOne());
+    EXPECT_TRUE(testsupport::waitFor([&] { return !clients[0]->isOpen(); }));
+
+    EXPECT_EQ(clientCount(), 3);
+    for (int i : { 2, 3, 4 }) {
+        EXPECT_TRUE(clients[i]->isOpen()) << i;
+        EXPECT_EQ(clients[i]->ask(request).value("socket_type").toString(), "program") << i;
+    }
 }
 
 } // namespace

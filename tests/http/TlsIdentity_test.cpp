@@ -1,0 +1,134 @@
+// The installation's own TLS identity and the suites a server offers with
+// it: made once per settings folder, kept owner-only, used by the HTTPS
+// server; TLS 1.2 only with forward-secret AEAD suites.
+#include "HttpServer.h"
+#include "HttpTestClient.h"
+#include "TestSupport.h"
+#include "TlsIdentity.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSslCipher>
+#include <QSslSocket>
+#include <QTemporaryDir>
+#include <QtConcurrent>
+
+#include <sys/stat.h>
+
+namespace {
+
+int modeOf(const QString& path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+// Whether a TLS handshake with exactly this protocol (and, when named, this
+// one suite) completes against port; the certificate the server showed.
+bool handshake(quint16 port, QSsl::SslProtocol protocol, const QString& cipher, QSslCertificate* seen = nullptr)
+{
+    QSslSocket socket;
+    QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
+    conf.setPeerVerifyMode(QSslSocket::VerifyNone);
+    conf.setProtocol(protocol);
+    if (!cipher.isEmpty())
+        conf.setCiphers({ QSslCipher(cipher) });
+    socket.setSslConfiguration(conf);
+    socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+    testsupport::waitFor([&] { return socket.isEncrypted() || socket.state() == QAbstractSocket::UnconnectedState; });
+    if (seen)
+        *seen = socket.peerCertificate();
+    const bool done = socket.isEncrypted();
+    socket.abort();
+    return done;
+}
+
+TEST(TlsIdentityTest, EachInstallationMakesItsOwnEcdsaIdentityOnceAndKeepsIt)
+{
+    const TlsIdentity builtIn = TlsIdentity::fromResources();
+    ASSERT_TRUE(builtIn.isValid()) << builtIn.error().toStdString();
+
+    QTemporaryDir dir;
+    const QString folder = dir.path() + "/general";
+    // Both servers ask at once at start-up: they must end up with one identity.
+    QFuture<TlsIdentity> other = QtConcurrent::run([&] { return TlsIdentity::forInstallation(folder); });
+    const TlsIdentity first = TlsIdentity::forInstallation(folder);
+    ASSERT_TRUE(first.isValid()) << first.error().toStdString();
+    EXPECT_EQ(other.result().certificate(), first.certificate());
+
+    EXPECT_NE(first.certificate(), builtIn.certificate());
+    EXPECT_EQ(first.privateKey().algorithm(), QSsl::Ec);
+    EXPECT_EQ(first.privateKey().length(), 256);
+    EXPECT_EQ(first.certificate().subjectAlternativeNames(), builtIn.certificate().subjectAlternativeNames());
+    EXPECT_EQ(first.certificate().subjectInfo(QSslCertificate::CommonName),
+        builtIn.certificate().subjectInfo(QSslCertificate::CommonName));
+    EXPECT_TRUE(first.certificate().isSelfSigned());
+    EXPECT_GT(first.certificate().expiryDate(), QDateTime::currentDateTimeUtc().addYears(5));
+
+    for (const QString& name : { TlsIdentity::kInstallationKey, TlsIdentity::kInstallationCertificate })
+        EXPECT_EQ(modeOf(folder + "/" + name), 0600) << name.toStdString();
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList({ "server.crt", "server.key" })); // no temporaries
+
+    // A later start (a copy made from the files, as a new process sees them)
+    // reads the same identity instead of making another.
+    const QString copy = dir.path() + "/copy";
+    ASSERT_TRUE(QDir().mkpath(copy));
+    for (const QString& name : { TlsIdentity::kInstallationKey, TlsIdentity::kInstallationCertificate })
+        ASSERT_TRUE(QFile::copy(folder + "/" + name, copy + "/" + name));
+    EXPECT_EQ(TlsIdentity::forInstallation(copy).certificate(), first.certificate());
+
+    // A broken key file is replaced by a new identity.
+    const QString broken = dir.path() + "/broken";
+    ASSERT_TRUE(testsupport::writeFile(broken + "/server.key", "garbage"));
+    ASSERT_TRUE(QFile::copy(folder + "/server.crt", broken + "/server.crt"));
+    const TlsIdentity remade = TlsIdentity::forInstallation(broken);
+    EXPECT_TRUE(remade.isValid());
+    EXPECT_NE(remade.certificate(), first.certificate());
+    EXPECT_EQ(remade.privateKey().algorithm(), QSsl::Ec);
+}
+
+TEST(TlsIdentityTest, AnUnwritableFolderFallsBackToTheBuiltInIdentity)
+{
+    QTemporaryDir dir;
+    const QString file = dir.path() + "/not-a-folder";
+    ASSERT_TRUE(testsupport::writeFile(file, "x"));
+    const TlsIdentity id = TlsIdentity::forInstallation(file + "/general");
+    ASSERT_TRUE(id.isValid());
+    EXPECT_EQ(id.certificate(), TlsIdentity::fromResources().certificate());
+}
+
+TEST(TlsIdentityTest, TheServerShowsTheInstallationIdentityAndOffersOnlyForwardSecretAeadSuites)
+{
+    testsupport::TempHome home;
+    HttpServerConfig config;
+    config.identityFolder = home.savePath();
+    HttpServer server(config);
+    ASSERT_TRUE(httptest::listenOnFreePort(server));
+    const quint16 port = server.serverPort();
+
+    QSslCertificate seen;
+    ASSERT_TRUE(handshake(port, QSsl::TlsV1_3, {}, &seen));
+    EXPECT_EQ(seen, TlsIdentity::forInstallation(home.savePath()).certificate());
+
+    struct Case {
+        QSsl::SslProtocol protocol;
+        const char* cipher;
+        bool accepted;
+    };
+    const std::vector<Case> cases {
+        { QSsl::TlsV1_2, "ECDHE-ECDSA-AES128-GCM-SHA256", true },
+        { QSsl::TlsV1_2, "ECDHE-ECDSA-AES256-GCM-SHA384", true },
+        { QSsl::TlsV1_2, "ECDHE-ECDSA-CHACHA20-POLY1305", true },
+        { QSsl::TlsV1_2, "ECDHE-ECDSA-AES128-SHA", false }, // CBC
+        { QSsl::TlsV1_2, "ECDHE-ECDSA-AES256-SHA384", false }, // CBC
+        { QSsl::TlsV1_2, "AES128-GCM-SHA256", false }, // no forward secrecy
+        { QSsl::TlsV1_2, "ECDHE-PSK-CHACHA20-POLY1305", false }, // pre-shared key
+        { QSsl::TlsV1_1, "", false },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(handshake(port, c.protocol, c.cipher), c.accepted) << c.cipher;
+}
+
+} // namespace

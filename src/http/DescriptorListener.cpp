@@ -1,7 +1,8 @@
 #include "DescriptorListener.h"
 
+#include "TlsStream.h"
+
 #include <QDebug>
-#include <QSslSocket>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,16 +15,15 @@ bool DescriptorListener::listenDeep(const QHostAddress& address, quint16 port)
     return true;
 }
 
-QSslSocket* DescriptorListener::takeTls(
-    qintptr descriptor, const QSslConfiguration& tls, const char* tag, QObject* parent)
+TlsStream* DescriptorListener::takeTls(
+    qintptr descriptor, const TlsServerContext& tls, const char* tag, QObject* parent)
 {
-    auto* socket = new QSslSocket(parent);
-    if (!socket->setSocketDescriptor(descriptor)) {
-        qWarning().noquote() << tag << "cannot take an accepted connection:" << socket->errorString();
+    auto* socket = new TlsStream(tls, parent);
+    if (!socket->takeDescriptor(descriptor)) {
+        qWarning().noquote() << tag << "cannot take an accepted connection";
         delete socket;
         ::close(static_cast<int>(descriptor));
         return nullptr;
     }
-    socket->setSslConfiguration(tls);
     return socket;
 }

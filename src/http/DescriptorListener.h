@@ -3,12 +3,12 @@
 // so that the socket made for it can be a TLS socket from the start.
 //
 // Owned by the server that listens with it, on that server's thread.
-#include <QSslConfiguration>
 #include <QTcpServer>
 
 #include <functional>
 
-class QSslSocket;
+class TlsServerContext;
+class TlsStream;
 
 class DescriptorListener : public QTcpServer {
 public:
@@ -23,10 +23,10 @@ public:
     // connect at once, and the kernel then silently drops their handshakes
     // for seconds, where the system's own limit lets the thread catch up.
     bool listenDeep(const QHostAddress& address, quint16 port);
-    // A TLS socket (server side, not started) on an accepted descriptor with
-    // configuration tls; null, the descriptor closed and a line logged under
-    // tag, when the descriptor cannot be taken.
-    static QSslSocket* takeTls(qintptr descriptor, const QSslConfiguration& tls, const char* tag, QObject* parent);
+    // The server side of a TLS connection on an accepted descriptor, waiting
+    // for the client's handshake; null, the descriptor closed and a line
+    // logged under tag, when the descriptor cannot be taken.
+    static TlsStream* takeTls(qintptr descriptor, const TlsServerContext& tls, const char* tag, QObject* parent);
 
 protected:
     void incomingConnection(qintptr descriptor) override { m_onAccept(descriptor); }

@@ -2,9 +2,9 @@
 
 #include "DescriptorListener.h"
 #include "HttpConnection.h"
+#include "TlsStream.h"
 
 #include <QDebug>
-#include <QSslSocket>
 #include <QThread>
 
 #include <algorithm>
@@ -37,7 +37,10 @@ bool HttpServer::listen(const QHostAddress& address, int port)
         qCritical().noquote() << "[http] TLS identity not loaded, not listening:" << identity.error();
         return false;
     }
-    m_tls = identity.serverConfiguration();
+    if (!m_tls.build(identity)) {
+        qCritical().noquote() << "[http] TLS settings refused, not listening:" << m_tls.error();
+        return false;
+    }
     if (!m_listener->listenDeep(address, static_cast<quint16>(port))) {
         qWarning().noquote() << "[http] listen on" << address.toString() << "port" << port
                              << "failed:" << m_listener->errorString();
@@ -72,7 +75,7 @@ void HttpServer::accept(qintptr descriptor)
 {
     if (static_cast<int>(m_connections.size()) >= std::max(1, m_config.maxConnections))
         evictLongestIdle();
-    QSslSocket* socket = DescriptorListener::takeTls(descriptor, m_tls, "[http]", nullptr);
+    TlsStream* socket = DescriptorListener::takeTls(descriptor, m_tls, "[http]", nullptr);
     if (!socket)
         return;
     auto* connection = new HttpConnection(socket, m_router, m_config.idleTimeoutMs, this);

@@ -14,10 +14,10 @@
 // room, so a new client is always served.
 #include "HttpRouter.h"
 #include "TlsIdentity.h"
+#include "TlsServerContext.h"
 
 #include <QHostAddress>
 #include <QObject>
-#include <QSslConfiguration>
 
 #include <memory>
 #include <vector>
@@ -62,7 +62,7 @@ private:
 
     HttpServerConfig m_config;
     HttpRouter m_router;
-    QSslConfiguration m_tls;
+    TlsServerContext m_tls; // one for every connection
     DescriptorListener* m_listener = nullptr; // child
     std::vector<HttpConnection*> m_connections; // children
 };

@@ -8,7 +8,6 @@
 #include <QHash>
 #include <QMutex>
 #include <QSaveFile>
-#include <QSslCipher>
 
 #include <openssl/ec.h>
 #include <openssl/evp.h>
@@ -206,32 +205,4 @@ TlsIdentity TlsIdentity::generate(const QString& folder, QString* error)
     if (!id.isValid())
         *error = id.error();
     return id;
-}
-
-QSslConfiguration TlsIdentity::serverConfiguration() const
-{
-    // TLS 1.2 suites with an ephemeral key exchange and an AEAD cipher only:
-    // no CBC (padding oracles), no static RSA key exchange (no forward
-    // secrecy), no pre-shared keys. TLS 1.3 suites are set apart by the
-    // library and stay as they are.
-    static const QList<QSslCipher> ciphers = [] {
-        QList<QSslCipher> kept;
-        for (const QSslCipher& c : QSslConfiguration::supportedCiphers()) {
-            const QString name = c.name();
-            if (name.startsWith(QLatin1String("ECDHE-")) && !name.contains(QLatin1String("PSK"))
-                && (name.contains(QLatin1String("-GCM-")) || name.contains(QLatin1String("CHACHA20"))))
-                kept.append(c);
-        }
-        return kept;
-    }();
-    // Not the default configuration: that carries the system's certificate
-    // authorities, which a server that asks for no client certificate never
-    // uses and which would be copied into every connection.
-    QSslConfiguration conf;
-    conf.setProtocol(QSsl::TlsV1_2OrLater);
-    conf.setPeerVerifyMode(QSslSocket::VerifyNone);
-    conf.setCiphers(ciphers);
-    conf.setLocalCertificate(m_certificate);
-    conf.setPrivateKey(m_key);
-    return conf;
 }

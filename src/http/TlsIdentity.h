@@ -9,7 +9,6 @@
 // first start (forInstallation) and the compiled-in one only stands in when
 // that fails.
 #include <QSslCertificate>
-#include <QSslConfiguration>
 #include <QSslKey>
 #include <QString>
 
@@ -38,11 +37,6 @@ public:
     QString error() const { return m_error; }
     QSslCertificate certificate() const { return m_certificate; }
     QSslKey privateKey() const { return m_key; }
-
-    // Server side: this identity, TLS 1.2 or later with forward-secret AEAD
-    // suites only (TLS 1.3 keeps the library's suites), no client
-    // certificate asked for, no certificate authorities loaded.
-    QSslConfiguration serverConfiguration() const;
 
 private:
     // Makes a new key pair and certificate named like the compiled-in one

@@ -4,12 +4,12 @@
 #include "DescriptorListener.h"
 #include "Globals.h"
 #include "TlsIdentity.h"
+#include "TlsStream.h"
 
 #include <QDebug>
 #include <QHostInfo>
 #include <QJsonDocument>
 #include <QNetworkInterface>
-#include <QSslSocket>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -65,7 +65,11 @@ WebSocketServer::WebSocketServer(const QHostAddress& address, const Limits& limi
         qDebug() << "[FAILED] Web socket Server on port " << g_websocketPort;
         return;
     }
-    m_tls = identity.serverConfiguration();
+    if (!m_tls.build(identity)) {
+        qCritical().noquote() << "[websocket] TLS settings refused, not listening:" << m_tls.error();
+        qDebug() << "[FAILED] Web socket Server on port " << g_websocketPort;
+        return;
+    }
     if (g_websocketPort < 1 || g_websocketPort > 65535
         || !m_listener->listenDeep(address, static_cast<quint16>(g_websocketPort))) {
         qDebug() << "[FAILED] Web socket Server on port " << g_websocketPort;
@@ -79,10 +83,10 @@ void WebSocketServer::acceptTls(qintptr descriptor)
     // The TLS layer is ours and the WebSocket layer the listener's: the
     // listener gets each stream once it is encrypted, and this object keeps
     // hold of the stream, whose buffers tell what a client has not taken.
-    QSslSocket* tls = DescriptorListener::takeTls(descriptor, m_tls, "[websocket]", this);
+    TlsStream* tls = DescriptorListener::takeTls(descriptor, m_tls, "[websocket]", this);
     if (!tls)
         return;
-    connect(tls, &QSslSocket::encrypted, this, [this, tls] {
+    connect(tls, &TlsStream::encrypted, this, [this, tls] {
         tls->disconnect(this);
         // From here on the WebSocket made on it, or the listener when the
         // WebSocket handshake fails, deletes it.
@@ -102,7 +106,6 @@ void WebSocketServer::acceptTls(qintptr descriptor)
         if (!tls->isEncrypted())
             fail();
     });
-    tls->startServerEncryption();
 }
 
 WebSocketServer::~WebSocketServer()
@@ -169,8 +172,8 @@ void WebSocketServer::onNewConnection()
         m_clients.append(socket);
         // The WebSocket speaks over one of the streams handed over, the one
         // with its peer's address and port.
-        QPointer<QSslSocket> transport;
-        for (const QPointer<QSslSocket>& tls : qAsConst(m_handedOver)) {
+        QPointer<TlsStream> transport;
+        for (const QPointer<TlsStream>& tls : qAsConst(m_handedOver)) {
             if (tls && tls->peerPort() == socket->peerPort() && tls->peerAddress() == socket->peerAddress())
                 transport = tls;
         }
@@ -205,7 +208,7 @@ void WebSocketServer::dropClient(QWebSocket* socket)
     if (m_clients.removeAll(socket) > 0) {
         // The WebSocket does not own its stream but uses it as it goes: the
         // stream is released after it.
-        const QPointer<QSslSocket> transport = m_state.take(socket).transport;
+        const QPointer<TlsStream> transport = m_state.take(socket).transport;
         socket->deleteLater(); // which closes it
         if (transport)
             transport->deleteLater();
@@ -239,7 +242,7 @@ void WebSocketServer::onDestroyAll()
     for (QWebSocket* socket : clients) {
         if (socket) {
             socket->disconnect(this);
-            const QPointer<QSslSocket> transport = m_state.value(socket).transport;
+            const QPointer<TlsStream> transport = m_state.value(socket).transport;
             delete socket;
             delete transport.data();
         }
@@ -247,11 +250,11 @@ void WebSocketServer::onDestroyAll()
     m_state.clear();
     // Streams still in their TLS handshake are children; those in their
     // WebSocket handshake are left by the listener.
-    for (QSslSocket* tls : findChildren<QSslSocket*>(QString(), Qt::FindDirectChildrenOnly)) {
+    for (TlsStream* tls : findChildren<TlsStream*>(QString(), Qt::FindDirectChildrenOnly)) {
         tls->disconnect();
         delete tls;
     }
-    for (const QPointer<QSslSocket>& tls : std::exchange(m_handedOver, {}))
+    for (const QPointer<TlsStream>& tls : std::exchange(m_handedOver, {}))
         delete tls.data();
 }
 
@@ -374,8 +377,8 @@ void WebSocketServer::send(QWebSocket* socket, const QString& text)
     const auto state = m_state.constFind(socket);
     if (state == m_state.constEnd())
         return; // dropped already: nothing more is queued for it
-    const QSslSocket* transport = state->transport;
-    const qint64 unsent = transport ? transport->bytesToWrite() + transport->encryptedBytesToWrite() : 0;
+    const TlsStream* transport = state->transport;
+    const qint64 unsent = transport ? transport->bytesToWrite() : 0;
     if (unsent > m_limits.maxUnsentBytes) {
         qWarning().noquote() << "[websocket] dropping" << socket->peerAddress().toString() << socket->peerPort()
                              << "-" << unsent << "bytes unsent: the client does not read what it is sent";

@@ -23,18 +23,19 @@
 // server does), and at most maxUnsentBytes queued for one client: a client
 // that does not read its replies or pushes is dropped before it can make
 // the process grow.
+#include "TlsServerContext.h"
+
 #include <QHash>
 #include <QHostAddress>
 #include <QJsonObject>
 #include <QList>
 #include <QPointer>
 #include <QObject>
-#include <QSslConfiguration>
 #include <QSslError>
 #include <QString>
 
 class DescriptorListener;
-class QSslSocket;
+class TlsStream;
 class QWebSocket;
 class QWebSocketCorsAuthenticator;
 class QWebSocketServer;
@@ -105,18 +106,18 @@ private:
     void sendJson(QWebSocket* socket, const QJsonObject& json);
 
     struct Client {
-        QPointer<QSslSocket> transport; // the socket's TLS stream, whose buffers hold what is unsent
+        QPointer<TlsStream> transport; // the socket's TLS stream, whose buffers hold what is unsent
         qint64 lastMessage = 0; // monotonic ms of connection or of the last message received
     };
 
     Limits m_limits;
     QWebSocketServer* m_server = nullptr; // child
     DescriptorListener* m_listener = nullptr; // child
-    QSslConfiguration m_tls; // shared by every connection
+    TlsServerContext m_tls; // shared by every connection
     // Encrypted streams given to m_server whose WebSocket handshake is not
     // done: the WebSocket made on one deletes it, and m_server deletes one
     // whose handshake fails; those left at onDestroyAll are deleted there.
-    QList<QPointer<QSslSocket>> m_handedOver;
+    QList<QPointer<TlsStream>> m_handedOver;
     QList<QWebSocket*> m_clients;
     QHash<QWebSocket*, Client> m_state; // the entries of m_clients
 };

@@ -28,7 +28,7 @@ int modeOf(const QString& path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
-QSslCertificate certificateAt(quint16 port)
+QSslCertificate certificateOnce(quint16 port)
 {
     QSslSocket socket;
     QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
@@ -37,6 +37,14 @@ QSslCertificate certificateAt(quint16 port)
     socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
     testsupport::waitFor([&] { return socket.isEncrypted() || socket.state() == QAbstractSocket::UnconnectedState; });
     return socket.peerCertificate();
+}
+
+// The servers start beside the window; the port may open a moment later.
+QSslCertificate certificateAt(quint16 port)
+{
+    QSslCertificate seen;
+    testsupport::waitFor([&] { return !(seen = certificateOnce(port)).isNull(); }, kStartMs);
+    return seen;
 }
 
 class AppRun {

@@ -1,8 +1,9 @@
-// The installation's own TLS identity and the suites a server offers with
-// it: made once per settings folder, kept owner-only, used by the HTTPS
-// server; TLS 1.2 only with forward-secret AEAD suites.
+// The installation's own TLS identity and how the server uses it: made once
+// per settings folder, kept owner-only; TLS 1.2 only with forward-secret
+// AEAD suites; sessions resumed across connections; close_notify at the end.
 #include "HttpServer.h"
 #include "HttpTestClient.h"
+#include "RawTlsClient.h"
 #include "TestSupport.h"
 #include "TlsIdentity.h"
 
@@ -11,8 +12,10 @@
 #include <QDir>
 #include <QFile>
 #include <QSslCipher>
+#include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtConcurrent>
 
 #include <sys/stat.h>
@@ -129,6 +132,44 @@ TEST(TlsIdentityTest, TheServerShowsTheInstallationIdentityAndOffersOnlyForwardS
     };
     for (const Case& c : cases)
         EXPECT_EQ(handshake(port, c.protocol, c.cipher), c.accepted) << c.cipher;
+}
+
+TEST(TlsIdentityTest, SessionsAreResumedOnLaterConnectionsAndRepliesEndWithCloseNotify)
+{
+    // The server on a thread of its own: the client below blocks.
+    testsupport::TempHome home;
+    QThread worker;
+    worker.start();
+    QObject anchor;
+    anchor.moveToThread(&worker);
+    std::unique_ptr<HttpServer> server;
+    quint16 port = 0;
+    QMetaObject::invokeMethod(
+        &anchor,
+        [&] {
+            HttpServerConfig config;
+            config.identityFolder = home.savePath();
+            server = std::make_unique<HttpServer>(config);
+            if (httptest::listenOnFreePort(*server))
+                port = server->serverPort();
+        },
+        Qt::BlockingQueuedConnection);
+    ASSERT_NE(port, 0);
+
+    for (const int version : { TLS1_2_VERSION, TLS1_3_VERSION }) {
+        testsupport::RawTlsClient client(version);
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_TRUE(client.connect(port)) << version;
+            EXPECT_EQ(client.resumed(), i > 0) << "version " << std::hex << version << " connection " << i;
+            ASSERT_TRUE(client.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"));
+            ASSERT_TRUE(client.readUntil("\r\n\r\n"));
+            EXPECT_TRUE(client.endsWithCloseNotify()) << version;
+        }
+    }
+
+    QMetaObject::invokeMethod(&anchor, [&] { server.reset(); }, Qt::BlockingQueuedConnection);
+    worker.quit();
+    worker.wait();
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The secure WebSocket channel as browsers use it: the server lives on a
 // worker thread of its own, as it does on the controller's worker in the
 // application, and clients on the test's thread talk TLS to it.
+#include "RawTlsClient.h"
 #include "ServerTestKit.h"
 
 #include "BaseConfig.h"
@@ -20,12 +21,7 @@
 #include <memory>
 #include <vector>
 
-#include <arpa/inet.h>
 #include <csignal>
-#include <netinet/in.h>
-#include <openssl/ssl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -87,47 +83,17 @@ private:
 
 // A client that completes the TLS and WebSocket handshakes and then only
 // sends: it never reads, and its small receive buffer keeps the kernel from
-// taking much of what the server sends it. Blocking calls with a timeout.
+// taking much of what the server sends it.
 class SilentClient {
 public:
-    ~SilentClient()
-    {
-        if (m_ssl)
-            SSL_free(m_ssl);
-        if (m_ctx)
-            SSL_CTX_free(m_ctx);
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
     bool open(quint16 port)
     {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int small = 4096;
-        const timeval timeout { 5, 0 };
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-        ::setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-            return false;
-        m_ctx = SSL_CTX_new(TLS_client_method());
-        m_ssl = SSL_new(m_ctx);
-        SSL_set_fd(m_ssl, m_fd);
-        if (SSL_connect(m_ssl) != 1)
-            return false;
         const QByteArray upgrade = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
                                    "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
                                    "Sec-WebSocket-Version: 13\r\n\r\n";
-        if (SSL_write(m_ssl, upgrade.constData(), upgrade.size()) != upgrade.size())
-            return false;
         QByteArray head;
-        char c;
-        while (!head.endsWith("\r\n\r\n") && SSL_read(m_ssl, &c, 1) == 1)
-            head.append(c);
-        return head.startsWith("HTTP/1.1 101");
+        return m_tls.connect(port) && m_tls.write(upgrade) && m_tls.readUntil("\r\n\r\n", &head)
+            && head.startsWith("HTTP/1.1 101");
     }
     // Sends count masked text frames; false once the server has closed.
     bool send(const QByteArray& text, int count)
@@ -138,14 +104,11 @@ public:
         frame.append(char(0x81)).append(char(0x80 | text.size())).append(reinterpret_cast<const char*>(key), 4);
         for (int i = 0; i < text.size(); ++i)
             frame.append(char(text[i] ^ key[i % 4]));
-        const QByteArray frames = frame.repeated(count);
-        return SSL_write(m_ssl, frames.constData(), frames.size()) == frames.size();
+        return m_tls.write(frame.repeated(count));
     }
 
 private:
-    int m_fd = -1;
-    SSL_CTX* m_ctx = nullptr;
-    SSL* m_ssl = nullptr;
+    testsupport::RawTlsClient m_tls { TLS1_3_VERSION, 4096 };
 };
 
 class WebSocketChannel : public ::testing::Test {
@@ -292,6 +255,22 @@ TEST_F(WebSocketChannel, HandshakesFromAnotherSiteAreRefused)
         EXPECT_TRUE(WebSocketServer::isOriginAllowed(origin)) << origin;
     for (const char* origin : { "file:///index.html", "https://10.255.255.1", "https://" })
         EXPECT_FALSE(WebSocketServer::isOriginAllowed(origin)) << origin;
+}
+
+TEST_F(WebSocketChannel, ALaterConnectionResumesTheTlsSessionOfAnEarlierOne)
+{
+    const QByteArray upgrade = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                               "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    for (const int version : { TLS1_2_VERSION, TLS1_3_VERSION }) {
+        testsupport::RawTlsClient client(version);
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_TRUE(client.connect(m_port));
+            EXPECT_EQ(client.resumed(), i == 1) << std::hex << version;
+            ASSERT_TRUE(client.write(upgrade));
+            ASSERT_TRUE(client.readUntil("\r\n\r\n"));
+            client.close();
+        }
+    }
 }
 
 TEST_F(WebSocketChannel, ManyShortConnectionsLeaveNothingBehind)

@@ -11,7 +11,6 @@
 #include <climits>
 #include <exception>
 
-
 // Design note. Bytes are fed to the parser as they arrive; the parser is
 // paused at the end of every request, so a request is answered before the
 // bytes of the next one (pipelined behind it) are looked at. The raw input
@@ -145,7 +144,7 @@ void HttpConnection::processInput()
     QScopedValueRollback<bool> guard(m_processing, true);
     while (!m_closing) {
         if (writeBacklog() > kMaxWriteBacklog)
-            return; // resumed by encryptedBytesWritten
+            return; // resumed by bytesWritten
         if (m_input.isEmpty()) {
             m_input = m_socket->read(kReadSlice);
             if (m_input.isEmpty())
@@ -240,7 +239,7 @@ void HttpConnection::closeAfterReply()
 void HttpConnection::shutdownWhenFlushed()
 {
     if (m_writeShut || m_finished || writeBacklog() > 0)
-        return; // called again by encryptedBytesWritten
+        return; // called again by bytesWritten
     m_writeShut = true;
     // Half-close after close_notify: the client reads our reply and then the
     // end of the stream; we keep reading (and dropping) until it closes its

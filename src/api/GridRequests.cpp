@@ -6,6 +6,7 @@
 
 #include "ApiReplies.h"
 #include "HttpRequest.h"
+#include "MediaOutputManager.h"
 #include "ProjectObject.h"
 
 #include <QDebug>
@@ -66,8 +67,10 @@ QJsonObject BaseConfig::getGridResult(GRIDTYPE type, const HttpRequest& request)
         done = program->setOutputType(win_id, body);
         break;
     case GRID_GET_NDI_PARAM:
-        // The network outputs keep no parameters yet: no stream to report.
-        return apireply::error();
+        return MediaOutputManager::instance().getNDIParams(pro_id, win_id);
+    case GRID_SET_NDI_PARAM:
+        done = MediaOutputManager::instance().setNDIParams(pro_id, win_id, body, &msg);
+        break;
     case GRID_GET_STATE_CONTROL:
         return program->getControlState(win_id);
     case GRID_SET_STATE_CONTROL:
@@ -115,7 +118,7 @@ QJsonObject BaseConfig::getGridResult(GRIDTYPE type, const HttpRequest& request)
     case GRID_PTZ_SET:
         done = program->setPtzControl(body, msg);
         break;
-    default: // the network output parameters, and the values without an operation
+    default: // the values without an operation
         break;
     }
     if (!done)

@@ -3,6 +3,7 @@
 #include "Globals.h"
 #include "JsonFile.h"
 #include "LayoutTemplate.h"
+#include "MediaOutputManager.h"
 #include "ProjectObject.h"
 #include "SourceManager.h"
 #include "UsersManager.h"
@@ -595,6 +596,11 @@ void BaseConfig::destroy()
         programs.clear();
     }
     qDebug() << "BaseConfig::destroy remove program done." << onMainThread();
+
+    // The windows' network outputs end here, while the network backend still
+    // runs, not in a destructor at process exit.
+    MediaOutputManager::instance().destroy();
+    qDebug() << "BaseConfig::destroy ndi outputs done." << onMainThread();
 
     delete usersManager;
     usersManager = nullptr;

@@ -46,6 +46,12 @@ TlsStream::~TlsStream()
 {
     m_plain->disconnect(this);
     m_plain->abort();
+    // Most clients end with a bare close instead of close_notify, and
+    // OpenSSL then drops the session from the cache as if the connection
+    // had been cut in an attack; a connection without a TLS error keeps its
+    // session for the client's next connection.
+    if (m_ssl && m_encrypted && !m_failed)
+        SSL_set_shutdown(m_ssl, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
     SSL_free(m_ssl);
     // The base class would otherwise close "us" again and report it to
     // whoever still listens, after this part of the object is gone.

@@ -156,14 +156,32 @@ TEST(TlsIdentityTest, SessionsAreResumedOnLaterConnectionsAndRepliesEndWithClose
         Qt::BlockingQueuedConnection);
     ASSERT_NE(port, 0);
 
-    for (const int version : { TLS1_2_VERSION, TLS1_3_VERSION }) {
-        testsupport::RawTlsClient client(version);
+    struct Case {
+        int version;
+        bool tickets; // else a TLS 1.2 session is resumed by its id, from the server's cache
+        bool keepAlive; // the client, not the server, ends the connection, without close_notify
+    };
+    const std::vector<Case> cases {
+        { TLS1_2_VERSION, true, false },
+        { TLS1_2_VERSION, false, false },
+        { TLS1_2_VERSION, false, true },
+        { TLS1_3_VERSION, true, false },
+        { TLS1_3_VERSION, true, true },
+    };
+    for (const Case& c : cases) {
+        const std::string name = (c.version == TLS1_2_VERSION ? "TLS 1.2" : "TLS 1.3")
+            + std::string(c.tickets ? " tickets" : " session id") + (c.keepAlive ? " keep-alive" : " close");
+        testsupport::RawTlsClient client(c.version, 0, c.tickets);
         for (int i = 0; i < 3; ++i) {
-            ASSERT_TRUE(client.connect(port)) << version;
-            EXPECT_EQ(client.resumed(), i > 0) << "version " << std::hex << version << " connection " << i;
-            ASSERT_TRUE(client.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"));
-            ASSERT_TRUE(client.readUntil("\r\n\r\n"));
-            EXPECT_TRUE(client.endsWithCloseNotify()) << version;
+            ASSERT_TRUE(client.connect(port)) << name;
+            EXPECT_EQ(client.resumed(), i > 0) << name << ", connection " << i;
+            ASSERT_TRUE(client.write(c.keepAlive ? "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"
+                                                 : "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"));
+            ASSERT_TRUE(client.readUntil("\r\n\r\n")) << name;
+            if (c.keepAlive)
+                client.close(); // a bare close as far as the server is concerned: it sent no close_notify
+            else
+                EXPECT_TRUE(client.endsWithCloseNotify()) << name;
         }
     }
 

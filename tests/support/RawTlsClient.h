@@ -15,12 +15,15 @@ namespace testsupport {
 class RawTlsClient {
 public:
     // maxVersion: TLS1_2_VERSION or TLS1_3_VERSION. receiveBuffer: the
-    // socket's receive buffer in bytes (0 keeps the system's).
-    explicit RawTlsClient(int maxVersion = TLS1_3_VERSION, int receiveBuffer = 0)
+    // socket's receive buffer in bytes (0 keeps the system's). Without
+    // tickets a TLS 1.2 session can only be resumed by its id.
+    explicit RawTlsClient(int maxVersion = TLS1_3_VERSION, int receiveBuffer = 0, bool tickets = true)
         : m_receiveBuffer(receiveBuffer)
     {
         m_ctx = SSL_CTX_new(TLS_client_method());
         SSL_CTX_set_max_proto_version(m_ctx, maxVersion);
+        if (!tickets)
+            SSL_CTX_set_options(m_ctx, SSL_OP_NO_TICKET);
         SSL_CTX_set_session_cache_mode(m_ctx, SSL_SESS_CACHE_CLIENT);
     }
     ~RawTlsClient()

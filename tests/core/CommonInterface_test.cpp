@@ -230,11 +230,11 @@ TEST(Application, StoredProgramsAreLoadedAndLeftUntouchedByARunAndItsShutdown)
         const QJsonObject resolution{{"width", 1280}, {"height", 720}, {"index", 1}, {"aspect", 1.7778}};
         for (const char* name : {"Morning", "Evening"}) {
             ASSERT_TRUE(controller.addProgram({{"name", name}, {"frameRate", 50}, {"resolution", resolution}}, {}));
-            controller.onProgramChanged(PROGRAM_ADD, {});
+            controller.onProgramChanged(PROGRAM_ADD, QString::number(controller.getLastProId()));
         }
         ASSERT_TRUE(controller.addWindow(
             "2", {{"win_id", ""}, {"name", "Side"}, {"frameRate", 25}, {"resolution", resolution}}, {}));
-        controller.getProgram("2")->onWindowChanged(WINDOW_ADD, {});
+        controller.getProgram("2")->onWindowChanged(WINDOW_ADD, QString::number(controller.getProgram("2")->getLastWinId()));
         controller.destroy();
     }
     const auto programFiles = [&] {

@@ -154,7 +154,9 @@ TEST(NdiDiscovery, AnIdleFinderSleepsYetSeesSendersComeAndGoAtOnce)
     // finder sleeps instead of listing the directory every few milliseconds.
     const nanoseconds cpuBefore = threadCpu();
     EXPECT_FALSE(NDIlib_find_wait_for_sources(finder.get(), 1000));
-    EXPECT_LT(duration_cast<microseconds>(threadCpu() - cpuBefore).count(), 2000) << "CPU spent in one idle second";
+    // Listing every 20 ms costs tens of milliseconds a second; a sleeping
+    // finder stays far below the bound even on a loaded sanitized run.
+    EXPECT_LT(duration_cast<microseconds>(threadCpu() - cpuBefore).count(), 10000) << "CPU spent in one idle second";
 
     // A sender that comes wakes the sleeping finder...
     {

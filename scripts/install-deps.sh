@@ -30,6 +30,8 @@ PACKAGES=(
   chromium
   # the WebRTC transport's fuzz target (scripts/fuzz.sh)
   clang libclang-rt-14-dev
+  # xwd, for the screen-output test's grabs of a second X screen
+  x11-apps
 )
 
 missing=()

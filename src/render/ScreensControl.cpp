@@ -62,3 +62,39 @@ QJsonArray ScreensControl::getScreenToWeb()
     }
     return list;
 }
+
+QScreen* ScreensControl::getScreen(int index)
+{
+    QMutexLocker lock(&screens_mutex);
+    return screens.value(index);
+}
+
+QRect ScreensControl::getScreenGeometry(int index)
+{
+    if (QScreen* screen = getScreen(index))
+        return screen->geometry();
+    return QRect(0, 0, 1280, 720);
+}
+
+QString ScreensControl::getScreenName(int index)
+{
+    return getScreen(index) ? QString::number(index) : QString();
+}
+
+int ScreensControl::getScreenIndex(const QString& name)
+{
+    const int index = name.toInt();
+    return getScreen(index) ? index : 0;
+}
+
+int ScreensControl::getInitX()
+{
+    const QList<QScreen*> list = QGuiApplication::screens();
+    return list.size() < 2 ? 0 : list.at(1)->geometry().x();
+}
+
+int ScreensControl::getInitY()
+{
+    const QList<QScreen*> list = QGuiApplication::screens();
+    return list.size() < 2 ? 0 : list.at(1)->geometry().y();
+}

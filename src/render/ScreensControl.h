@@ -11,6 +11,8 @@
 #include <QMap>
 #include <QMutex>
 #include <QObject>
+#include <QRect>
+#include <QString>
 
 class QScreen;
 
@@ -26,6 +28,17 @@ public:
     // "screen <index>"} in index order. The list follows displays coming and
     // going on the GUI thread, so it is read as it stands.
     QJsonArray getScreenToWeb();
+    // The display's geometry, or (0, 0, 1280 x 720) for an index naming none.
+    QRect getScreenGeometry(int index);
+    // The display itself (for QWindow::setScreen), or null.
+    QScreen* getScreen(int index);
+    // The index as text when it names a display, else empty.
+    QString getScreenName(int index);
+    // The index a text names when it is a display's number, else 0.
+    int getScreenIndex(const QString& name);
+    // Where the second display starts; 0 with fewer than two.
+    int getInitX();
+    int getInitY();
 
 public slots:
     void addScreen(QScreen* screen);

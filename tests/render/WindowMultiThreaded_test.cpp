@@ -1,0 +1,199 @@
+// The window pipeline with a scene of flat tiles: the screen output shows the
+// finished picture (overlapping opaque items stacked by z), ticks and passes
+// follow the request rules, bad sizes and rates render nothing, the encoder
+// can be replaced while the window renders, and windows come and go cleanly.
+#include "FramelessWindow.h"
+#include "GlTestContext.h"
+#include "QuickRenderer.h"
+#include "TestSupport.h"
+#include "WindowMultiThreaded.h"
+
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QQuickItem>
+#include <QScreen>
+
+namespace {
+
+QString tilesScene()
+{
+    return QStringLiteral(PANOPTRA_TEST_DATA_DIR "/render/Tiles.qml");
+}
+
+class WindowPipeline : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { QSurfaceFormat::setDefaultFormat(rendertest::applicationFormat()); }
+
+    std::unique_ptr<WindowMultiThreaded> makeWindow(const QString& win_id, int w, int h, double fps = 30)
+    {
+        auto window = std::make_unique<WindowMultiThreaded>();
+        window->setId("1", win_id);
+        window->setName("Test_" + win_id);
+        window->resize(w, h);
+        window->setFrameRate(fps);
+        window->loadQmlFile(tilesScene());
+        window->createZtEncoder();
+        return window;
+    }
+
+    // Ticks the window (as its tick thread would) until pred() holds.
+    static bool tickUntil(WindowMultiThreaded& window, const std::function<bool()>& pred, int timeoutMs = 10000)
+    {
+        return testsupport::waitFor(
+            [&] {
+                window.refreshUI();
+                return pred();
+            },
+            timeoutMs);
+    }
+
+    static int64_t passes(WindowMultiThreaded& window) { return window.renderer()->stats().passes; }
+};
+
+TEST_F(WindowPipeline, TheScreenShowsTheFinishedPictureWithOpaqueItemsStackedByZ)
+{
+    auto window = makeWindow("3", 320, 180);
+    ASSERT_TRUE(window->isSceneLoaded());
+    window->onProcessPosition(1, true);
+    ASSERT_TRUE(window->screenWindow()->isVisible());
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect area = screen->geometry();
+
+    struct Spot {
+        const char* what;
+        double fx, fy;
+        QColor colour;
+    };
+    const std::vector<Spot> spots { { "left tile", 0.25, 0.5, Qt::red }, { "top right", 0.75, 0.25, Qt::blue },
+        { "under the z 2 item", 0.6, 0.6, Qt::yellow }, { "bottom right", 0.9, 0.9, Qt::yellow } };
+    const auto matches = [&](const QImage& image) {
+        for (const Spot& s : spots) {
+            const QColor c = image.pixelColor(int(s.fx * image.width()), int(s.fy * image.height()));
+            if (std::abs(c.red() - s.colour.red()) > 2 || std::abs(c.green() - s.colour.green()) > 2
+                || std::abs(c.blue() - s.colour.blue()) > 2)
+                return false;
+        }
+        return true;
+    };
+    QImage grabbed;
+    const bool shown = tickUntil(*window, [&] {
+        grabbed = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage();
+        return matches(grabbed);
+    });
+    for (const Spot& s : spots)
+        EXPECT_TRUE(shown) << s.what << ": "
+                           << qPrintable(grabbed.pixelColor(int(s.fx * grabbed.width()), int(s.fy * grabbed.height()))
+                                             .name());
+    EXPECT_NE(window->renderer()->publishedTexture(), 0u);
+
+    // Screen output 0 hides the window; the next pass withdraws the texture.
+    window->onProcessPosition(0, true);
+    EXPECT_FALSE(window->screenWindow()->isVisible());
+    EXPECT_TRUE(tickUntil(*window, [&] { return window->renderer()->publishedTexture() == 0; }));
+}
+
+TEST_F(WindowPipeline, BadSizesAndRatesRenderNothingAndGoodOnesResume)
+{
+    auto window = makeWindow("4", 64, 36);
+    ASSERT_TRUE(tickUntil(*window, [&] { return passes(*window) >= 2; }));
+
+    struct Case {
+        const char* what;
+        int w, h;
+        double fps;
+    };
+    for (const Case& c : std::vector<Case> {
+             { "zero width", 0, 36, 30 }, { "one pixel rounds to zero", 1, 36, 30 }, { "above 8192", 8194, 36, 30 },
+             { "zero rate", 64, 36, 0 } }) {
+        window->resize(c.w, c.h);
+        window->setFrameRate(c.fps);
+        // Let a pass with the old settings finish, then count.
+        tickUntil(*window, [] { return false; }, 100);
+        const int64_t before = passes(*window);
+        tickUntil(*window, [] { return false; }, 200);
+        EXPECT_EQ(passes(*window), before) << c.what;
+        window->resize(64, 36);
+        window->setFrameRate(30);
+        EXPECT_TRUE(tickUntil(*window, [&] { return passes(*window) > before; })) << c.what;
+    }
+    window->setFrameRate(-1);
+    EXPECT_EQ(window->frameRate(), 50.0);
+    window->resize(1921, 1081);
+    EXPECT_EQ(window->width(), 1920);
+    EXPECT_EQ(window->height(), 1080);
+}
+
+TEST_F(WindowPipeline, RequestsBeyondOnePendingAreDroppedAndTicksWaitForTheScene)
+{
+    auto window = std::make_unique<WindowMultiThreaded>();
+    window->setId("1", "5");
+    window->resize(64, 36);
+    // No scene yet: ticks are dropped and counted.
+    window->refreshUI();
+    window->refreshUI();
+    EXPECT_EQ(window->droppedTicks(), 2);
+    window->loadQmlFile(tilesScene());
+    ASSERT_TRUE(window->isSceneLoaded());
+
+    // Many ticks before the GUI thread handles one: one request is queued.
+    for (int i = 0; i < 20; ++i)
+        window->refreshUI();
+    ASSERT_TRUE(tickUntil(*window, [&] { return passes(*window) >= 3; }));
+    const QuickRenderer::Stats stats = window->renderer()->stats();
+    EXPECT_LE(stats.requests, stats.passes + 1);
+
+    // Rendering off: ticks are dropped; back on 100 ms after switching on.
+    window->enableRender(false);
+    const int64_t dropped = window->droppedTicks();
+    window->refreshUI();
+    EXPECT_EQ(window->droppedTicks(), dropped + 1);
+    window->enableRender(true);
+    window->refreshUI();
+    EXPECT_EQ(window->droppedTicks(), dropped + 2) << "not yet back on";
+    const int64_t before = passes(*window);
+    EXPECT_TRUE(tickUntil(*window, [&] { return passes(*window) > before; }));
+}
+
+TEST_F(WindowPipeline, TheEncoderIsReplacedWhileTheWindowRendersAndH264SizesAreEven)
+{
+    auto window = makeWindow("6", 1366, 768, 60);
+    int w = 0, h = 0;
+    bool changed = false;
+    window->renderer()->getH264Size(w, h, changed);
+    EXPECT_EQ(w, 1280);
+    EXPECT_EQ(h, 718);
+    for (int i = 0; i < 10; ++i) {
+        const int64_t before = passes(*window);
+        ASSERT_TRUE(tickUntil(*window, [&] { return passes(*window) > before; }));
+        window->createZtEncoder();
+        ASSERT_TRUE(window->encoder());
+    }
+    window->resize(1080, 1920);
+    window->renderer()->getH264Size(w, h, changed);
+    EXPECT_EQ(w, 720);
+    EXPECT_EQ(h, 1280);
+    EXPECT_TRUE(changed);
+}
+
+TEST_F(WindowPipeline, WindowsComeAndGoWithTheirSceneDestroyedAndMemoryFlat)
+{
+    size_t afterFirst = 0;
+    for (int cycle = 0; cycle < 12; ++cycle) {
+        auto window = makeWindow(cycle % 2 ? "pvw" : "pgm", 160, 90);
+        window->setNDIEnable(true);
+        ASSERT_TRUE(tickUntil(*window, [&] { return passes(*window) >= 3; })) << cycle;
+        QQuickItem* root = window->rootItem();
+        ASSERT_TRUE(root);
+        window.reset();
+        if (cycle == 1)
+            afterFirst = testsupport::liveHeapBytes();
+    }
+    const size_t afterLast = testsupport::liveHeapBytes();
+    EXPECT_LT(double(afterLast), double(afterFirst) * 1.10 + 256 * 1024)
+        << "after first " << afterFirst << ", after last " << afterLast;
+}
+
+} // namespace

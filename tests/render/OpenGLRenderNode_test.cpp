@@ -191,13 +191,7 @@ TEST_F(RenderNodeTest, RenderedFramesDrawAndNoPictureIsBlack)
     EXPECT_TRUE(scene::near(scene.render().pixel(200, 150), kBlack));
 
     std::vector<uint8_t> pixels(160 * 90 * 2);
-    const Uyvy blue = scene::toUyvy(0, 0, 255);
-    for (size_t i = 0; i < pixels.size(); i += 4) {
-        pixels[i] = blue.u;
-        pixels[i + 1] = blue.y;
-        pixels[i + 2] = blue.v;
-        pixels[i + 3] = blue.y;
-    }
+    scene::fillFlat(pixels, kBlue);
     item->input->setVideo(std::make_shared<VideoFrame>(pixels.data(), 160, 90, uint32_t(pixels.size()), 320));
     QImage image = scene.render();
     EXPECT_TRUE(scene::near(image.pixel(200, 150), kBlue));

@@ -96,6 +96,8 @@ public:
         // The items go after the scene graph, as in the application.
         delete m_root;
         m_items.clear();
+        // The scene graph hands some of its helpers to deleteLater.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
     bool valid() const { return m_context.isValid() && m_fbo && m_fbo->isValid(); }
@@ -180,6 +182,18 @@ inline Uyvy toUyvy(int r, int g, int b)
     const double U = (B - Y) / 1.8556, V = (R - Y) / 1.5748;
     const auto clampByte = [](double v) { return uint8_t(std::max(0.0, std::min(255.0, std::round(v)))); };
     return { clampByte(16 + 219 * Y), clampByte(128 + 224 * U), clampByte(128 + 224 * V) };
+}
+
+// Fills packed UYVY bytes with one colour.
+template <typename Bytes> void fillFlat(Bytes& bytes, QColor colour)
+{
+    const Uyvy yuv = toUyvy(colour.red(), colour.green(), colour.blue());
+    for (size_t i = 0; i + 3 < bytes.size(); i += 4) {
+        bytes[i] = yuv.u;
+        bytes[i + 1] = yuv.y;
+        bytes[i + 2] = yuv.v;
+        bytes[i + 3] = yuv.y;
+    }
 }
 
 // Channels of two colours within tolerance.

@@ -22,7 +22,7 @@ stop_all() {
 trap stop_all EXIT
 
 if [ -n "${DISPLAY:-}" ]; then
-  build/bin/Panoptra_Pro "$@"
+  build/bin/launcher "$@"
 else
-  xvfb-run -a -s "-screen 0 1920x1080x24" build/bin/Panoptra_Pro "$@"
+  xvfb-run -a -s "-screen 0 1920x1080x24" build/bin/launcher "$@"
 fi

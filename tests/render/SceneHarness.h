@@ -24,24 +24,9 @@
 #include <QSurfaceFormat>
 #include <QtQml>
 
-#include <dlfcn.h>
-
 #include <memory>
 
 namespace scene {
-
-// The OpenGL vendor library and its driver are unloaded when the process
-// ends, before the leak check runs; pinned, the few blocks they keep for
-// good are reported under their names, which the suppressions list.
-inline void pinDrivers()
-{
-    static const bool pinned = [] {
-        for (const char* library : { "libGLX_mesa.so.0", "/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so" })
-            dlopen(library, RTLD_NOW | RTLD_NODELETE | RTLD_NOLOAD) || dlopen(library, RTLD_NOW | RTLD_NODELETE);
-        return true;
-    }();
-    (void)pinned;
-}
 
 inline void registerTypes()
 {
@@ -70,7 +55,6 @@ public:
         : m_size(width, height)
     {
         registerTypes();
-        pinDrivers();
         m_context.setFormat(applicationFormat());
         m_context.create();
         m_surface.setFormat(m_context.format());

@@ -563,10 +563,13 @@ void VideoRender::paint()
     const VideoFramePtr frame = switching && hasPicture(nextFrame)
         ? nextFrame
         : m_connection->getVideoFrame(MediaConnection::BandWidth_t(m_bandwidth));
-    if (frame)
+    // The connection goes on handing out the last picture of a source that
+    // stopped sending: only a picture not seen before counts as one.
+    const bool fresh = hasPicture(frame) && isNewPicture(frame);
+    if (fresh || (frame && !hasPicture(frame)))
         m_node->setVideo(frame);
 
-    if (hasPicture(frame)) {
+    if (fresh) {
         reportFrame(frame);
         return;
     }
@@ -581,6 +584,15 @@ void VideoRender::paint()
         }
         m_state = QStringLiteral("loading");
     }
+}
+
+bool VideoRender::isNewPicture(const VideoFramePtr& frame)
+{
+    const int64_t stamp = frame->frame.timestamp;
+    const bool seen = m_lastPicture.lock() == frame || (stamp != 0 && stamp == m_lastPictureStamp);
+    m_lastPicture = frame;
+    m_lastPictureStamp = stamp;
+    return !seen;
 }
 
 void VideoRender::reportFrame(const VideoFramePtr& received)

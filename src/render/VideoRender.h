@@ -141,6 +141,7 @@ private:
     void applyRequests();
     void paint();
     void reportFrame(const VideoFramePtr& frame);
+    bool isNewPicture(const VideoFramePtr& frame);
     void clearHolderTaking(bool program);
     void clearHolderTakeState();
     bool isBusTile() const;
@@ -179,6 +180,9 @@ private:
     int m_takeFrames = 0;
     int m_angle = 0;
     QString m_state;
+    // The last picture taken from the connection, to tell a new one.
+    std::weak_ptr<MediaFrameWrapper<Media_video_frame_t, MediaInstancePtr>> m_lastPicture;
+    int64_t m_lastPictureStamp = 0;
     int64_t m_statTime = 0;
     int m_statCount = 0;
 

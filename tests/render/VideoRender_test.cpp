@@ -159,3 +159,29 @@ TEST_F(TileTest, ItemAndNodeGoInEitherOrder)
     EXPECT_TRUE(scene::near(image.pixel(240, 90), kRed));
     EXPECT_TRUE(scene::near(image.pixel(80, 90), kBlack));
 }
+
+// A source that stops sending keeps its last picture; 31 passes later the
+// tile reports "loading" and forgets the rate and size.
+TEST_F(TileTest, StoppedSourceKeepsItsPictureAndIsLoadingFromPass31)
+{
+    senders.add("Tile D", kBlue);
+    ASSERT_TRUE(live::listed("Tile D"));
+    auto* tile = scene.add<VideoRender>(0, 0, 320, 180);
+    tile->startLiving();
+    tile->changeSource("Tile D", "", false);
+    ASSERT_TRUE(shows(tile, kBlue));
+    QSignalSpy sizes(tile, &VideoRender::resolutionChanged);
+    senders.stop("Tile D");
+    int passes = 0;
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] {
+            ++passes;
+            const QImage image = scene.render();
+            EXPECT_TRUE(scene::near(image.pixel(160, 90), kBlue));
+            return tile->loadingState() == "loading";
+        },
+        10000));
+    EXPECT_GE(passes, 31);
+    ASSERT_GE(sizes.count(), 1);
+    EXPECT_EQ(sizes.last().at(0).toInt(), 0);
+}

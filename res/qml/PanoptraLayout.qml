@@ -16,6 +16,9 @@ Item {
     id: root
 
     readonly property bool busWindow: windowId === "pvw" || windowId === "pgm"
+    // Tiles take a source's low stream; the preview and program windows'
+    // own pictures go out full size, so they take the high one.
+    readonly property string bandwidth: busWindow ? "high" : "low"
     // Window-wide overlay switches and the border.
     property var windowFlags: ({})
     property bool borderEnable: false
@@ -107,7 +110,7 @@ Item {
         }
         tile.startLiving();
         if (p.stream_id)
-            tile.changeSource(p.stream_id, "low", false);
+            tile.changeSource(p.stream_id, root.bandwidth, false);
     }
 
     function layout(text) {
@@ -130,12 +133,12 @@ Item {
         function onSendSource(pos_id, source, name) {
             var tile = root.tiles[pos_id];
             if (tile && !root.isBus(tile))
-                tile.changeSource(source, "low", false);
+                tile.changeSource(source, root.bandwidth, false);
         }
         function onDeleteAll() {
             for (var id in root.tiles) {
                 if (!root.isBus(root.tiles[id]))
-                    root.tiles[id].changeSource("", "low", false);
+                    root.tiles[id].changeSource("", root.bandwidth, false);
             }
         }
         function onSendSingleState(pos_id, type, enable) {
@@ -165,7 +168,7 @@ Item {
             if (!root.busWindow || !tile)
                 return;
             tile.doTake(time, type, progress, source);
-            tile.changeSource(source, "low", true);
+            tile.changeSource(source, root.bandwidth, true);
         }
     }
 

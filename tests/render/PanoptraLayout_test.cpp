@@ -6,6 +6,7 @@
 // to show.
 #include "../model/ProgramFixture.h"
 #include "LiveSources.h"
+#include "MediaConnection.h"
 #include "VideoFrame.h"
 
 #include <gtest/gtest.h>
@@ -139,6 +140,12 @@ TEST_F(LayoutTest, TilesShowTheirSourcesTheBusesAndTheTally)
         return scene::near(image.pixel(160, 90), kYellow) && scene::near(image.pixel(480, 90), kCyan)
             && scene::near(image.pixel(160, 270), kRed) && scene::near(image.pixel(480, 270), kBlue);
     }));
+    // Tiles take the low stream, the bus windows' own pictures the high one.
+    const std::shared_ptr<MediaConnection> a = SourceManager::instance()->getConnection("Scene A");
+    ASSERT_TRUE(a);
+    EXPECT_TRUE(a->getCapabilities(MediaConnection::BandWidthLow));
+    EXPECT_TRUE(a->getCapabilities(MediaConnection::BandWidthHigh));
+
     // Preview's source green, program's red; bus windows without corners.
     EXPECT_TRUE(until([&] {
         return cornerShows(images[2], 0, 180, 180, kGreen) && cornerShows(images[2], 320, 180, 180, kRed);

@@ -22,6 +22,8 @@ PACKAGES=(
   fonts-droid-fallback
   # tests
   googletest libgtest-dev curl procps
+  # reading the desktop window's QR code and clicking it in its tests
+  zbar-tools xdotool
 )
 
 missing=()

@@ -49,6 +49,8 @@ int main(int argc, char** argv)
         GSTEAMER::Init(&argc, &argv);
 
         started = CommonInterface::getInstance().init(base, application);
+        // Every encoder went with its window in the controller's teardown.
+        GSTEAMER::Cleanup();
         // The logger goes last, so that the whole teardown is in the log.
         qDebug() << (started ? "shutdown complete ." : "start-up abandoned .");
         ZTLogger::getInstance()->logUninit();

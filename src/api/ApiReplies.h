@@ -55,6 +55,17 @@ inline bool validPresetId(const QString& id)
     return id != QLatin1String("pvw") && id != QLatin1String("pgm") && validWindowId(id);
 }
 
+// Names ride on every list and push: a longer one is refused with this key.
+constexpr int kMaxNameLength = 256;
+inline QString nameTooLongMsg()
+{
+    return QStringLiteral("name.tooLong");
+}
+inline bool nameTooLong(const QJsonObject& request, const char* key = "name")
+{
+    return request.value(QLatin1String(key)).toString().size() > kMaxNameLength;
+}
+
 // A request's flag: a JSON boolean, or the text "true"/"false" that the
 // query form of a GET gives.
 inline bool flagValue(const QJsonValue& value)

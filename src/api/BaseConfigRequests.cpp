@@ -4,6 +4,7 @@
 // thread.
 #include "BaseConfig.h"
 
+#include "ApiReplies.h"
 #include "Globals.h"
 #include "HttpRequest.h"
 #include "LayoutTemplate.h"
@@ -120,6 +121,32 @@ QJsonObject BaseConfig::messageParsing(const HttpRequest& request)
     return QJsonObject();
 }
 
+bool BaseConfig::userChangeAllowed(USERTYPE type, const QString& caller, QJsonObject& body, QString& msg)
+{
+    if (type != USER_ADD && type != USER_MODIFY && type != USER_REMOVE)
+        return true;
+    if (type != USER_REMOVE && (apireply::nameTooLong(body, "username") || apireply::nameTooLong(body, "alias"))) {
+        msg = apireply::nameTooLongMsg();
+        return false;
+    }
+    const QString callerRole = getUsersManager()->roleOf(caller);
+    if (callerRole == QLatin1String("admin"))
+        return true;
+    // Everybody else changes only their own account: the password, or the
+    // alias, phone and description with the role they have.
+    if (type == USER_MODIFY && body.value(QLatin1String("username")).toString() == caller) {
+        if (body.contains(QLatin1String("password")))
+            return true;
+        if (!body.contains(QLatin1String("role")))
+            body.insert("role", callerRole); // an absent role would clear it
+        if (body.value(QLatin1String("role")).toString() == callerRole)
+            return true;
+    }
+    qWarning().noquote() << "[users] refused: user" << caller << "may not manage other accounts or roles";
+    msg = QStringLiteral("user.permissionError");
+    return false;
+}
+
 QJsonObject BaseConfig::getUserResult(USERTYPE type, const HttpRequest& request)
 {
     QString msg, username, token;
@@ -128,6 +155,8 @@ QJsonObject BaseConfig::getUserResult(USERTYPE type, const HttpRequest& request)
     QJsonObject body = messageParsing(request);
     UsersManager* users = getUsersManager();
     if (!users)
+        return errorReply(msg);
+    if (!userChangeAllowed(type, username, body, msg))
         return errorReply(msg);
 
     bool done = false;

@@ -6,6 +6,7 @@
 
 #include "ApiReplies.h"
 #include "HttpRequest.h"
+#include "MediaOutputManager.h"
 #include "ProjectObject.h"
 
 #include <QDebug>
@@ -20,13 +21,6 @@ int positionOf(const QJsonValue& value)
     if (value.isString())
         return value.toString().toInt(nullptr, 10);
     return value.toInt(0);
-}
-
-QJsonObject withoutIds(QJsonObject request)
-{
-    request.remove(QLatin1String("pro_id"));
-    request.remove(QLatin1String("win_id"));
-    return request;
 }
 
 } // namespace
@@ -51,7 +45,12 @@ QJsonObject BaseConfig::getGridResult(GRIDTYPE type, const HttpRequest& request)
         return apireply::error(QStringLiteral("project id is invalid."));
     }
 
+    if (type == GRID_RESAVE_LAYOUT && apireply::nameTooLong(body))
+        return apireply::error(apireply::nameTooLongMsg());
+
     bool done = false;
+    // The preset a save or resave writes, named now for the queued save.
+    QString changed_layout;
     switch (type) {
     case GRID_NONE:
         return program->getLayoutParams(win_id);
@@ -66,8 +65,10 @@ QJsonObject BaseConfig::getGridResult(GRIDTYPE type, const HttpRequest& request)
         done = program->setOutputType(win_id, body);
         break;
     case GRID_GET_NDI_PARAM:
-        // The network outputs keep no parameters yet: no stream to report.
-        return apireply::error();
+        return MediaOutputManager::instance().getNDIParams(pro_id, win_id);
+    case GRID_SET_NDI_PARAM:
+        done = MediaOutputManager::instance().setNDIParams(pro_id, win_id, body, &msg);
+        break;
     case GRID_GET_STATE_CONTROL:
         return program->getControlState(win_id);
     case GRID_SET_STATE_CONTROL:
@@ -78,13 +79,16 @@ QJsonObject BaseConfig::getGridResult(GRIDTYPE type, const HttpRequest& request)
         done = program->setLayout(win_id, layout_id);
         break;
     case GRID_MODIFY_LAYOUT:
-        done = program->modifyLayout(withoutIds(body), msg);
+        // The model finds the window by "win_id" and leaves the ids out of the layout itself.
+        done = program->modifyLayout(body, msg);
         break;
     case GRID_SAVE_LAYOUT:
         done = program->saveLayout(body, msg);
+        if (done)
+            changed_layout = program->getWinLayoutId(win_id);
         break;
     case GRID_RESAVE_LAYOUT:
-        done = program->resaveLayout(win_id, body, msg);
+        done = program->resaveLayout(win_id, body, msg, &changed_layout);
         break;
     case GRID_DELETE_SOURCES:
         done = program->clearSources(win_id);
@@ -115,7 +119,7 @@ QJsonObject BaseConfig::getGridResult(GRIDTYPE type, const HttpRequest& request)
     case GRID_PTZ_SET:
         done = program->setPtzControl(body, msg);
         break;
-    default: // the network output parameters, and the values without an operation
+    default: // the values without an operation
         break;
     }
     if (!done)
@@ -140,8 +144,8 @@ QJsonObject BaseConfig::getGridResult(GRIDTYPE type, const HttpRequest& request)
     }
     if (const QSharedPointer<ProjectObject> changed = requestProgram(pro_id)) {
         qDebug() << "save window gird " << pro_id << win_id;
-        QMetaObject::invokeMethod(
-            changed.data(), "onGridChanged", Qt::QueuedConnection, Q_ARG(GRIDTYPE, type), Q_ARG(QString, win_id));
+        QMetaObject::invokeMethod(changed.data(), "onGridChanged", Qt::QueuedConnection, Q_ARG(GRIDTYPE, type),
+            Q_ARG(QString, win_id), Q_ARG(QString, changed_layout));
     }
     return apireply::ok();
 }

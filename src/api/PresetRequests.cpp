@@ -26,12 +26,17 @@ QJsonObject BaseConfig::getPresetResult(PRESETTYPE type, const HttpRequest& requ
     if (!apireply::validPresetId(layout_id))
         return apireply::error(msg);
 
+    if ((type == PRESET_ADD || type == PRESET_RENAME) && apireply::nameTooLong(body))
+        return apireply::error(apireply::nameTooLongMsg());
+
     bool done = false;
+    // The preset the change is about, carried to its queued save.
+    QString changed_id = layout_id;
     switch (type) {
     case PRESET_LIST:
         return program->getLayoutList();
     case PRESET_ADD:
-        done = program->addLayout(body, msg);
+        done = program->addLayout(body, msg, &changed_id);
         break;
     case PRESET_REMOVE:
         done = program->removeLayout(layout_id, msg);
@@ -44,6 +49,6 @@ QJsonObject BaseConfig::getPresetResult(PRESETTYPE type, const HttpRequest& requ
         return apireply::error(msg);
     queuePush("sendPresetRequest", pro_id);
     QMetaObject::invokeMethod(program.data(), "onPresetChanged", Qt::QueuedConnection, Q_ARG(PRESETTYPE, type),
-        Q_ARG(QString, layout_id));
+        Q_ARG(QString, changed_id));
     return apireply::ok();
 }

@@ -30,13 +30,21 @@ QJsonObject BaseConfig::getProgramResult(PROGRAMTYPE type, const HttpRequest& re
     if (type != PROGRAM_ADD && !requestProgram(pro_id))
         return apireply::error();
 
+    if ((type == PROGRAM_ADD || type == PROGRAM_SET_PARAM || type == PROGRAM_RENAME) && apireply::nameTooLong(body))
+        return apireply::error(apireply::nameTooLongMsg());
+
     bool done = false;
+    // The program the change is about, carried to its queued save.
+    QString changed_id = pro_id;
     switch (type) {
     case PROGRAM_ADD:
         if (!checkAddProValid(body, msg))
             return apireply::error(msg);
-        QMetaObject::invokeMethod(
-            this, "addProgram", Qt::QueuedConnection, Q_ARG(QJsonObject, body), Q_ARG(QString, msg));
+        // Id and name are taken now, so the acknowledged add cannot be
+        // refused when the program is made on the GUI thread.
+        changed_id = reserveProgram(body.value(QLatin1String("name")).toString());
+        QMetaObject::invokeMethod(this, "createProgram", Qt::QueuedConnection, Q_ARG(QString, changed_id),
+            Q_ARG(QJsonObject, body));
         done = true;
         break;
     case PROGRAM_REMOVE:
@@ -68,7 +76,7 @@ QJsonObject BaseConfig::getProgramResult(PROGRAMTYPE type, const HttpRequest& re
     // and the folder removal see the program map as the change left it.
     queuePush("sendProgramRequest");
     QMetaObject::invokeMethod(
-        this, "onProgramChanged", Qt::QueuedConnection, Q_ARG(PROGRAMTYPE, type), Q_ARG(QString, pro_id));
+        this, "onProgramChanged", Qt::QueuedConnection, Q_ARG(PROGRAMTYPE, type), Q_ARG(QString, changed_id));
     return apireply::ok();
 }
 

@@ -29,13 +29,15 @@ QJsonObject BaseConfig::getTakeResult(TAKETYPE type, const HttpRequest& request)
         return program->getTakeParams();
     case TAKE_SET:
         done = program->doTake(body, msg);
-        // Whatever the outcome: the clients redraw the buses as they are.
+        // Whatever the outcome: the clients redraw the buses as they are,
+        // and the time and kind the take stored (also when it was refused)
+        // go into the program list.
         queuePush("sendWindowRequest", pro_id);
+        QMetaObject::invokeMethod(this, "saveProgramList", Qt::QueuedConnection);
         break;
     case TAKE_SET_PARAMS:
         done = program->setTakeParams(body, msg);
-        if (webSocketServer)
-            QMetaObject::invokeMethod(this, "saveProgramList", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "saveProgramList", Qt::QueuedConnection);
         break;
     }
     return apireply::result(done, msg);
@@ -63,6 +65,9 @@ void BaseConfig::setTakeStates(const QString& pro_id, const QJsonObject& message
     const QSharedPointer<ProjectObject> program = requestProgram(pro_id);
     QString msg;
     out = program && program->doTake(message, msg) ? apireply::ok() : apireply::error();
+    // The take stores the time and kind it was sent: they outlive a restart.
+    if (program)
+        QMetaObject::invokeMethod(this, "saveProgramList", Qt::QueuedConnection);
 }
 
 void BaseConfig::switchSource(const QJsonObject& message, QJsonObject& out)

@@ -11,6 +11,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 #include <vector>
 
@@ -69,12 +71,77 @@ bool insertUser(QSqlDatabase& db, const QString& username, const QString& passwo
     return run(q, "adding a user");
 }
 
+// What an unknown user name's password is checked against, so that its
+// login costs what a known one's does. Made once; it matches no password a
+// client could send only by the odds of the hash.
+const QString& dummyPasswordHash()
+{
+    static const QString hash = Credentials::hashPassword(Credentials::newToken());
+    return hash;
+}
+
+// Addresses remembered by the login throttle; past this, those no longer
+// blocked are forgotten first.
+constexpr int kMaxThrottledAddresses = 4096;
+
 } // namespace
 
 UsersManager::UsersManager(QObject* parent)
     : QObject(parent)
     , m_connectionName(QStringLiteral("users-%1").arg(reinterpret_cast<quintptr>(this), 0, 16))
 {
+    setClock(nullptr);
+}
+
+void UsersManager::setClock(Clock clock)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (!clock) {
+        auto started = std::make_shared<QElapsedTimer>();
+        started->start();
+        // Starts past a whole back-off, so that "blocked until 0" is long over.
+        clock = [started] { return started->elapsed() + kMaxBackoffMs; };
+    }
+    m_clock = std::move(clock);
+}
+
+bool UsersManager::loginBlocked(const QString& address, qint64 now)
+{
+    const auto it = m_loginFailures.constFind(address);
+    return it != m_loginFailures.constEnd() && now < it->blockedUntil;
+}
+
+void UsersManager::loginFailed(const QString& address, qint64 now)
+{
+    if (m_loginFailures.size() >= kMaxThrottledAddresses && !m_loginFailures.contains(address)) {
+        for (auto it = m_loginFailures.begin(); it != m_loginFailures.end();) {
+            if (now >= it->blockedUntil)
+                it = m_loginFailures.erase(it);
+            else
+                ++it;
+        }
+        if (m_loginFailures.size() >= kMaxThrottledAddresses)
+            return; // every remembered address is blocked: this one waits for room
+    }
+    LoginFailures& failures = m_loginFailures[address];
+    // A failure soon after a back-off (within a minute of its end) doubles
+    // it; a quiet minute starts the count afresh.
+    const bool escalating = failures.backoffMs > 0 && !failures.times.isEmpty()
+        && now - failures.times.last() <= kFailureWindowMs + failures.backoffMs;
+    while (!failures.times.isEmpty() && failures.times.first() <= now - kFailureWindowMs)
+        failures.times.removeFirst();
+    failures.times.append(now);
+    if (!escalating && failures.times.size() < kMaxLoginFailures) {
+        failures.backoffMs = 0;
+        return;
+    }
+    // Keep only as many as the rule looks at, so the record stays small.
+    while (failures.times.size() > kMaxLoginFailures)
+        failures.times.removeFirst();
+    failures.backoffMs = escalating ? std::min(failures.backoffMs * 2, kMaxBackoffMs) : kFirstBackoffMs;
+    failures.blockedUntil = now + failures.backoffMs;
+    qWarning().noquote() << "[users] logins from" << address << "refused for" << failures.backoffMs
+                         << "ms after repeated failures";
 }
 
 UsersManager::~UsersManager()
@@ -196,15 +263,22 @@ QJsonObject UsersManager::userLogin(const QJsonObject& request)
     if (username.isEmpty() || password.isEmpty())
         return errorReply();
     const QJsonObject failed { { "result", "error" }, { "msg", kLoginFailed } };
+    const QString address = request.value("remoteAddr").toString();
+    const qint64 now = m_clock();
+    if (loginBlocked(address, now))
+        return failed; // no hash: a guessing client costs nothing while it waits
 
     QSqlQuery q(m_db);
     q.prepare("SELECT id, username, password, alias, role FROM usersInfo WHERE username = :username");
     q.bindValue(":username", username);
     if (!run(q, "looking up a login"))
         return failed;
+    bool known = false;
     while (q.next()) {
+        known = true;
         if (!Credentials::verifyPassword(password, q.value(2).toString()))
             continue;
+        m_loginFailures.remove(address);
         const QString token = Credentials::newToken();
         if (token.isEmpty())
             return failed;
@@ -218,6 +292,9 @@ QJsonObject UsersManager::userLogin(const QJsonObject& request)
                 QJsonObject { { "username", q.value(1).toString() }, { "alias", q.value(3).toString() },
                     { "role", q.value(4).toString() }, { "token", token }, { "changed", m_changed } } } };
     }
+    if (!known)
+        Credentials::verifyPassword(password, dummyPasswordHash());
+    loginFailed(address, m_clock()); // the back-off runs from the answer, not from the request
     return failed;
 }
 
@@ -317,22 +394,50 @@ bool UsersManager::modifyUserConfig(const QJsonObject& request)
         const QString hash = Credentials::hashPassword(request.value("password").toString());
         if (hash.isEmpty())
             return false;
-        q.prepare("UPDATE usersInfo SET password = :password WHERE username = :username");
+        // Whoever knew the old password keeps no session opened with it.
+        q.prepare("UPDATE usersInfo SET password = :password, token = '' WHERE username = :username");
         q.bindValue(":password", hash);
     } else {
+        // Without a user in the admin role nobody could manage the users again.
+        if (textOf(request, "role") != kAdminRole && roleOf(username) == kAdminRole && adminCount() <= 1) {
+            qWarning() << "[users] refusing to take the admin role from the last user who has it";
+            return false;
+        }
         q.prepare("UPDATE usersInfo SET alias = :alias, role = :role, phone = :phone, descript = :descript "
                   "WHERE username = :username");
         for (const char* key : { "alias", "role", "phone", "descript" })
             q.bindValue(QLatin1Char(':') + QLatin1String(key), textOf(request, key));
     }
     q.bindValue(":username", username);
-    if (!run(q, "modifying a user"))
+    const bool updated = run(q, "modifying a user");
+    forgetRows(); // the role check above may have read the row again
+    if (!updated)
         return false;
     if (!m_changed) {
         m_changed = true;
         save();
     }
     return true;
+}
+
+QString UsersManager::roleOf(const QString& username)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const std::vector<UserRow>& rows = rowsOf(username);
+    // Names are unique by our own check; of rows written otherwise, an admin one counts.
+    for (const UserRow& row : rows) {
+        if (row.role == kAdminRole)
+            return row.role;
+    }
+    return rows.empty() ? QString() : rows.front().role;
+}
+
+int UsersManager::adminCount(const QString& extraCondition)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT COUNT(*) FROM usersInfo WHERE role = :role") + extraCondition);
+    q.bindValue(":role", kAdminRole);
+    return run(q, "counting admins") && q.next() ? q.value(0).toInt() : -1;
 }
 
 bool UsersManager::deleteUserConfig(const QJsonObject& request)
@@ -349,14 +454,8 @@ bool UsersManager::deleteUserConfig(const QJsonObject& request)
     const QString idSet = ids.join(QLatin1Char(','));
 
     // Without a user in the admin role nobody could manage the users again.
-    auto countAdmins = [this](const QString& extra) {
-        QSqlQuery q(m_db);
-        q.prepare(QStringLiteral("SELECT COUNT(*) FROM usersInfo WHERE role = :role") + extra);
-        q.bindValue(":role", kAdminRole);
-        return run(q, "counting admins") && q.next() ? q.value(0).toInt() : -1;
-    };
-    const int admins = countAdmins(QString());
-    const int adminsRemoved = countAdmins(QStringLiteral(" AND id IN (%1)").arg(idSet));
+    const int admins = adminCount();
+    const int adminsRemoved = adminCount(QStringLiteral(" AND id IN (%1)").arg(idSet));
     if (admins < 0 || adminsRemoved < 0)
         return false;
     if (adminsRemoved > 0 && adminsRemoved == admins) {

@@ -13,12 +13,14 @@
 // password nor a token is ever written to the log or returned by the list.
 // Every value from a request enters SQL as a bound parameter.
 #include <QHash>
+#include <QVector>
 #include <QJsonObject>
 #include <QObject>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -36,14 +38,28 @@ public:
     bool save();
 
     // {"username","password","remoteAddr"} -> {"result":"ok","data":{"username",
-    // "alias","role","token","changed"}} or an error envelope.
+    // "alias","role","token","changed"}} or an error envelope. An address
+    // with kMaxLoginFailures failed logins within a minute is answered the
+    // login error at once, without checking, for a back-off that starts at
+    // one second and doubles with each further failure up to a minute; a
+    // successful login clears its record. An unknown name costs the same
+    // password hash as a known one, so the answer time tells no names.
+    static constexpr int kMaxLoginFailures = 5;
+    static constexpr qint64 kFailureWindowMs = 60000;
+    static constexpr qint64 kFirstBackoffMs = 1000;
+    static constexpr qint64 kMaxBackoffMs = 60000;
     QJsonObject userLogin(const QJsonObject& request);
     // Ends the session of username whose token is given.
     bool removeSessionToken(const QString& username, const QString& token, QString& msg);
     // {"search"} or {"limit","page"} -> {"result":"ok","data":{"count","list"}}.
     QJsonObject querySpecifiedList(const QJsonObject& request);
     bool addUserConfig(const QJsonObject& request, QString& msg);
+    // A password change also ends every session of that user; the last
+    // user with the admin role keeps that role.
     bool modifyUserConfig(const QJsonObject& request);
+    // The role of username ("admin" manages the accounts); empty when no
+    // such user exists.
+    QString roleOf(const QString& username);
     // {"ids":[...]}. Refused when it would remove every user with the admin role.
     bool deleteUserConfig(const QJsonObject& request);
     QJsonObject getUserInfo(const QString& username, const QString& token);
@@ -52,6 +68,9 @@ public:
     bool checkSessionToken(const QString& username, const QString& token, QString& msg);
 
     int userCount() const { return m_userCount; }
+    // Milliseconds of a steady clock; tests put their own in.
+    using Clock = std::function<qint64()>;
+    void setClock(Clock clock);
     bool changed() const { return m_changed; }
 
 private:
@@ -69,6 +88,17 @@ private:
     void forgetRows();
     void convertPlainTextRows();
     QString flagFilePath() const;
+    // Users with the admin role (among those extraCondition, SQL text made
+    // by the manager, selects); -1 when the count failed.
+    int adminCount(const QString& extraCondition = QString());
+    // The login throttle of one remote address.
+    struct LoginFailures {
+        QVector<qint64> times; // failures within the last minute, oldest first
+        qint64 blockedUntil = 0;
+        qint64 backoffMs = 0;
+    };
+    bool loginBlocked(const QString& address, qint64 now);
+    void loginFailed(const QString& address, qint64 now);
 
     QSqlDatabase m_db;
     QString m_connectionName;
@@ -77,4 +107,6 @@ private:
     std::recursive_mutex m_mutex;
     std::unique_ptr<QSqlQuery> m_rowQuery; // compiled once
     QHash<QString, std::vector<UserRow>> m_rows;
+    QHash<QString, LoginFailures> m_loginFailures;
+    Clock m_clock;
 };

@@ -60,6 +60,8 @@ QJsonObject BaseConfig::getWindowResult(WINDOWTYPE type, const HttpRequest& requ
     if ((type == WINDOW_ADD || type == WINDOW_SET_PARAM || type == WINDOW_REMOVE) && !apireply::validWindowId(win_id))
         return apireply::error(msg);
 
+    // The window the change is about, carried to its queued save.
+    QString changed_id = win_id;
     switch (type) {
     case WINDOW_ADD:
     case WINDOW_SET_PARAM:
@@ -67,10 +69,20 @@ QJsonObject BaseConfig::getWindowResult(WINDOWTYPE type, const HttpRequest& requ
             qDebug() << "window parameters refused: size or frame rate out of range";
             return apireply::error(msg);
         }
+        if (apireply::nameTooLong(body))
+            return apireply::error(apireply::nameTooLongMsg());
         if (!checkAddWinValid(body, pro_id, msg))
             return apireply::error(msg);
-        QMetaObject::invokeMethod(this, "addWindow", Qt::QueuedConnection, Q_ARG(QString, pro_id),
-            Q_ARG(QJsonObject, body), Q_ARG(QString, msg));
+        if (win_id.isEmpty()) {
+            // A new window: its id and name are taken now, so what was
+            // acknowledged cannot be refused when the window is made.
+            changed_id = program->reserveWindow(body.value(QLatin1String("name")).toString());
+            QMetaObject::invokeMethod(this, "addReservedWindow", Qt::QueuedConnection, Q_ARG(QString, pro_id),
+                Q_ARG(QString, changed_id), Q_ARG(QJsonObject, body));
+        } else {
+            QMetaObject::invokeMethod(this, "addWindow", Qt::QueuedConnection, Q_ARG(QString, pro_id),
+                Q_ARG(QJsonObject, body), Q_ARG(QString, msg));
+        }
         queuePush("sendWindowRequest", pro_id);
         break;
     case WINDOW_REMOVE:
@@ -96,7 +108,7 @@ QJsonObject BaseConfig::getWindowResult(WINDOWTYPE type, const HttpRequest& requ
     default:
         return apireply::error(msg);
     }
-    QMetaObject::invokeMethod(
-        program.data(), "onWindowChanged", Qt::QueuedConnection, Q_ARG(WINDOWTYPE, type), Q_ARG(QString, win_id));
+    QMetaObject::invokeMethod(program.data(), "onWindowChanged", Qt::QueuedConnection, Q_ARG(WINDOWTYPE, type),
+        Q_ARG(QString, changed_id));
     return apireply::ok();
 }

@@ -3,6 +3,7 @@
 #include "Globals.h"
 #include "JsonFile.h"
 #include "LayoutTemplate.h"
+#include "MediaOutputManager.h"
 #include "ProjectObject.h"
 #include "SourceManager.h"
 #include "UsersManager.h"
@@ -327,23 +328,41 @@ bool BaseConfig::addProgram(const QJsonObject& body, QString message)
         qDebug() << "添加制作失败，参数缺失。";
         return false;
     }
+    // The id is used up even when the name is refused.
+    const QString pro_id = nextProgramId();
+    const QString name = body.value("name").toString();
+    if (programNameTaken(QString(), name)) {
+        message = "program.nameError";
+        return false;
+    }
+    programNames.insert(pro_id, name);
+    return createProgram(pro_id, body);
+}
 
+QString BaseConfig::nextProgramId()
+{
+    QMutexLocker lock(&programsMutex);
     // Skips an id whose folder is still on disk (kept from an unreadable
     // list, or not yet removed): a new program must not take over its files.
     QString pro_id;
     do {
         pro_id = QString::number(++lastProId);
     } while (programs.contains(pro_id) || QFileInfo::exists(programDir(pro_id)));
+    return pro_id;
+}
 
-    const QString name = body.value("name").toString();
-    for (const QString& used : qAsConst(programNames)) {
-        if (used == name) {
-            message = "program.nameError";
-            return false;
-        }
-    }
+QString BaseConfig::reserveProgram(const QString& name)
+{
+    QMutexLocker lock(&programsMutex);
+    const QString pro_id = nextProgramId();
     programNames.insert(pro_id, name);
+    return pro_id;
+}
 
+bool BaseConfig::createProgram(const QString& pro_id, const QJsonObject& body)
+{
+    QMutexLocker lock(&programsMutex);
+    const QString name = body.value("name").toString();
     const double frameRate = body.value("frameRate").toDouble();
     const QJsonObject resolution = body.value("resolution").toObject();
     if (!resolution.contains("width") || !resolution.contains("height") || !resolution.contains("index")
@@ -395,6 +414,19 @@ bool BaseConfig::addWindow(const QString& pro_id, const QJsonObject& body, QStri
     return done;
 }
 
+bool BaseConfig::addReservedWindow(const QString& pro_id, const QString& win_id, const QJsonObject& body)
+{
+    QMutexLocker lock(&programsMutex);
+    QSharedPointer<ProjectObject> program = programs.value(pro_id);
+    if (!program)
+        return false;
+    const bool done = program->addReservedWindow(win_id, body);
+    if (!done)
+        qWarning() << "window" << win_id << "of program" << pro_id << "could not be made";
+    queuePush("sendWindowRequest", pro_id);
+    return done;
+}
+
 bool BaseConfig::removeWindow(const QString& pro_id, const QJsonObject& body)
 {
     QMutexLocker lock(&programsMutex);
@@ -411,7 +443,8 @@ void BaseConfig::onProgramChanged(PROGRAMTYPE type, QString pro_id)
     {
         QMutexLocker lock(&programsMutex);
         if (type == PROGRAM_ADD) {
-            if (QSharedPointer<ProjectObject> program = programs.value(QString::number(lastProId)))
+            // The id the add reserved; later adds have moved the counter on.
+            if (QSharedPointer<ProjectObject> program = programs.value(pro_id))
                 program->save();
         } else if (type == PROGRAM_REMOVE) {
             // The id comes from a request: it must be a program id, and no
@@ -577,6 +610,19 @@ void BaseConfig::destroy()
 {
     qDebug() << "BaseConfig::destroy " << onMainThread();
 
+    // Saves that acknowledged requests queued to this thread run before the
+    // programs go: a stop right after an "ok" keeps what it acknowledged.
+    // The controller's own first (it makes the windows and programs that
+    // the programs' saves then write), then each program's.
+    if (QThread::currentThread() == thread()) {
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+        QMutexLocker lock(&programsMutex);
+        for (const QSharedPointer<ProjectObject>& program : programs.values()) {
+            if (program && program->thread() == thread())
+                QCoreApplication::sendPostedEvents(program.data(), QEvent::MetaCall);
+        }
+    }
+
     if (audioCheckTimer && audioCheckTimer->isActive())
         audioCheckTimer->stop();
     qDebug() << "BaseConfig::destroy check audio timer done." << onMainThread();
@@ -595,6 +641,11 @@ void BaseConfig::destroy()
         programs.clear();
     }
     qDebug() << "BaseConfig::destroy remove program done." << onMainThread();
+
+    // The windows' network outputs end here, while the network backend still
+    // runs, not in a destructor at process exit.
+    MediaOutputManager::instance().destroy();
+    qDebug() << "BaseConfig::destroy ndi outputs done." << onMainThread();
 
     delete usersManager;
     usersManager = nullptr;

@@ -100,6 +100,10 @@ public slots:
     bool addProgram(const QJsonObject& body, QString message);
     bool removeProgram(const QString& pro_id, QString message);
     bool addWindow(const QString& pro_id, const QJsonObject& body, QString message);
+    // Makes the program whose id and name the accepted add reserved.
+    bool createProgram(const QString& pro_id, const QJsonObject& body);
+    // Makes the window whose id the accepted add reserved.
+    bool addReservedWindow(const QString& pro_id, const QString& win_id, const QJsonObject& body);
     bool removeWindow(const QString& pro_id, const QJsonObject& body);
     void updateSource();
     void checkAudioDeviceValid();
@@ -112,6 +116,10 @@ private:
     using ProgramMap = QMap<QString, QSharedPointer<ProjectObject>>;
 
     QSharedPointer<ProjectObject> makeProgram(const QString& pro_id);
+    // The next program id; never one in use or one whose folder is on disk.
+    QString nextProgramId();
+    // A new program's id and name, taken when its add is accepted.
+    QString reserveProgram(const QString& name);
     // Queues a push slot of the WebSocket server by name, when there is one.
     void queuePush(const char* slot, const QString& pro_id = QString(), const QString& win_id = QString());
     // The builders of the program-object messages share one shape.
@@ -197,6 +205,10 @@ public:
 private:
     bool verifyCaller(const HttpRequest& request, QString& msg, QString& username, QString& token,
         bool panelOperation);
+    // Whether the logged-in caller may add, change or remove the account a
+    // user request names: the admin role manages every account, anybody
+    // else only their own, without a role change. Long names are refused.
+    bool userChangeAllowed(USERTYPE type, const QString& caller, QJsonObject& body, QString& msg);
     // Opens the body's "url" with the desktop's default handler; http and
     // https pages only.
     bool openWebPage(const QJsonObject& body);

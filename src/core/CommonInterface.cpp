@@ -180,5 +180,9 @@ bool CommonInterface::init(const QString& baseDirectory, QApplication& applicati
     qDebug() << "https thread stopped .";
     controller->destroy();
     controller->stopWorker();
+    // A restart chosen in the settings starts the new process only now, when
+    // the servers have released their ports.
+    if (widget.restartRequested() && !widget.startReplacement())
+        return false;
     return true;
 }

@@ -326,9 +326,12 @@ bool ProjectObject::isStoredId(const QString& id)
 void ProjectObject::onWindowChanged(WINDOWTYPE type, const QString& win_id)
 {
     QMutexLocker lock(modelLock);
-    if (type == WINDOW_ADD)
-        saveWindow(QString::number(lastWinId));
-    else if (type == WINDOW_REMOVE) {
+    if (type == WINDOW_ADD) {
+        // The id the add reserved, never "the newest window": adds from
+        // several clients may all have run before this save does.
+        if (!win_id.isEmpty())
+            saveWindow(win_id);
+    } else if (type == WINDOW_REMOVE) {
         if ((isStoredId(win_id) || isBusId(win_id)) && !windows.contains(win_id))
             removeFile(path + "/windows/window_" + win_id + ".json");
     } else
@@ -338,9 +341,11 @@ void ProjectObject::onWindowChanged(WINDOWTYPE type, const QString& win_id)
 void ProjectObject::onPresetChanged(PRESETTYPE type, const QString& layout_id)
 {
     QMutexLocker lock(modelLock);
-    if (type == PRESET_ADD)
-        savePreset(QString::number(lastPresetId));
-    else if (type == PRESET_REMOVE) {
+    if (type == PRESET_ADD) {
+        // The id the add made, which later adds have since passed.
+        if (!layout_id.isEmpty())
+            savePreset(layout_id);
+    } else if (type == PRESET_REMOVE) {
         if (isStoredId(layout_id) && !presets.contains(layout_id))
             removeFile(path + "/presets/preset_" + layout_id + ".json");
     } else
@@ -349,6 +354,11 @@ void ProjectObject::onPresetChanged(PRESETTYPE type, const QString& layout_id)
 
 void ProjectObject::onGridChanged(GRIDTYPE type, const QString& win_id)
 {
+    onGridChanged(type, win_id, QString());
+}
+
+void ProjectObject::onGridChanged(GRIDTYPE type, const QString& win_id, const QString& layout_id)
+{
     QMutexLocker lock(modelLock);
     switch (type) {
     case GRID_BUS_WINDOWS:
@@ -356,15 +366,12 @@ void ProjectObject::onGridChanged(GRIDTYPE type, const QString& win_id)
         saveWindow(kPgm);
         break;
     case GRID_RESAVE_LAYOUT:
-        savePreset(QString::number(lastPresetId));
+    case GRID_SAVE_LAYOUT:
+        // The preset named when the change was made: by now the counter may
+        // have moved on and the window may show another layout.
+        savePreset(layout_id);
         saveWindow(win_id);
         break;
-    case GRID_SAVE_LAYOUT: {
-        const QSharedPointer<WindowObject> window = windows.value(win_id);
-        savePreset(window ? window->getLayoutId() : QString());
-        saveWindow(win_id);
-        break;
-    }
     default:
         saveWindow(win_id);
         break;
@@ -711,7 +718,7 @@ bool ProjectObject::presetNameTaken(const QString& presetName) const
     return std::find(presetNames.cbegin(), presetNames.cend(), presetName) != presetNames.cend();
 }
 
-bool ProjectObject::addLayout(const QJsonObject& request, QString& msg)
+bool ProjectObject::addLayout(const QJsonObject& request, QString& msg, QString* made_id)
 {
     if (!request.contains("name") || !request.contains("template_id")) {
         qDebug() << "ProjectObject addLayout failed, because there is no name or template_id.";
@@ -742,6 +749,8 @@ bool ProjectObject::addLayout(const QJsonObject& request, QString& msg)
 
     QSharedPointer<Preset> preset(new Preset);
     presets.insert(layout_id, preset);
+    if (made_id)
+        *made_id = layout_id;
     return preset->setLayoutJson(pro_id, layout);
 }
 
@@ -852,7 +861,7 @@ bool ProjectObject::saveLayout(const QJsonObject& request, QString& /*msg*/)
     return true;
 }
 
-bool ProjectObject::resaveLayout(const QString& win_id, const QJsonObject& request, QString& msg)
+bool ProjectObject::resaveLayout(const QString& win_id, const QJsonObject& request, QString& msg, QString* made_id)
 {
     if (!request.contains("name"))
         return false;
@@ -878,6 +887,8 @@ bool ProjectObject::resaveLayout(const QString& win_id, const QJsonObject& reque
     preset->load(source, "none");
     preset->setLayoutName(presetName);
     preset->setLayoutId(new_id);
+    if (made_id)
+        *made_id = new_id;
     return true;
 }
 
@@ -992,12 +1003,35 @@ bool ProjectObject::checkAddWinValid(const QJsonObject& request, QString& msg) c
 bool ProjectObject::setWindow(const QJsonObject& request, QString msg)
 {
     QMutexLocker lock(modelLock);
+    const QString requested = request.value("win_id").toString();
+    const bool isNew = requested.isEmpty();
+    return applyWindow(request, isNew ? QString::number(++lastWinId) : requested, isNew, msg);
+}
+
+QString ProjectObject::reserveWindow(const QString& win_name)
+{
+    QMutexLocker lock(modelLock);
+    const QString win_id = QString::number(++lastWinId);
+    windowNames.insert(win_id, win_name);
+    return win_id;
+}
+
+bool ProjectObject::addReservedWindow(const QString& win_id, const QJsonObject& request)
+{
+    QMutexLocker lock(modelLock);
+    QString msg;
+    if (applyWindow(request, win_id, true, msg))
+        return true;
+    if (!windows.contains(win_id))
+        windowNames.remove(win_id);
+    return false;
+}
+
+bool ProjectObject::applyWindow(const QJsonObject& request, const QString& win_id, bool isNew, QString& msg)
+{
     WindowRequest r;
     if (!readWindowRequest(request, r))
         return false;
-
-    const bool isNew = r.win_id.isEmpty();
-    const QString win_id = isNew ? QString::number(++lastWinId) : r.win_id;
     QSharedPointer<WindowObject> window = isNew ? QSharedPointer<WindowObject>() : windows.value(win_id);
     if (!isNew && !window)
         return false; // names no window of this program: nothing to change
@@ -1008,7 +1042,8 @@ bool ProjectObject::setWindow(const QJsonObject& request, QString msg)
         return false;
     }
 
-    if (windowNameTaken(isNew ? QString() : win_id, r.name)) {
+    // A reserved window holds its name already: the check passes it by.
+    if (windowNameTaken(isNew && !windowNames.contains(win_id) ? QString() : win_id, r.name)) {
         msg = "window.nameError";
         return false;
     }

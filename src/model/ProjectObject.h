@@ -7,8 +7,10 @@
 // Thread: lives on the GUI thread. The request layer calls it from the HTTPS
 // thread and the push builders from the controller's worker, both holding the
 // controller's program-map lock; the change slots (queued by name) and save
-// take that same lock while they read the maps and write files. The object
-// has no lock of its own.
+// take that same lock while they read the maps and write files. Each change
+// slot is told the id of the window or preset to write; none looks up "the
+// newest" one when it runs, since other requests may have come between. The
+// object has no lock of its own.
 //
 // On disk (folder `path`): "presets/preset_<layout_id>.json" and
 // "windows/window_<win_id>.json", each written atomically.
@@ -105,20 +107,27 @@ public:
     bool setTakeParams(const QJsonObject& request, QString& msg);
     QJsonObject getTakeParams() const;
 
-    // Presets.
-    bool addLayout(const QJsonObject& request, QString& msg);
+    // Presets. An add or resave that makes a preset reports its id in
+    // made_id, so the save queued after it writes that preset.
+    bool addLayout(const QJsonObject& request, QString& msg, QString* made_id = nullptr);
     bool removeLayout(const QString& layout_id, QString& msg);
     bool setLayoutName(const QString& layout_id, const QJsonObject& request, QString& msg);
     bool setLayout(QString win_id, QString layout_id);
     bool modifyLayout(const QJsonObject& request, QString& msg);
     bool saveLayout(const QJsonObject& request, QString& msg);
-    bool resaveLayout(const QString& win_id, const QJsonObject& request, QString& msg);
+    bool resaveLayout(const QString& win_id, const QJsonObject& request, QString& msg, QString* made_id = nullptr);
 
     // Window add/change and close checks and operations. A range is
     // acceptable when it is valid and meets no other numbered window's range.
     bool checkIsDuplicateRange(const QString& win_id, int min, int max) const;
     bool checkAddWinValid(const QJsonObject& request, QString& msg) const;
     bool checkRemoveWinValid(const QJsonObject& request, QString& msg) const;
+    // A new window's id and name, taken when the add is accepted (before
+    // the window is made on the GUI thread), so no later request takes
+    // either; the made window is then saved under that id.
+    QString reserveWindow(const QString& win_name);
+    // Makes the window reserved under win_id; on failure the reservation goes.
+    bool addReservedWindow(const QString& win_id, const QJsonObject& request);
     bool switchWindow(const QString& win_id);
 
     // Sources on positions, the bus windows included. msg receives the
@@ -149,6 +158,9 @@ public slots:
     bool onProcessClose(const QJsonObject& request);
     void onWindowChanged(WINDOWTYPE type, const QString& win_id);
     void onGridChanged(GRIDTYPE type, const QString& win_id);
+    // layout_id: the preset the change made or changed (a resave's new
+    // preset, a save's target), named when the change was made.
+    void onGridChanged(GRIDTYPE type, const QString& win_id, const QString& layout_id);
     void onPresetChanged(PRESETTYPE type, const QString& layout_id);
 
 private:
@@ -162,6 +174,7 @@ private:
     // range it already uses, even where stored windows overlap.
     bool rangeAccepted(const QString& win_id, int min, int max, bool keepsStored) const;
     bool windowNameTaken(const QString& win_id, const QString& win_name) const;
+    bool applyWindow(const QJsonObject& request, const QString& win_id, bool isNew, QString& msg);
     bool presetNameTaken(const QString& name) const;
     // The window a request's "win_id" names; null, logging `missing` when no
     // such window exists, or when the request has no "win_id".

@@ -33,3 +33,12 @@ void GSTEAMER::Init(int* argc, char*** argv)
         qDebug() << "Plugin: " << gst_plugin_get_name(GST_PLUGIN(p->data));
     gst_plugin_list_free(plugins);
 }
+
+void GSTEAMER::Cleanup()
+{
+    if (!s_initialised)
+        return;
+    s_initialised = false;
+    gst_deinit();
+    qDebug() << "GSTEAMER::Cleanup done";
+}

@@ -6,12 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
+#include <algorithm>
+#include <limits>
 #include <map>
 
 namespace {
@@ -375,4 +378,100 @@ TEST_F(UsersManagerTest, SecretsNeverReachTheLog)
         for (const QString& secret : secrets)
             EXPECT_FALSE(line.contains(secret)) << line.toStdString();
     }
+}
+
+// Five failed logins from one address within a minute shut that address out
+// for a back-off that starts at one second and doubles up to a minute; the
+// refusals cost no password check; other addresses and a later success are
+// not held back, and a success clears the record.
+TEST_F(UsersManagerTest, RepeatedLoginFailuresBackOffPerAddress)
+{
+    UsersManager users;
+    users.initDataBase();
+    qint64 now = 1000000;
+    users.setClock([&now] { return now; });
+    const auto from = [&](const char* address, const QString& password) {
+        return users
+            .userLogin({ { "username", "admin" }, { "password", password }, { "remoteAddr", address } })
+            .value("result")
+            .toString();
+    };
+
+    for (int i = 0; i < UsersManager::kMaxLoginFailures; ++i)
+        ASSERT_EQ(from("10.0.0.1", "guess"), "error") << i;
+    QElapsedTimer refusal;
+    refusal.start();
+    EXPECT_EQ(from("10.0.0.1", "vexmo"), "error");
+    const qint64 refusalMs = refusal.elapsed();
+    QElapsedTimer check;
+    check.start();
+    EXPECT_EQ(from("10.0.0.2", "vexmo"), "ok");
+    EXPECT_LT(refusalMs * 4, std::max<qint64>(check.elapsed(), 4)) << "a refusal must not check the password";
+
+    // Each failure after a back-off doubles it, up to a minute.
+    qint64 expected = UsersManager::kFirstBackoffMs;
+    for (int round = 0; round < 7; ++round) { // the seventh stays at the cap
+        now += expected - 1;
+        EXPECT_EQ(from("10.0.0.1", "vexmo"), "error") << "still blocked, round " << round;
+        now += 1;
+        EXPECT_EQ(from("10.0.0.1", "guess"), "error");
+        expected = std::min(expected * 2, UsersManager::kMaxBackoffMs);
+    }
+    EXPECT_EQ(expected, UsersManager::kMaxBackoffMs);
+    now += expected;
+    EXPECT_EQ(from("10.0.0.1", "vexmo"), "ok");
+    // The success cleared the record: four new failures do not block.
+    for (int i = 0; i < UsersManager::kMaxLoginFailures - 1; ++i)
+        EXPECT_EQ(from("10.0.0.1", "guess"), "error");
+    EXPECT_EQ(from("10.0.0.1", "vexmo"), "ok");
+    // Failures spread over more than a minute do not add up.
+    for (int i = 0; i < UsersManager::kMaxLoginFailures + 1; ++i) {
+        now += UsersManager::kFailureWindowMs / (UsersManager::kMaxLoginFailures - 1) + 1;
+        EXPECT_EQ(from("10.0.0.3", "guess"), "error");
+    }
+    EXPECT_EQ(from("10.0.0.3", "vexmo"), "ok");
+}
+
+// A login with a name that does not exist costs a password check like a
+// known name with a wrong password, so the time does not tell names apart.
+TEST_F(UsersManagerTest, UnknownNamesCostWhatKnownNamesCost)
+{
+    UsersManager users;
+    users.initDataBase();
+    const auto fastest = [&](const char* name) {
+        qint64 best = std::numeric_limits<qint64>::max();
+        for (int i = 0; i < 3; ++i) {
+            QElapsedTimer timer;
+            timer.start();
+            users.userLogin({ { "username", name }, { "password", "guess" }, { "remoteAddr", QString::number(i) } });
+            best = std::min(best, timer.nsecsElapsed());
+        }
+        return best;
+    };
+    fastest("nobody"); // the dummy hash is made once, on first use
+    const qint64 known = fastest("admin");
+    const qint64 unknown = fastest("nobody");
+    EXPECT_GT(unknown * 2, known) << "known " << known << " ns, unknown " << unknown << " ns";
+}
+
+// The last user with the admin role keeps it; a password change, by whoever,
+// ends the sessions of the user whose password it is.
+TEST_F(UsersManagerTest, LastAdminStaysAndPasswordChangesEndSessions)
+{
+    UsersManager users;
+    users.initDataBase();
+    EXPECT_FALSE(users.modifyUserConfig({ { "username", "admin" }, { "alias", "admin" }, { "role", "user" } }));
+    EXPECT_FALSE(users.modifyUserConfig({ { "username", "admin" }, { "alias", "admin" } })) << "no role is no admin";
+    EXPECT_EQ(users.roleOf("admin"), "admin");
+    ASSERT_TRUE(add(users, "bob", "admin"));
+    EXPECT_TRUE(users.modifyUserConfig({ { "username", "admin" }, { "alias", "admin" }, { "role", "user" } }));
+    EXPECT_EQ(users.roleOf("admin"), "user");
+    EXPECT_FALSE(users.modifyUserConfig({ { "username", "bob" }, { "alias", "b" }, { "role", "user" } }));
+
+    const QString token = login(users, "bob", "bob-pw").value("data").toObject().value("token").toString();
+    QString msg;
+    ASSERT_TRUE(users.checkSessionToken("bob", token, msg));
+    ASSERT_TRUE(users.modifyUserConfig({ { "username", "bob" }, { "password", "changed" } }));
+    EXPECT_FALSE(users.checkSessionToken("bob", token, msg));
+    EXPECT_EQ(login(users, "bob", "changed").value("result").toString(), "ok");
 }

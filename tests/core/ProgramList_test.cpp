@@ -44,8 +44,9 @@ QString addAndSave(BaseConfig& controller, const QString& name)
 {
     if (!controller.addProgram(programBody(name), QString()))
         return QString();
-    controller.onProgramChanged(PROGRAM_ADD, QString());
-    return QString::number(controller.getLastProId());
+    const QString pro_id = QString::number(controller.getLastProId());
+    controller.onProgramChanged(PROGRAM_ADD, pro_id);
+    return pro_id;
 }
 
 QJsonObject record(const QString& pro_id, const QString& name)
@@ -112,7 +113,7 @@ TEST(ProgramList, AddedProgramIsStoredAndComesBackAfterARestart)
         // Nothing is written until the save that the request layer queues after the add.
         EXPECT_FALSE(QFile::exists(listPath()));
         EXPECT_FALSE(QDir(folderOf("1")).exists());
-        controller.onProgramChanged(PROGRAM_ADD, QString());
+        controller.onProgramChanged(PROGRAM_ADD, "1");
 
         const QJsonObject list = JsonFile::load(listPath());
         EXPECT_EQ(list,
@@ -296,7 +297,7 @@ TEST(ProgramList, RemovingProgramsAndWindows)
         { "resolution", QJsonObject { { "width", 1280 }, { "height", 720 }, { "index", 1 }, { "aspect", 1.5 } } } };
     ASSERT_TRUE(controller.addWindow(first, window, QString()));
     QSharedPointer<ProjectObject> program = controller.getProgram(first);
-    program->onWindowChanged(WINDOW_ADD, QString());
+    program->onWindowChanged(WINDOW_ADD, "2");
     EXPECT_TRUE(QFile::exists(folderOf(first) + "/windows/window_2.json"));
     ASSERT_TRUE(controller.removeWindow(first, { { "win_id", "2" }, { "session_id", "s" } }));
     program->onWindowChanged(WINDOW_REMOVE, "2");
@@ -338,3 +339,28 @@ TEST(ProgramList, ShutdownLeavesEveryFileAsItWas)
 }
 
 } // namespace
+
+// A stop right after an acknowledged change: the saves it queued run before
+// the programs go, though the event loop never came back to them.
+TEST(ProgramList, SavesQueuedBeforeTheShutdownAreWritten)
+{
+    testsupport::TempHome home;
+    QString pro_id, layout_id;
+    {
+        BaseConfig controller;
+        controller.load();
+        pro_id = addAndSave(controller, "Late");
+        const QSharedPointer<ProjectObject> program = controller.getProgram(pro_id);
+        ASSERT_TRUE(program);
+        QString msg;
+        ASSERT_TRUE(program->addLayout({ { "name", "Last" }, { "template_id", "6" } }, msg));
+        layout_id = QString::number(program->getLastPresetId());
+        QMetaObject::invokeMethod(program.data(), "onPresetChanged", Qt::QueuedConnection,
+            Q_ARG(PRESETTYPE, PRESET_ADD), Q_ARG(QString, layout_id));
+        ASSERT_TRUE(program->setTakeParams({ { "time", 7 } }, msg));
+        QMetaObject::invokeMethod(&controller, "saveProgramList", Qt::QueuedConnection);
+        controller.destroy();
+    }
+    EXPECT_TRUE(QFile::exists(folderOf(pro_id) + "/presets/preset_" + layout_id + ".json"));
+    EXPECT_EQ(JsonFile::load(listPath()).value("data").toArray().at(0).toObject().value("take_time").toInt(), 7);
+}

@@ -175,18 +175,18 @@ TEST(ProjectObject, SaveAndTheChangeSlotsKeepTheFolderInStep)
         QStringList written;
     };
     const std::vector<Case> cases {
-        { "window added", [&] { program.onWindowChanged(WINDOW_ADD, "x"); }, { "/windows/window_2.json" } },
+        { "window added", [&] { program.onWindowChanged(WINDOW_ADD, "2"); }, { "/windows/window_2.json" } },
         { "window changed", [&] { program.onWindowChanged(WINDOW_SET_PARAM, "pgm"); }, { "/windows/window_pgm.json" } },
-        { "preset added", [&] { program.onPresetChanged(PRESET_ADD, "x"); }, { "/presets/preset_6.json" } },
+        { "preset added", [&] { program.onPresetChanged(PRESET_ADD, "4"); }, { "/presets/preset_4.json" } },
         { "preset renamed", [&] { program.onPresetChanged(PRESET_RENAME, "4"); }, { "/presets/preset_4.json" } },
         { "bus windows", [&] { program.onGridChanged(GRID_BUS_WINDOWS, ""); },
             { "/windows/window_pvw.json", "/windows/window_pgm.json" } },
-        { "layout resaved", [&] { program.onGridChanged(GRID_RESAVE_LAYOUT, "2"); },
-            { "/presets/preset_6.json", "/windows/window_2.json" } },
-        // Window 2 shows layout "4" (its stored layout id).
-        { "layout saved", [&] { program.onGridChanged(GRID_SAVE_LAYOUT, "2"); },
+        { "layout resaved", [&] { program.onGridChanged(GRID_RESAVE_LAYOUT, "2", "4"); },
             { "/presets/preset_4.json", "/windows/window_2.json" } },
-        { "layout saved, no window", [&] { program.onGridChanged(GRID_SAVE_LAYOUT, "9"); }, {} },
+        // Window 2 shows layout "4" (its stored layout id).
+        { "layout saved", [&] { program.onGridChanged(GRID_SAVE_LAYOUT, "2", "4"); },
+            { "/presets/preset_4.json", "/windows/window_2.json" } },
+        { "layout saved, no window", [&] { program.onGridChanged(GRID_SAVE_LAYOUT, "9", ""); }, {} },
         { "other grid change", [&] { program.onGridChanged(GRID_SET_OUTPUT_TYPE, "pvw"); },
             { "/windows/window_pvw.json" } },
     };

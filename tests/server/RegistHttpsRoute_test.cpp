@@ -6,6 +6,7 @@
 #include "BaseConfig.h"
 #include "Globals.h"
 #include "JsonFile.h"
+#include "LogCapture.h"
 #include "TestSupport.h"
 #include "UsersManager.h"
 
@@ -47,37 +48,7 @@ bool matches(const QJsonObject& reply, const QJsonObject& expected)
     return reply == expected;
 }
 
-// Collects every message the process logs, from any thread.
-class LogCapture {
-public:
-    LogCapture()
-    {
-        s_active = this;
-        m_previous = qInstallMessageHandler(&LogCapture::handler);
-    }
-    ~LogCapture()
-    {
-        qInstallMessageHandler(m_previous);
-        s_active = nullptr;
-    }
-    QStringList lines()
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_lines;
-    }
-
-private:
-    static void handler(QtMsgType, const QMessageLogContext&, const QString& text)
-    {
-        QMutexLocker lock(&s_active->m_mutex);
-        s_active->m_lines.append(text);
-    }
-    static LogCapture* s_active;
-    QtMessageHandler m_previous;
-    QMutex m_mutex;
-    QStringList m_lines;
-};
-LogCapture* LogCapture::s_active = nullptr;
+using testsupport::LogCapture;
 
 // Records the pages the server asks the desktop to open.
 class PageOpener : public QObject {

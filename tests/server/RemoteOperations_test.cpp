@@ -12,6 +12,7 @@
 #include "Preset.h"
 #include "ProjectObject.h"
 #include "PtzControl.h"
+#include "ControllerFixture.h"
 #include "ServerTestKit.h"
 #include "TestSupport.h"
 #include "UsersManager.h"
@@ -127,27 +128,8 @@ private:
     std::atomic<int>& zooms;
 };
 
-class RemoteOperations : public ::testing::Test {
+class RemoteOperations : public servertest::ControllerFixture {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_home = new testsupport::TempHome;
-        g_httpPort = testsupport::freePort();
-        g_websocketPort = testsupport::freePort();
-        BaseConfig* controller = BaseConfig::getInstance();
-        controller->initConfigs(); // the WebSocket server, the users, the (empty) program list
-        controller->openWindows(); // starts the worker that carries the WebSocket server
-        s_routes = new servertest::HttpsRoutesThread;
-        ASSERT_TRUE(s_routes->listening());
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_routes;
-        BaseConfig::getInstance()->destroy();
-        BaseConfig::getInstance()->stopWorker();
-        delete s_home;
-    }
-
     void SetUp() override
     {
         ASSERT_TRUE(http.connectTo(quint16(g_httpPort)));
@@ -180,14 +162,7 @@ protected:
     {
         const QStringList before = BaseConfig::getInstance()->programIds();
         EXPECT_EQ(post("/program/add.json", program(name, width, height, frameRate)), kOk);
-        QString id;
-        testsupport::waitFor([&] {
-            for (const QString& known : BaseConfig::getInstance()->programIds())
-                if (!before.contains(known))
-                    id = known;
-            return !id.isEmpty();
-        });
-        return id;
+        return newProgram(before);
     }
     static QJsonObject program(const QString& name, double width, double height, double frameRate)
     {
@@ -209,14 +184,10 @@ protected:
     }
     static QString programDir(const QString& pro) { return g_savePath + "/programs/program_" + pro; }
 
-    static testsupport::TempHome* s_home;
-    static servertest::HttpsRoutesThread* s_routes;
     httptest::Client http;
     Listener listener;
     QByteArray header;
 };
-testsupport::TempHome* RemoteOperations::s_home = nullptr;
-servertest::HttpsRoutesThread* RemoteOperations::s_routes = nullptr;
 
 TEST_F(RemoteOperations, AScriptedSessionGetsItsRepliesPushesAndFiles)
 {

@@ -4,11 +4,13 @@
 // loopback port, with a small JSON client for them.
 #include "../http/HttpTestClient.h"
 
+#include "BaseConfig.h"
 #include "Globals.h"
 #include "RegistHttpsRoute.h"
 #include "TestSupport.h"
 
 #include <QHostAddress>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSslConfiguration>
@@ -16,6 +18,8 @@
 #include <QTcpSocket>
 #include <QThread>
 #include <QWebSocket>
+
+#include <memory>
 
 namespace servertest {
 
@@ -100,6 +104,44 @@ private:
     RegistHttpsRoute* m_route = nullptr;
     bool m_listening = false;
 };
+
+// The application's controller (its worker carrying the WebSocket server)
+// and HTTPS routes, running as in the application in a temporary home, on
+// free loopback ports. One per test program: the controller is the singleton.
+class RunningController {
+public:
+    RunningController()
+    {
+        g_httpPort = testsupport::freePort();
+        g_websocketPort = testsupport::freePort();
+        BaseConfig* controller = BaseConfig::getInstance();
+        controller->initConfigs(); // the WebSocket server, the users, the (empty) program list
+        controller->openWindows(); // starts the worker that carries the WebSocket server
+        m_routes = std::make_unique<HttpsRoutesThread>();
+    }
+    ~RunningController()
+    {
+        m_routes.reset();
+        BaseConfig::getInstance()->destroy();
+        BaseConfig::getInstance()->stopWorker();
+    }
+    bool listening() const { return m_routes->listening(); }
+
+private:
+    testsupport::TempHome m_home;
+    std::unique_ptr<HttpsRoutesThread> m_routes;
+};
+
+// A window layout of `count` side-by-side positions, in the form the browser sends.
+inline QJsonArray sidePositions(int count)
+{
+    QJsonArray list;
+    for (int i = 0; i < count; ++i) {
+        list.append(QJsonObject { { "id", i + 1 }, { "number", i + 1 }, { "type", "" }, { "z_index", i },
+            { "x", i * 100 / count }, { "y", 0 }, { "width", 100 / count }, { "height", 100 } });
+    }
+    return list;
+}
 
 inline QJsonObject jsonOf(const httptest::Reply& reply)
 {

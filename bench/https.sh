@@ -117,6 +117,13 @@ WRK_EXTRA=(-H "$APP_HEADER" -H "Connection: close")
 OURS[close]=$(measure "$BASE/api/v2/config/nav/nav" "$APP_PID")
 
 # --- nginx: the same bytes as files -----------------------------------------
+# The same identity as ours: the installation's own key pair once the
+# application has made one, else the build's.
+SAVE="$WORK/home/AppData/Local/Panoptra_Pro/general"
+CERT=$ROOT/build-bench/tls/server.crt KEY=$ROOT/build-bench/tls/server.key
+if [ -s "$SAVE/server.crt" ] && [ -s "$SAVE/server.key" ]; then
+  CERT=$SAVE/server.crt KEY=$SAVE/server.key
+fi
 mkdir -p "$WORK/nginx/www" "$WORK/nginx/tmp"
 chmod 755 "$WORK" "$WORK/nginx" "$WORK/nginx/www" # its worker drops to an unprivileged user
 for route in "${ROUTES[@]}"; do
@@ -141,8 +148,8 @@ http {
   keepalive_requests 1000000;
   server {
     listen 127.0.0.1:$NGINX_PORT ssl;
-    ssl_certificate $ROOT/build-bench/tls/server.crt;
-    ssl_certificate_key $ROOT/build-bench/tls/server.key;
+    ssl_certificate $CERT;
+    ssl_certificate_key $KEY;
     ssl_protocols TLSv1.2 TLSv1.3;
     root $WORK/nginx/www;
   }
@@ -163,7 +170,9 @@ WRK_EXTRA=(-H "$APP_HEADER" -H "Connection: close")
 REF[close]=$(measure "https://127.0.0.1:$NGINX_PORT/_api_v2_config_nav_nav" $NGINX_PID $NGINX_PIDS)
 
 # --- report ------------------------------------------------------------------
-echo "wrk: $THREADS threads, $CONNECTIONS connections, ${DURATION}s per run; nginx: one worker"
+echo "wrk: $THREADS threads, $CONNECTIONS connections, ${DURATION}s per run; nginx: one worker;" \
+  "key: $(openssl x509 -noout -text -in "$CERT" | awk '/Public Key Algorithm/ {print $4; exit}')"
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-34s %12s %9s %9s %11s | %9s %9s %9s %9s\n' "route" "requests/s" "p50" "p99" "CPU us/req" \
   "nginx r/s" "ratio" "CPU ratio" "p99 nginx"
 for key in "${ROUTES[@]}" close; do

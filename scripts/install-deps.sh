@@ -18,12 +18,18 @@ PACKAGES=(
   libssl-dev libsrtp2-dev libqrencode-dev libhttp-parser-dev openssl
   # display and sound for headless runs
   xvfb xauth libgl1-mesa-dri pulseaudio
+  # parec and pactl: the playback test reads what a private sound server played
+  pulseaudio-utils
   # the user-interface font staged into res/ at build time
   fonts-droid-fallback
   # tests
   googletest libgtest-dev curl procps
   # reading the desktop window's QR code and clicking it in its tests
   zbar-tools xdotool
+  # the WebRTC preview's real-browser test (driven by playwright-core, tests/package.json)
+  chromium
+  # the WebRTC transport's fuzz target (scripts/fuzz.sh)
+  clang libclang-rt-14-dev
 )
 
 missing=()
@@ -31,8 +37,12 @@ for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 
+# Node.js may come from elsewhere with its own npm; Debian's npm only where none is.
+command -v npm >/dev/null 2>&1 || missing+=(nodejs npm)
+
 if [ ${#missing[@]} -eq 0 ]; then
   echo "install-deps: all ${#PACKAGES[@]} packages present"
+  bash "$(dirname "$0")/npm-deps.sh"
   exit 0
 fi
 
@@ -41,3 +51,4 @@ SUDO=""
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+bash "$(dirname "$0")/npm-deps.sh"

@@ -1,6 +1,7 @@
 #include "CommonInterface.h"
 #include "GSTEAMER.h"
 #include "Globals.h"
+#include "ProcessSetup.h"
 #include "ShutdownSignal.h"
 #include "ZTLogger.h"
 
@@ -17,6 +18,9 @@ int main(int argc, char** argv)
     // First of all, so that a stop request at any later moment takes the
     // orderly path instead of killing the process half-way.
     ShutdownSignal::install();
+    // Before the first file is made: the settings folder holds secrets.
+    ProcessSetup::restrictNewFiles();
+    const long openFiles = ProcessSetup::raiseOpenFileLimit();
 
     QQuickWindow::setSceneGraphBackend(QSGRendererInterface::OpenGL);
     QCoreApplication::setAttribute(Qt::AA_DisableShaderDiskCache);
@@ -40,12 +44,14 @@ int main(int argc, char** argv)
         const QString savePath = QDir::homePath() + "/AppData/Local/Panoptra_Pro/general";
         QDir().mkpath(resPath);
         QDir().mkpath(savePath);
+        ProcessSetup::restrictExisting(savePath);
         g_currentPath = base;
         g_savePath = savePath;
         g_resPath = resPath;
 
         ZTLogger::getInstance()->logInit(g_savePath, 0x400000);
         qDebug() << "g_version:" << g_version;
+        qDebug() << "open file limit:" << openFiles;
         GSTEAMER::Init(&argc, &argv);
 
         started = CommonInterface::getInstance().init(base, application);

@@ -1,33 +1,48 @@
 // BaseConfig: the operations of the control API on WebRTC sessions, as the
 // routes call them. Runs on the HTTPS thread.
-//
-// Until sessions are served, each request gets a well-formed error reply
-// and nothing changes.
 #include "BaseConfig.h"
 
 #include "HttpRequest.h"
+#include "ProjectObject.h"
+#include "WebrtcManager.h"
 
+#include <QDebug>
 #include <QJsonObject>
+#include <QMutexLocker>
 
 namespace {
 
-const QString kUnavailable = QStringLiteral("operation.unavailable");
-
-QJsonObject unavailableReply()
+QJsonObject errorReply()
 {
-    return QJsonObject { { "result", "error" }, { "msg", kUnavailable } };
+    return QJsonObject { { "result", "error" } };
 }
 
 } // namespace
 
 QJsonObject BaseConfig::getSdp(const HttpRequest& request)
 {
-    Q_UNUSED(request)
-    return unavailableReply();
+    const QJsonObject body = messageParsing(request);
+    if (!body.contains("pro_id") || !body.contains("win_id") || !body.contains("ip"))
+        return errorReply();
+    const QString pro_id = body.value("pro_id").toVariant().toString();
+    QString win_id = body.value("win_id").toVariant().toString();
+    const QString ip = body.value("ip").toVariant().toString();
+    if (win_id.isEmpty()) {
+        QMutexLocker lock(&programsMutex);
+        if (const QSharedPointer<ProjectObject> program = programs.value(pro_id))
+            win_id = program->getFirstWinId();
+    }
+    if (pro_id.isEmpty() || win_id.isEmpty() || !webrtcManager)
+        return errorReply();
+    return webrtcManager->getSdpJson(pro_id, win_id, ip);
 }
 
 QJsonObject BaseConfig::removeSession(const HttpRequest& request)
 {
-    Q_UNUSED(request)
-    return unavailableReply();
+    qDebug() << "remove webrtc session.";
+    const QJsonObject body = messageParsing(request);
+    if (!body.contains("session_id") || !webrtcManager)
+        return errorReply();
+    webrtcManager->removeSession(body.value("session_id").toVariant().toString());
+    return QJsonObject { { "result", "ok" } };
 }

@@ -2,16 +2,14 @@
 
 #include "HttpResponder.h"
 #include "HttpRouter.h"
+#include "TlsStream.h"
 
 #include <QDebug>
 #include <QScopedValueRollback>
-#include <QSslSocket>
 
 #include <chrono>
 #include <climits>
 #include <exception>
-
-#include <sys/socket.h>
 
 // Design note. Bytes are fed to the parser as they arrive; the parser is
 // paused at the end of every request, so a request is answered before the
@@ -28,7 +26,6 @@ namespace {
 
 constexpr qint64 kReadSlice = 64 * 1024;
 constexpr qint64 kMaxWriteBacklog = 1024 * 1024;
-constexpr qint64 kSocketReadBuffer = 256 * 1024;
 
 qint64 monotonicMs()
 {
@@ -62,14 +59,13 @@ const http_parser_settings& HttpConnection::parserSettings()
     return settings;
 }
 
-HttpConnection::HttpConnection(QSslSocket* socket, const HttpRouter& router, int idleTimeoutMs, QObject* parent)
+HttpConnection::HttpConnection(TlsStream* socket, const HttpRouter& router, int idleTimeoutMs, QObject* parent)
     : QObject(parent)
     , m_socket(socket)
     , m_router(router)
     , m_idleTimer(this)
 {
     m_socket->setParent(this);
-    m_socket->setReadBufferSize(kSocketReadBuffer);
     m_peer = QStringLiteral("%1:%2").arg(m_socket->peerAddress().toString()).arg(m_socket->peerPort());
     http_parser_init(&m_parser, HTTP_REQUEST);
     m_parser.data = this;
@@ -80,8 +76,8 @@ HttpConnection::HttpConnection(QSslSocket* socket, const HttpRouter& router, int
         qDebug().noquote() << "[http] closing idle connection" << m_peer;
         abort();
     });
-    connect(m_socket, &QSslSocket::readyRead, this, &HttpConnection::onReadyRead);
-    connect(m_socket, &QSslSocket::encryptedBytesWritten, this, [this] {
+    connect(m_socket, &TlsStream::readyRead, this, &HttpConnection::onReadyRead);
+    connect(m_socket, &TlsStream::bytesWritten, this, [this] {
         touch();
         if (m_closing)
             shutdownWhenFlushed();
@@ -97,7 +93,6 @@ HttpConnection::HttpConnection(QSslSocket* socket, const HttpRouter& router, int
 
     touch();
     m_idleTimer.start();
-    m_socket->startServerEncryption();
 }
 
 HttpConnection::~HttpConnection()
@@ -129,7 +124,7 @@ void HttpConnection::touch()
 
 qint64 HttpConnection::writeBacklog() const
 {
-    return m_socket->bytesToWrite() + m_socket->encryptedBytesToWrite();
+    return m_socket->bytesToWrite();
 }
 
 void HttpConnection::onReadyRead()
@@ -149,7 +144,7 @@ void HttpConnection::processInput()
     QScopedValueRollback<bool> guard(m_processing, true);
     while (!m_closing) {
         if (writeBacklog() > kMaxWriteBacklog)
-            return; // resumed by encryptedBytesWritten
+            return; // resumed by bytesWritten
         if (m_input.isEmpty()) {
             m_input = m_socket->read(kReadSlice);
             if (m_input.isEmpty())
@@ -244,11 +239,12 @@ void HttpConnection::closeAfterReply()
 void HttpConnection::shutdownWhenFlushed()
 {
     if (m_writeShut || m_finished || writeBacklog() > 0)
-        return; // called again by encryptedBytesWritten
+        return; // called again by bytesWritten
     m_writeShut = true;
-    // Half-close: the client reads our reply and then the end of the stream;
-    // we keep reading (and dropping) until it closes its side.
-    ::shutdown(static_cast<int>(m_socket->socketDescriptor()), SHUT_WR);
+    // Half-close after close_notify: the client reads our reply and then the
+    // end of the stream; we keep reading (and dropping) until it closes its
+    // side.
+    m_socket->closeWrite();
 }
 
 int HttpConnection::onMessageBegin(http_parser* p)

@@ -18,7 +18,7 @@
 #include <http_parser.h>
 
 class HttpRouter;
-class QSslSocket;
+class TlsStream;
 
 class HttpConnection : public QObject {
     Q_OBJECT
@@ -27,9 +27,8 @@ public:
     static constexpr int kMaxHeadBytes = 64 * 1024;
     static constexpr qint64 kMaxBodyBytes = 16 * 1024 * 1024;
 
-    // Takes ownership of socket, which must already carry its descriptor
-    // and TLS configuration; starts server-side encryption.
-    HttpConnection(QSslSocket* socket, const HttpRouter& router, int idleTimeoutMs, QObject* parent);
+    // Takes ownership of socket, which must already carry its descriptor.
+    HttpConnection(TlsStream* socket, const HttpRouter& router, int idleTimeoutMs, QObject* parent);
     ~HttpConnection() override;
 
     // Monotonic time (ms) of the last bytes received or reply sent.
@@ -65,7 +64,7 @@ private:
     static int onMessageComplete(http_parser* p);
     void flushHeader();
 
-    QSslSocket* m_socket;
+    TlsStream* m_socket;
     const HttpRouter& m_router;
     QString m_peer;
     QTimer m_idleTimer;

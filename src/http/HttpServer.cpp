@@ -1,38 +1,15 @@
 #include "HttpServer.h"
 
+#include "DescriptorListener.h"
 #include "HttpConnection.h"
+#include "TlsStream.h"
 
 #include <QDebug>
-#include <QSslSocket>
-#include <QTcpServer>
 #include <QThread>
 
 #include <algorithm>
-#include <functional>
 
-#include <sys/socket.h>
-#include <unistd.h>
 
-namespace {
-
-// Hands every accepted descriptor to the server, so that the socket made
-// for it can be a TLS socket from the start.
-class DescriptorListener : public QTcpServer {
-public:
-    DescriptorListener(std::function<void(qintptr)> onAccept, QObject* parent)
-        : QTcpServer(parent)
-        , m_onAccept(std::move(onAccept))
-    {
-    }
-
-protected:
-    void incomingConnection(qintptr descriptor) override { m_onAccept(descriptor); }
-
-private:
-    std::function<void(qintptr)> m_onAccept;
-};
-
-} // namespace
 
 HttpServer::HttpServer(const HttpServerConfig& config, QObject* parent)
     : QObject(parent)
@@ -53,21 +30,22 @@ bool HttpServer::listen(const QHostAddress& address, int port)
         qWarning().noquote() << "[http] refusing to listen on port" << port << "(outside 1..65535)";
         return false;
     }
-    const TlsIdentity identity = TlsIdentity::load(m_config.certificatePath, m_config.privateKeyPath);
+    const TlsIdentity identity = m_config.identityFolder.isEmpty()
+        ? TlsIdentity::load(m_config.certificatePath, m_config.privateKeyPath)
+        : TlsIdentity::forInstallation(m_config.identityFolder);
     if (!identity.isValid()) {
         qCritical().noquote() << "[http] TLS identity not loaded, not listening:" << identity.error();
         return false;
     }
-    m_tls = identity.serverConfiguration();
-    if (!m_listener->listen(address, static_cast<quint16>(port))) {
+    if (!m_tls.build(identity)) {
+        qCritical().noquote() << "[http] TLS settings refused, not listening:" << m_tls.error();
+        return false;
+    }
+    if (!m_listener->listenDeep(address, static_cast<quint16>(port))) {
         qWarning().noquote() << "[http] listen on" << address.toString() << "port" << port
                              << "failed:" << m_listener->errorString();
         return false;
     }
-    // The listener's queue of 50 overflows when many browsers (or a flood)
-    // connect at once, and the kernel then silently drops their handshakes
-    // for seconds; the system's own limit lets the thread catch up instead.
-    ::listen(static_cast<int>(m_listener->socketDescriptor()), SOMAXCONN);
     return true;
 }
 
@@ -97,14 +75,9 @@ void HttpServer::accept(qintptr descriptor)
 {
     if (static_cast<int>(m_connections.size()) >= std::max(1, m_config.maxConnections))
         evictLongestIdle();
-    auto* socket = new QSslSocket;
-    if (!socket->setSocketDescriptor(descriptor)) {
-        qWarning().noquote() << "[http] cannot take an accepted connection:" << socket->errorString();
-        delete socket;
-        ::close(static_cast<int>(descriptor));
+    TlsStream* socket = DescriptorListener::takeTls(descriptor, m_tls, "[http]", nullptr);
+    if (!socket)
         return;
-    }
-    socket->setSslConfiguration(m_tls);
     auto* connection = new HttpConnection(socket, m_router, m_config.idleTimeoutMs, this);
     connect(connection, &HttpConnection::closed, this, &HttpServer::onConnectionClosed);
     m_connections.push_back(connection);

@@ -14,18 +14,21 @@
 // room, so a new client is always served.
 #include "HttpRouter.h"
 #include "TlsIdentity.h"
+#include "TlsServerContext.h"
 
 #include <QHostAddress>
 #include <QObject>
-#include <QSslConfiguration>
 
 #include <memory>
 #include <vector>
 
+class DescriptorListener;
 class HttpConnection;
-class QTcpServer;
 
 struct HttpServerConfig {
+    // When set, the installation's own identity kept in this folder
+    // (TlsIdentity::forInstallation) and the two paths are not read.
+    QString identityFolder;
     QString certificatePath = TlsIdentity::kCertificateResource;
     QString privateKeyPath = TlsIdentity::kKeyResource;
     int idleTimeoutMs = 30000;
@@ -59,7 +62,7 @@ private:
 
     HttpServerConfig m_config;
     HttpRouter m_router;
-    QSslConfiguration m_tls;
-    QTcpServer* m_listener = nullptr; // child
+    TlsServerContext m_tls; // one for every connection
+    DescriptorListener* m_listener = nullptr; // child
     std::vector<HttpConnection*> m_connections; // children
 };

@@ -479,6 +479,13 @@ void ProjectObject::destroy()
         if (window)
             window->setPosition(0, false);
     }
+    // The mixers end here, in the controller's ordered shutdown, even while
+    // a queued call or a window scene still holds the program or a mixer:
+    // their threads and connections must not outlive the source table.
+    if (pvwMixer)
+        pvwMixer->destroy();
+    if (pgmMixer)
+        pgmMixer->destroy();
 }
 
 QSharedPointer<WindowObject> ProjectObject::getWindow(const QString& win_id) const

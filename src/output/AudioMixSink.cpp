@@ -1,7 +1,9 @@
 #include "AudioMixSink.h"
 
+#include "audioMixer/RRingBuffer.h"
+#include "audioMixer/audio_mixer/AudioMixSource.h"
+
 #include <algorithm>
-#include <cstring>
 
 AudioMixSink::AudioMixSink(int id)
     : m_id(id)
@@ -13,84 +15,70 @@ AudioMixSink::~AudioMixSink() = default;
 void AudioMixSink::SetMixSource(int sampleRate, int channels, int bitsPerSample, int frameMs)
 {
     const long bytesPerMs = long(channels) * sampleRate * (bitsPerSample / 8) / 1000;
-    const long capacity = std::max(0L, bytesPerMs * frameMs * 160);
+    const int capacity = int(std::clamp(bytesPerMs * frameMs * 160, 0L, 64L * 1024 * 1024));
+    auto ring = std::make_shared<webrtc::RRingBuffer>(unsigned(capacity));
+    // The gain argument 1 is carried for the engine source's owner only.
+    auto source = std::make_shared<webrtc::AudioMixSource>(ring.get(), m_id, sampleRate, channels, 1, frameMs);
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_ring.assign(size_t(capacity), 0);
-    m_head = 0;
-    m_size = 0;
+    m_capacity = capacity;
+    m_ring = std::move(ring);
+    m_source = std::move(source);
 }
 
 int AudioMixSink::ringCapacity() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return int(m_ring.size());
+    return m_capacity;
+}
+
+std::shared_ptr<webrtc::RRingBuffer> AudioMixSink::ring() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_ring;
+}
+
+std::shared_ptr<webrtc::AudioMixSource> AudioMixSink::mixSource() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_source;
 }
 
 int AudioMixSink::Open()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     m_open = true;
     return 1;
 }
 
 int AudioMixSink::Close()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     m_open = false;
     return 1;
 }
 
 int AudioMixSink::Write(timeval* /*timestamp*/, char* data, int len)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_open)
         return -1;
-    if (m_detached || m_ring.empty() || !data || len <= 0)
+    if (m_detached || !data || len <= 0)
         return len;
-    const size_t n = size_t(len);
-    if (n > m_ring.size() - m_size) {
-        m_head = 0;
-        m_size = 0;
-        return len;
-    }
-    size_t tail = (m_head + m_size) % m_ring.size();
-    const size_t first = std::min(n, m_ring.size() - tail);
-    std::memcpy(m_ring.data() + tail, data, first);
-    std::memcpy(m_ring.data(), data + first, n - first);
-    m_size += n;
+    const std::shared_ptr<webrtc::RRingBuffer> target = ring();
+    if (target)
+        target->pushData(data, unsigned(len));
     return len;
-}
-
-bool AudioMixSink::Read(char* dest, int len)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (len < 0 || size_t(len) > m_size)
-        return false;
-    const size_t n = size_t(len);
-    if (n == 0)
-        return true;
-    const size_t first = std::min(n, m_ring.size() - m_head);
-    std::memcpy(dest, m_ring.data() + m_head, first);
-    std::memcpy(dest + first, m_ring.data(), n - first);
-    m_head = (m_head + n) % m_ring.size();
-    m_size -= n;
-    return true;
 }
 
 int AudioMixSink::Buffered() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return int(m_size);
+    const std::shared_ptr<webrtc::RRingBuffer> target = ring();
+    return target ? int(target->getUsedSize()) : 0;
 }
 
 void AudioMixSink::setDetached(bool detached)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     m_detached = detached;
 }
 
 bool AudioMixSink::isDetached() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     return m_detached;
 }

@@ -1,16 +1,23 @@
 #pragma once
-// One source's audio input into one program mixer: a bounded ring of
-// interleaved 16-bit PCM between the source connection's audio thread (the
-// only writer) and the mixer's thread (the only reader).
+// One source's audio input into one program mixer: the engine's byte ring
+// of interleaved 16-bit PCM, filled by the source connection's audio thread
+// (the only writer), and the engine source that the mixing thread reads it
+// through (the only reader).
 //
 // Shared through std::shared_ptr: the source-content registry holds it under
-// (program, source, mixer) and every writer keeps a reference while it
-// writes, so a sink taken out of its mixer lives until the last writer lets go.
-// Thread-safe: writer and reader may run at the same time.
+// (program, source, mixer), the mixer keeps it while the source is mixed, and
+// every writer keeps a reference while it writes, so a sink taken out of its
+// mixer lives until the last writer lets go. Thread-safe.
 #include <sys/time.h>
 
+#include <atomic>
+#include <memory>
 #include <mutex>
-#include <vector>
+
+namespace webrtc {
+class AudioMixSource;
+class RRingBuffer;
+}
 
 class AudioMixSink {
 public:
@@ -20,9 +27,12 @@ public:
     int id() const { return m_id; }
 
     // Makes an empty ring for the given format, large enough for 1.6 s at
-    // 10 ms frames (frameMs x 160 frames); the previous ring is dropped.
+    // 10 ms frames (frameMs x 160 frames), and the engine source that reads
+    // it; earlier ones are released.
     void SetMixSource(int sampleRate, int channels, int bitsPerSample, int frameMs);
     int ringCapacity() const;
+    std::shared_ptr<webrtc::RRingBuffer> ring() const;
+    std::shared_ptr<webrtc::AudioMixSource> mixSource() const;
 
     // Both return 1.
     int Open();
@@ -33,9 +43,7 @@ public:
     // from its mixer or has no ring, and a block that does not fit in the
     // ring empties it (a stalled reader then starts again from fresh audio).
     int Write(timeval* timestamp, char* data, int len);
-
-    // Reader side: copies exactly len bytes out when that many are buffered.
-    bool Read(char* dest, int len);
+    // Bytes waiting in the ring.
     int Buffered() const;
 
     // A new sink is detached; the mixer attaches it once its engine reads it.
@@ -44,10 +52,10 @@ public:
 
 private:
     const int m_id;
-    mutable std::mutex m_mutex;
-    std::vector<char> m_ring;
-    size_t m_head = 0; // index of the oldest byte
-    size_t m_size = 0; // bytes buffered
-    bool m_open = false;
-    bool m_detached = true;
+    mutable std::mutex m_mutex; // guards the two pointers and the capacity
+    std::shared_ptr<webrtc::RRingBuffer> m_ring;
+    std::shared_ptr<webrtc::AudioMixSource> m_source;
+    int m_capacity = 0;
+    std::atomic<bool> m_open { false };
+    std::atomic<bool> m_detached { true };
 };

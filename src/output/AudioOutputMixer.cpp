@@ -1,6 +1,53 @@
 #include "AudioOutputMixer.h"
 
+#include "AudioMixSink.h"
+#include "AudioPlayback.h"
+#include "BaseConfig.h"
 #include "GlobalData.h"
+#include "MediaConnection.h"
+#include "MediaOutputManager.h"
+#include "SourceManager.h"
+#include "audioMixer/RRingBuffer.h"
+#include "audioMixer/audio_mixer/AudioMixSource.h"
+#include "audioMixer/audio_mixer/AudioOutput.h"
+#include "audioMixer/audio_mixer/FrameCombiner.h"
+
+#include <QDebug>
+
+#include <pthread.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The engine mixes 10 ms frames of 1 or 2 channels at up to 48 kHz.
+bool engineTakes(int sampleRate, int channels)
+{
+    return sampleRate >= 100 && sampleRate / 100 <= int(webrtc::FrameCombiner::kMaxSamplesPerChannel)
+        && (channels == 1 || channels == 2);
+}
+
+// The source's live connection in the controller's source table, the one its
+// discovery fills; none once shutdown has stopped discovery.
+std::shared_ptr<MediaConnection> connectionOf(const QString& source)
+{
+    SourceManager* manager = BaseConfig::getInstance()->getSourceManager();
+    return manager ? manager->getConnection(source) : nullptr;
+}
+
+// The windows' network outputs.
+AudioOutputMixer::NdiAudioSender windowOutputs()
+{
+    return [](const QString& pro, const QString& win, const short* data, int samples, int channels, int rate) {
+        MediaOutputManager::instance().sendNDIAudio(pro, win, data, samples, channels, rate);
+    };
+}
+
+} // namespace
 
 AudioOutputMixer::AudioOutputMixer(const QString& name, int sampleRate, int channels, int bitsPerSample, int frameMs)
     : mixer_name(name)
@@ -8,7 +55,31 @@ AudioOutputMixer::AudioOutputMixer(const QString& name, int sampleRate, int chan
     , channel_count(channels)
     , bits_per_sample(bitsPerSample)
     , frame_ms(frameMs)
+    , frame_bytes(channels * (frameMs * sampleRate / 1000) * 2)
+    , ndi_sender(windowOutputs())
 {
+    setLevelsSilent();
+    if (engineTakes(sample_rate, channel_count))
+        engine = webrtc::AudioMixerImpl::Create(std::make_unique<webrtc::AudioOutput>(sample_rate));
+    else
+        qWarning() << "AudioOutputMixer" << name << "cannot mix" << sampleRate << "Hz," << channels << "channels";
+
+    format.setSampleRate(sample_rate);
+    format.setChannelCount(channel_count);
+    format.setSampleSize(bits_per_sample);
+    format.setCodec("audio/pcm");
+    format.setByteOrder(QAudioFormat::LittleEndian);
+    format.setSampleType(QAudioFormat::SignedInt);
+    playback = std::make_unique<AudioPlayback>(format);
+
+    const QList<QAudioDeviceInfo> devices = QAudioDeviceInfo::availableDevices(QAudio::AudioOutput);
+    if (devices.isEmpty()) {
+        qDebug() << "There is no available device!";
+        return;
+    }
+    const QAudioDeviceInfo preferred = QAudioDeviceInfo::defaultOutputDevice();
+    device = preferred.deviceName().isEmpty() ? devices.first() : preferred;
+    playback->setDevice(device);
 }
 
 AudioOutputMixer::~AudioOutputMixer()
@@ -28,25 +99,51 @@ QString AudioOutputMixer::proId() const
     return pro_id;
 }
 
+void AudioOutputMixer::setNdiAudioSender(NdiAudioSender sender)
+{
+    QMutexLocker lock(&mixer_mutex);
+    ndi_sender = sender ? std::move(sender) : windowOutputs();
+}
+
+// ---- Mixing thread ------------------------------------------------------------
+
 void AudioOutputMixer::Open()
 {
     QMutexLocker lock(&mixer_mutex);
-    if (running)
+    if (mix_thread.joinable())
         return;
+    // Whatever the sources wrote while the mix was closed is old audio: kept,
+    // it would stay in the rings as delay for good.
+    for (const std::shared_ptr<AudioMixSink>& sink : qAsConst(sinks)) {
+        if (const auto ring = sink->ring())
+            ring->clear();
+        if (const auto source = sink->mixSource())
+            source->ResetBuffering();
+    }
     running = true;
     ++open_count;
+    mix_thread = std::thread(&AudioOutputMixer::mixing, this);
 }
 
 void AudioOutputMixer::Close()
 {
-    QMutexLocker lock(&mixer_mutex);
-    running = false;
+    std::thread stopping;
+    {
+        QMutexLocker lock(&mixer_mutex);
+        if (!mix_thread.joinable())
+            return;
+        stopping = std::move(mix_thread);
+        std::lock_guard<std::mutex> wake(wake_mutex);
+        running = false;
+    }
+    wake_up.notify_all();
+    stopping.join();
 }
 
 bool AudioOutputMixer::isOpen() const
 {
     QMutexLocker lock(&mixer_mutex);
-    return running;
+    return mix_thread.joinable();
 }
 
 int AudioOutputMixer::openCount() const
@@ -55,21 +152,161 @@ int AudioOutputMixer::openCount() const
     return open_count;
 }
 
-void AudioOutputMixer::destroy()
+void AudioOutputMixer::mixing()
 {
-    Close();
+    pthread_setname_np(pthread_self(), "audio mixer");
+    // Rounds are due every 10 ms from the first reading on; the schedule
+    // never drifts, and rounds missed during a stall run back to back. In
+    // between the thread sleeps until the next round is due.
+    Clock::time_point due = Clock::now() + std::chrono::microseconds(kRoundUs);
+    std::unique_lock<std::mutex> wake(wake_mutex);
+    while (running) {
+        if (Clock::now() >= due) {
+            due += std::chrono::microseconds(kRoundUs);
+            wake.unlock();
+            mixRound();
+            wake.lock();
+            continue;
+        }
+        wake_up.wait_until(wake, due, [this] { return !running; });
+    }
 }
 
-void AudioOutputMixer::changeAudioDevice(const QAudioDeviceInfo& newDevice)
+void AudioOutputMixer::setLevelsSilent()
 {
-    QMutexLocker lock(&mixer_mutex);
-    device = newDevice;
+    for (double& level : levels)
+        level = kSilenceDb;
 }
 
-QAudioDeviceInfo AudioOutputMixer::audioDevice() const
+void AudioOutputMixer::mixRound()
 {
     QMutexLocker lock(&mixer_mutex);
-    return device;
+    mixed_frame.Reset();
+    if (!engine || !engine->Mix(size_t(channel_count), &mixed_frame)) {
+        // No source delivered: the outputs get no frame rather than silence.
+        setLevelsSilent();
+        return;
+    }
+    const short* samples = mixed_frame.data();
+    const int perChannel = int(mixed_frame.samples_per_channel_);
+    bool toScreen = false;
+    for (auto it = window_flags.cbegin(); it != window_flags.cend(); ++it) {
+        toScreen = toScreen || it.value().first;
+        if (it.value().second && ndi_sender)
+            ndi_sender(pro_id, it.key(), samples, perChannel, channel_count, sample_rate);
+    }
+    if (toScreen && playback)
+        playback->write(reinterpret_cast<const char*>(samples), channel_count * (sample_rate / 100) * 2);
+
+    // Mean magnitude per channel, in dB relative to a mean of 2^11 (66 dB):
+    // a -20 dBFS sine reads about +0.4.
+    const int perRound = sample_rate / 100;
+    for (int c = 0; c < kLevels; ++c) {
+        if (c >= channel_count || perRound <= 0 || perRound > perChannel) {
+            levels[c] = kSilenceDb;
+            continue;
+        }
+        long long sum = 0;
+        for (int i = 0; i < perRound; ++i)
+            sum += std::abs(int(samples[i * channel_count + c]));
+        const double mean = double(sum) / perRound;
+        levels[c] = mean > 0.0 ? 20.0 * std::log10(mean) - 66.0 : kSilenceDb;
+    }
+    mixed_frame.Reset();
+}
+
+double AudioOutputMixer::getVolume(int channel)
+{
+    QMutexLocker lock(&mixer_mutex);
+    return levels[channel < 0 ? 0 : channel & (kLevels - 1)];
+}
+
+// ---- Sources -------------------------------------------------------------------
+
+int AudioOutputMixer::addInputSource(const QString& source)
+{
+    if (source.isEmpty())
+        return -1;
+    QMutexLocker lock(&mixer_mutex);
+    if (pro_id.isEmpty())
+        return -1;
+    GlobalData* registry = GlobalData::instance();
+    const QString type = registry->getAudioMixType(pro_id, source);
+    const bool mixed = type == QLatin1String("always") || (type == QLatin1String("follow") && source == video_source);
+    if (!mixed) {
+        removeInputSource(source);
+        return 0;
+    }
+    std::shared_ptr<AudioMixSink> sink = sinks.value(source);
+    if (!sink) {
+        sink = std::make_shared<AudioMixSink>(++sink_counter);
+        sink->SetMixSource(sample_rate, channel_count, bits_per_sample, frame_ms);
+        sink->Open();
+        if (engine) {
+            const std::shared_ptr<webrtc::AudioMixSource> input = sink->mixSource();
+            input->SetMixSourceName(std::to_string(sink_counter));
+            engine->AddSource(input.get());
+            sink->setDetached(false);
+        }
+        sinks.insert(source, sink);
+    }
+    // Registered again also when the registry let go of it meanwhile.
+    if (registry->getAudioSink(pro_id, source, mixer_name) != sink)
+        registry->setAudioSink(pro_id, source, mixer_name, sink);
+
+    const std::shared_ptr<MediaConnection> connection = connectionOf(source);
+    if (!connection)
+        return -1;
+    connection->setSink(pro_id, mixer_name);
+    return 0;
+}
+
+int AudioOutputMixer::removeInputSource(const QString& source)
+{
+    if (source.isEmpty())
+        return -1;
+    QMutexLocker lock(&mixer_mutex);
+    const std::shared_ptr<AudioMixSink> sink = sinks.take(source);
+    if (!sink)
+        return 0;
+    if (const std::shared_ptr<MediaConnection> connection = connectionOf(source))
+        connection->removeSink(pro_id, mixer_name);
+    if (engine && !sink->isDetached())
+        engine->RemoveSource(sink->mixSource().get());
+    // A writer that still holds the sink writes into nothing from now on.
+    sink->setDetached(true);
+    GlobalData* registry = GlobalData::instance();
+    if (registry->getAudioSink(pro_id, source, mixer_name) == sink)
+        registry->removeAudioSink(pro_id, source, mixer_name);
+    return 0;
+}
+
+bool AudioOutputMixer::isMixed(const QString& source) const
+{
+    QMutexLocker lock(&mixer_mutex);
+    return sinks.contains(source);
+}
+
+bool AudioOutputMixer::addAudioSource(QString src_id, QString source)
+{
+    if (src_id.isEmpty() || source.isEmpty())
+        return false;
+    GlobalData::instance()->setSrcId(proId(), source, src_id);
+    addInputSource(source);
+    return true;
+}
+
+bool AudioOutputMixer::removeAudioSource(QString src_id, QString source)
+{
+    if (src_id.isEmpty() || source.isEmpty())
+        return false;
+    GlobalData* registry = GlobalData::instance();
+    const QString program = proId();
+    registry->removeSrcId(program, source, src_id);
+    if (registry->getSrcCount(program, source) > 0)
+        return true;
+    removeInputSource(source);
+    return true;
 }
 
 void AudioOutputMixer::setVideoSource(const QString& source, const QString& fromWinId, int fromPos)
@@ -96,21 +333,10 @@ void AudioOutputMixer::setVideoSource(const QString& source, const QString& from
         addInputSource(source);
 }
 
-void AudioOutputMixer::addInputSource(const QString& source)
+QString AudioOutputMixer::videoSource() const
 {
     QMutexLocker lock(&mixer_mutex);
-    const QString type = GlobalData::instance()->getAudioMixType(pro_id, source);
-    const bool mixed = type == QLatin1String("always") || (type == QLatin1String("follow") && source == video_source);
-    if (mixed)
-        mixed_sources.insert(source);
-    else
-        mixed_sources.remove(source);
-}
-
-bool AudioOutputMixer::isMixed(const QString& source) const
-{
-    QMutexLocker lock(&mixer_mutex);
-    return mixed_sources.contains(source);
+    return video_source;
 }
 
 void AudioOutputMixer::setPatternName(const QString& source, const QString& name)
@@ -123,11 +349,7 @@ void AudioOutputMixer::setPatternName(const QString& source, const QString& name
     emit sourceNameChanged(source, name);
 }
 
-QString AudioOutputMixer::videoSource() const
-{
-    QMutexLocker lock(&mixer_mutex);
-    return video_source;
-}
+// ---- Windows and the local device ---------------------------------------------
 
 void AudioOutputMixer::setNDIState(QString win_id, QString select)
 {
@@ -145,4 +367,46 @@ QPair<bool, bool> AudioOutputMixer::windowFlags(const QString& win_id) const
 {
     QMutexLocker lock(&mixer_mutex);
     return window_flags.value(win_id, { false, false });
+}
+
+void AudioOutputMixer::changeAudioDevice(const QAudioDeviceInfo& newDevice)
+{
+    QMutexLocker lock(&mixer_mutex);
+    device = newDevice;
+    if (playback)
+        playback->setDevice(device);
+}
+
+QAudioDeviceInfo AudioOutputMixer::audioDevice() const
+{
+    QMutexLocker lock(&mixer_mutex);
+    return device;
+}
+
+bool AudioOutputMixer::hasPlayback() const
+{
+    QMutexLocker lock(&mixer_mutex);
+    return playback && playback->isOpen();
+}
+
+bool AudioOutputMixer::playbackChanging() const
+{
+    QMutexLocker lock(&mixer_mutex);
+    return playback && playback->isChanging();
+}
+
+void AudioOutputMixer::destroy()
+{
+    Close();
+    std::unique_ptr<AudioPlayback> stopping;
+    {
+        QMutexLocker lock(&mixer_mutex);
+        const QStringList sources = sinks.keys();
+        for (const QString& source : sources)
+            removeInputSource(source);
+        stopping = std::move(playback);
+    }
+    // Outside the lock: the playback thread's last jobs do not need it, but
+    // waiting for them while holding it would stall every caller.
+    stopping.reset();
 }

@@ -1,58 +1,107 @@
 #pragma once
 // AudioOutputMixer: one of a program's two audio mixes ("pvw" or "pgm").
-// It will mix its sources' audio every 10 ms for the NDI outputs of the
-// windows that use it and for the local output device.
 //
-// For now it keeps what the program model tells it: its format and program,
-// whether it is open, the output device, the current video source (which
-// "follow" mixing follows), which sources are in the mix, and each window's
-// screen and NDI flags. It mixes and plays nothing yet.
+// Every 10 ms its mixing thread mixes one frame from the sources in the mix
+// (each an AudioMixSink that the source's connection writes into), sends it
+// to the network output of every window whose NDI flag it holds, plays it on
+// the local output device while any of those windows has its screen flag,
+// and meters it into 16 levels that getVolume reads. A round in which no
+// source delivers sends nothing and reads -200 dB.
 //
-// Owner: the program (std::shared_ptr); every window of the program holds a
-// copy. Thread: made on the GUI thread; its slots are called from the GUI
-// and HTTPS threads and from the window scenes, so its state is guarded.
+// Which sources are in the mix follows their mix type in the source-content
+// registry: "always" in, "follow" in while it is the mix's video source,
+// anything else out.
+//
+// Owner: the program (std::shared_ptr), which ends it with destroy() in the
+// controller's ordered shutdown; every window of the program holds a copy.
+// Threads: made on the GUI or HTTPS thread; called from the GUI and HTTPS
+// threads and from the window scenes; the mixing thread runs between Open
+// and Close; the local device lives on its own playback thread. The mixer
+// lock guards the sources, the flags, the levels and every mixing round.
 #include <QAudioDeviceInfo>
+#include <QAudioFormat>
 #include <QMap>
 #include <QObject>
 #include <QPair>
 #include <QRecursiveMutex>
-#include <QSet>
 #include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "audioMixer/audio/AudioFrame.h"
+#include "audioMixer/audio_mixer/AudioMixerImpl.h"
+
+class AudioMixSink;
+class AudioPlayback;
 
 class AudioOutputMixer : public QObject {
     Q_OBJECT
 public:
+    static constexpr int kLevels = 16;
+    static constexpr double kSilenceDb = -200.0;
+    static constexpr int kRoundUs = 10000;
+
+    // Where a mixed frame for a window's network output goes; by default the
+    // output manager's sendNDIAudio. Called on the mixing thread.
+    using NdiAudioSender = std::function<void(const QString& pro_id, const QString& win_id, const short* data,
+        int samples, int channels, int sampleRate)>;
+
     AudioOutputMixer(const QString& name, int sampleRate, int channels, int bitsPerSample, int frameMs);
     ~AudioOutputMixer() override;
 
     void setProId(const QString& pro_id);
-    // Opens the mix; a second call does nothing. Close ends it; Open may follow.
+    // Starts the mixing thread; a second call does nothing. Audio buffered
+    // while the mixer was closed is dropped: the mix starts from fresh audio.
     void Open();
+    // Stops and joins the mixing thread; Open may follow.
     void Close();
+    // Close, then takes every source out of the mix and out of its
+    // connection, and stops the local output. Also run by the destructor.
     void destroy();
     void changeAudioDevice(const QAudioDeviceInfo& device);
     void setVideoSource(const QString& source, const QString& fromWinId, int fromPos);
-    // Takes the source into the mix or out of it by its mix type in the
-    // source-content registry: "always" in, "follow" in while it is the video
-    // source, anything else out.
-    void addInputSource(const QString& source);
+    // Takes the source into the mix or out of it by its mix type. -1 for an
+    // empty name, a mixer without program, or a source without connection
+    // (its input is made and registered all the same); else 0.
+    int addInputSource(const QString& source);
+    // -1 for an empty name; else 0.
+    int removeInputSource(const QString& source);
     // The source's label in the program; a changed one is stored in the
     // registry and announced.
     void setPatternName(const QString& source, const QString& name);
+
+    // Replaces where network audio goes (tests record it here); an empty
+    // sender restores the windows' network outputs.
+    void setNdiAudioSender(NdiAudioSender sender);
 
     QString name() const { return mixer_name; }
     int sampleRate() const { return sample_rate; }
     int channels() const { return channel_count; }
     int bitsPerSample() const { return bits_per_sample; }
     int frameMs() const { return frame_ms; }
+    int frameBytes() const { return frame_bytes; }
     QString proId() const;
     bool isOpen() const;
     int openCount() const;
     QAudioDeviceInfo audioDevice() const;
+    // A local output device is open and plays while a window has its screen flag.
+    bool hasPlayback() const;
+    // The device chosen last is still being opened.
+    bool playbackChanging() const;
     QString videoSource() const;
     bool isMixed(const QString& source) const;
     // {screen flag, NDI flag} of a window; both false for a window never named.
     QPair<bool, bool> windowFlags(const QString& win_id) const;
+
+    Q_INVOKABLE bool addAudioSource(QString src_id, QString source);
+    Q_INVOKABLE bool removeAudioSource(QString src_id, QString source);
+    // Level in dB of one channel (16 and above wrap; negative reads channel 0).
+    Q_INVOKABLE double getVolume(int channel);
 
 signals:
     void videoSourceChanged(QString source, QString from_id, int from_pos);
@@ -63,17 +112,35 @@ public slots:
     void setScreenState(QString win_id, int select);
 
 private:
+    void mixing();
+    void mixRound();
+    void setLevelsSilent();
+
     const QString mixer_name;
     const int sample_rate;
     const int channel_count;
     const int bits_per_sample;
     const int frame_ms;
+    const int frame_bytes;
     QString pro_id;
-    bool running = false;
-    int open_count = 0;
+    // Null when the format is one the engine cannot mix: then nothing is
+    // ever sent and the levels stay at -200.
+    rtc::scoped_refptr<webrtc::AudioMixerImpl> engine;
+    webrtc::AudioFrame mixed_frame; // mixing thread, under the mixer lock
+    QMap<QString, std::shared_ptr<AudioMixSink>> sinks; // source -> its input into this mix
+    int sink_counter = 0;
+    QAudioFormat format;
     QAudioDeviceInfo device;
+    std::unique_ptr<AudioPlayback> playback;
     QString video_source;
-    QSet<QString> mixed_sources;
-    QMap<QString, QPair<bool, bool>> window_flags;
+    QMap<QString, QPair<bool, bool>> window_flags; // win_id -> {screen, NDI}
+    double levels[kLevels];
+    NdiAudioSender ndi_sender;
+    int open_count = 0;
     mutable QRecursiveMutex mixer_mutex;
+
+    std::thread mix_thread;
+    std::atomic<bool> running { false };
+    std::mutex wake_mutex; // with wake_up: Close wakes the sleeping mixing thread
+    std::condition_variable wake_up;
 };

@@ -78,7 +78,9 @@ QString RegistHttpsRoute::loggedUrl(const HttpRequest& request)
 bool RegistHttpsRoute::initHttpServer()
 {
     qDebug() << "initHttpServer thread id :" << QThread::currentThreadId();
-    m_server = std::make_unique<HttpServer>();
+    HttpServerConfig config;
+    config.identityFolder = g_savePath;
+    m_server = std::make_unique<HttpServer>(config);
 
     createBaseConfigRouters();
     createProgramRouters();

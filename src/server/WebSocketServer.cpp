@@ -1,28 +1,42 @@
 #include "WebSocketServer.h"
 
 #include "BaseConfig.h"
+#include "DescriptorListener.h"
 #include "Globals.h"
 #include "TlsIdentity.h"
+#include "TlsStream.h"
 
 #include <QDebug>
 #include <QHostInfo>
 #include <QJsonDocument>
 #include <QNetworkInterface>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
 #include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
+
+#include <chrono>
 
 namespace {
 
 // No request or command comes near this; a bigger message is refused by the
 // socket before it is buffered whole.
 constexpr quint64 kMaxIncomingMessage = 1024 * 1024;
+// A TLS handshake not done by then is given up; the WebSocket handshake
+// after it has the listener's own timeout.
+constexpr int kTlsHandshakeMs = 10000;
 
 QString idOf(const QJsonObject& object, const char* key)
 {
     return object.value(QLatin1String(key)).toString();
+}
+
+qint64 monotonicMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 } // namespace
@@ -33,9 +47,11 @@ WebSocketServer* WebSocketServer::instance()
     return &server;
 }
 
-WebSocketServer::WebSocketServer(const QHostAddress& address, QObject* parent)
+WebSocketServer::WebSocketServer(const QHostAddress& address, const Limits& limits, QObject* parent)
     : QObject(parent)
-    , m_server(new QWebSocketServer(QStringLiteral("SSL Echo Server"), QWebSocketServer::SecureMode, this))
+    , m_limits(limits)
+    , m_server(new QWebSocketServer(QStringLiteral("SSL Echo Server"), QWebSocketServer::NonSecureMode, this))
+    , m_listener(new DescriptorListener([this](qintptr d) { acceptTls(d); }, this))
 {
     // The browser connects from the page this machine served; a page of
     // another site must not be able to drive the channel from the operator's
@@ -43,20 +59,53 @@ WebSocketServer::WebSocketServer(const QHostAddress& address, QObject* parent)
     connect(m_server, &QWebSocketServer::originAuthenticationRequired, this,
         &WebSocketServer::onOriginAuthenticationRequired);
 
-    const TlsIdentity identity = TlsIdentity::fromResources();
+    const TlsIdentity identity = TlsIdentity::forInstallation(g_savePath);
     if (!identity.isValid()) {
         qCritical().noquote() << "[websocket] TLS identity not loaded, not listening:" << identity.error();
         qDebug() << "[FAILED] Web socket Server on port " << g_websocketPort;
         return;
     }
-    m_server->setSslConfiguration(identity.serverConfiguration());
+    if (!m_tls.build(identity)) {
+        qCritical().noquote() << "[websocket] TLS settings refused, not listening:" << m_tls.error();
+        qDebug() << "[FAILED] Web socket Server on port " << g_websocketPort;
+        return;
+    }
     if (g_websocketPort < 1 || g_websocketPort > 65535
-        || !m_server->listen(address, static_cast<quint16>(g_websocketPort))) {
+        || !m_listener->listenDeep(address, static_cast<quint16>(g_websocketPort))) {
         qDebug() << "[FAILED] Web socket Server on port " << g_websocketPort;
         return;
     }
     connect(m_server, &QWebSocketServer::newConnection, this, &WebSocketServer::onNewConnection);
-    connect(m_server, &QWebSocketServer::sslErrors, this, &WebSocketServer::onSslErrors);
+}
+
+void WebSocketServer::acceptTls(qintptr descriptor)
+{
+    // The TLS layer is ours and the WebSocket layer the listener's: the
+    // listener gets each stream once it is encrypted, and this object keeps
+    // hold of the stream, whose buffers tell what a client has not taken.
+    TlsStream* tls = DescriptorListener::takeTls(descriptor, m_tls, "[websocket]", this);
+    if (!tls)
+        return;
+    connect(tls, &TlsStream::encrypted, this, [this, tls] {
+        tls->disconnect(this);
+        // From here on the WebSocket made on it, or the listener when the
+        // WebSocket handshake fails, deletes it.
+        tls->setParent(nullptr);
+        m_handedOver.removeAll(nullptr);
+        m_handedOver.append(tls);
+        m_server->handleConnection(tls);
+    });
+    const auto fail = [tls] {
+        tls->disconnect();
+        tls->abort();
+        tls->deleteLater();
+    };
+    connect(tls, &QAbstractSocket::errorOccurred, this, fail);
+    connect(tls, &QAbstractSocket::disconnected, this, fail);
+    QTimer::singleShot(kTlsHandshakeMs, tls, [tls, fail] {
+        if (!tls->isEncrypted())
+            fail();
+    });
 }
 
 WebSocketServer::~WebSocketServer()
@@ -66,12 +115,12 @@ WebSocketServer::~WebSocketServer()
 
 bool WebSocketServer::isListening() const
 {
-    return m_server && m_server->isListening();
+    return m_server && m_listener->isListening();
 }
 
 quint16 WebSocketServer::serverPort() const
 {
-    return m_server ? m_server->serverPort() : 0;
+    return m_server ? m_listener->serverPort() : 0;
 }
 
 bool WebSocketServer::isOriginAllowed(const QString& origin)
@@ -118,8 +167,32 @@ void WebSocketServer::onNewConnection()
                 qDebug() << "There is a socket error occur." << error;
                 dropClient(socket);
             });
+        if (m_clients.size() >= std::max(1, m_limits.maxClients))
+            dropLongestIdle();
         m_clients.append(socket);
+        // The WebSocket speaks over one of the streams handed over, the one
+        // with its peer's address and port.
+        QPointer<TlsStream> transport;
+        for (const QPointer<TlsStream>& tls : qAsConst(m_handedOver)) {
+            if (tls && tls->peerPort() == socket->peerPort() && tls->peerAddress() == socket->peerAddress())
+                transport = tls;
+        }
+        m_handedOver.removeAll(transport);
+        m_state.insert(socket, Client { transport, monotonicMs() });
     }
+}
+
+void WebSocketServer::dropLongestIdle()
+{
+    const auto oldest = std::min_element(m_clients.begin(), m_clients.end(),
+        [this](QWebSocket* a, QWebSocket* b) { return m_state[a].lastMessage < m_state[b].lastMessage; });
+    if (oldest == m_clients.end())
+        return;
+    QWebSocket* socket = *oldest;
+    qWarning().noquote() << "[websocket] client limit" << m_limits.maxClients
+                         << "reached, closing the client silent longest:" << socket->peerAddress().toString()
+                         << socket->peerPort();
+    dropClient(socket);
 }
 
 void WebSocketServer::socketDisconnected()
@@ -132,8 +205,14 @@ void WebSocketServer::dropClient(QWebSocket* socket)
 {
     // An error is usually followed by the disconnection: the second call
     // finds nothing and must not delete the socket twice.
-    if (m_clients.removeAll(socket) > 0)
-        socket->deleteLater();
+    if (m_clients.removeAll(socket) > 0) {
+        // The WebSocket does not own its stream but uses it as it goes: the
+        // stream is released after it.
+        const QPointer<TlsStream> transport = m_state.take(socket).transport;
+        socket->deleteLater(); // which closes it
+        if (transport)
+            transport->deleteLater();
+    }
 }
 
 void WebSocketServer::onSslErrors(const QList<QSslError>& errors)
@@ -157,14 +236,26 @@ void WebSocketServer::onDestroyAll()
         m_server->close();
         delete m_server;
         m_server = nullptr;
+        m_listener->close();
     }
     const QList<QWebSocket*> clients = std::exchange(m_clients, {});
     for (QWebSocket* socket : clients) {
         if (socket) {
             socket->disconnect(this);
+            const QPointer<TlsStream> transport = m_state.value(socket).transport;
             delete socket;
+            delete transport.data();
         }
     }
+    m_state.clear();
+    // Streams still in their TLS handshake are children; those in their
+    // WebSocket handshake are left by the listener.
+    for (TlsStream* tls : findChildren<TlsStream*>(QString(), Qt::FindDirectChildrenOnly)) {
+        tls->disconnect();
+        delete tls;
+    }
+    for (const QPointer<TlsStream>& tls : std::exchange(m_handedOver, {}))
+        delete tls.data();
 }
 
 QJsonObject WebSocketServer::getJsonFromString(const QString& text)
@@ -185,6 +276,9 @@ void WebSocketServer::processTextMessage(const QString& message)
         qDebug() << "webcosket client is invalid.";
         return;
     }
+    const auto state = m_state.find(socket);
+    if (state != m_state.end())
+        state->lastMessage = monotonicMs();
     QString type;
     if (!getResultJson(message, type, socket))
         sendJson(socket, QJsonObject { { "result", "error" }, { "socket_type", type } });
@@ -275,7 +369,23 @@ bool WebSocketServer::getResultJson(const QString& message, QString& type, QWebS
 
 void WebSocketServer::sendJson(QWebSocket* socket, const QJsonObject& json)
 {
-    socket->sendTextMessage(QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Indented)));
+    send(socket, QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Indented)));
+}
+
+void WebSocketServer::send(QWebSocket* socket, const QString& text)
+{
+    const auto state = m_state.constFind(socket);
+    if (state == m_state.constEnd())
+        return; // dropped already: nothing more is queued for it
+    const TlsStream* transport = state->transport;
+    const qint64 unsent = transport ? transport->bytesToWrite() : 0;
+    if (unsent > m_limits.maxUnsentBytes) {
+        qWarning().noquote() << "[websocket] dropping" << socket->peerAddress().toString() << socket->peerPort()
+                             << "-" << unsent << "bytes unsent: the client does not read what it is sent";
+        dropClient(socket);
+        return;
+    }
+    socket->sendTextMessage(text);
 }
 
 void WebSocketServer::sendMessages(const QJsonObject& json)
@@ -286,7 +396,7 @@ void WebSocketServer::sendMessages(const QJsonObject& json)
     const QList<QWebSocket*> clients = m_clients;
     for (QWebSocket* socket : clients) {
         if (socket)
-            socket->sendTextMessage(text);
+            send(socket, text);
     }
 }
 

@@ -9,18 +9,33 @@
 // thread; every slot runs there, one at a time, so the client list needs no
 // lock. Other threads reach it only by queued invocation by method name.
 // The object owns the client sockets: a disconnected one is released with
-// deleteLater, those still open at onDestroyAll are deleted there.
+// deleteLater, those still open at onDestroyAll are deleted there. It makes
+// the TLS stream of each connection itself (a child until encrypted) and
+// hands it to the WebSocket listener, which makes the WebSocket on it.
 //
-// TLS 1.2 or later with the compiled-in identity, no client certificate and
-// no login. A handshake whose Origin names a host that is not this machine
-// is refused; clients that send no Origin (panels, scripts) are served.
+// TLS 1.2 or later with the installation's identity, no client certificate
+// and no login. A handshake whose Origin names a host that is not this
+// machine is refused; clients that send no Origin (panels, scripts) are
+// served.
+//
+// Limits, because no login guards the channel: at most maxClients clients
+// (a new one closes the client that has been silent longest, as the HTTPS
+// server does), and at most maxUnsentBytes queued for one client: a client
+// that does not read its replies or pushes is dropped before it can make
+// the process grow.
+#include "TlsServerContext.h"
+
+#include <QHash>
 #include <QHostAddress>
 #include <QJsonObject>
 #include <QList>
+#include <QPointer>
 #include <QObject>
 #include <QSslError>
 #include <QString>
 
+class DescriptorListener;
+class TlsStream;
 class QWebSocket;
 class QWebSocketCorsAuthenticator;
 class QWebSocketServer;
@@ -28,11 +43,20 @@ class QWebSocketServer;
 class WebSocketServer : public QObject {
     Q_OBJECT
 public:
+    struct Limits {
+        int maxClients = 512;
+        qint64 maxUnsentBytes = 8 * 1024 * 1024;
+    };
+
     static WebSocketServer* instance();
 
     // Listens on address and g_websocketPort at once. The application's one
     // server is instance(); tests make their own on the loopback address.
-    explicit WebSocketServer(const QHostAddress& address = QHostAddress::Any, QObject* parent = nullptr);
+    explicit WebSocketServer(const QHostAddress& address = QHostAddress::Any, QObject* parent = nullptr)
+        : WebSocketServer(address, Limits(), parent)
+    {
+    }
+    WebSocketServer(const QHostAddress& address, const Limits& limits, QObject* parent = nullptr);
     ~WebSocketServer() override;
 
     bool isListening() const;
@@ -72,10 +96,28 @@ public slots:
     void onDestroyAll();
 
 private:
+    void acceptTls(qintptr descriptor);
     void onOriginAuthenticationRequired(QWebSocketCorsAuthenticator* authenticator);
     void dropClient(QWebSocket* socket);
-    static void sendJson(QWebSocket* socket, const QJsonObject& json);
+    void dropLongestIdle();
+    // Queues text for socket unless what it has not taken yet is over the
+    // limit; then the client is dropped instead.
+    void send(QWebSocket* socket, const QString& text);
+    void sendJson(QWebSocket* socket, const QJsonObject& json);
 
+    struct Client {
+        QPointer<TlsStream> transport; // the socket's TLS stream, whose buffers hold what is unsent
+        qint64 lastMessage = 0; // monotonic ms of connection or of the last message received
+    };
+
+    Limits m_limits;
     QWebSocketServer* m_server = nullptr; // child
+    DescriptorListener* m_listener = nullptr; // child
+    TlsServerContext m_tls; // shared by every connection
+    // Encrypted streams given to m_server whose WebSocket handshake is not
+    // done: the WebSocket made on one deletes it, and m_server deletes one
+    // whose handshake fails; those left at onDestroyAll are deleted there.
+    QList<QPointer<TlsStream>> m_handedOver;
     QList<QWebSocket*> m_clients;
+    QHash<QWebSocket*, Client> m_state; // the entries of m_clients
 };

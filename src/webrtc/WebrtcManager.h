@@ -1,23 +1,57 @@
 #pragma once
 // WebrtcManager: the browser preview sessions of the windows.
 //
-// Owner: function-local static, first used by start-up, which hands it to the
-// controller; the controller starts it in initConfigs and stops it in destroy.
-// Thread: init and destroy run on the GUI thread, switchWindow on the HTTPS
-// thread (the request layer).
+// Owner: function-local static (instance()), first used by start-up, which
+// hands it to the controller; the controller starts it in initConfigs and
+// stops it in destroy (a repeat does nothing). Tests may make their own on
+// an event loop of their own.
+// Threads: getSdpJson, removeSession and switchWindow on the HTTPS thread;
+// sendVideo on each window encoder's streaming thread; the network thread
+// (started by init, joined by destroy) runs the event loop of every
+// session's socket, the DTLS timers and the reaping. One timed lock guards
+// the session map; nothing slow runs under it except sendVideo's own
+// packetizing, so a new session never stalls video: its transport is built
+// and its socket registered before the lock is taken.
+// A transport's last reference is always dropped on the network thread, or
+// after it has ended.
+#include <QJsonObject>
+#include <QMap>
 #include <QObject>
 #include <QString>
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class EventLoop;
+class WebRtcTransport;
 
 class WebrtcManager : public QObject {
     Q_OBJECT
 public:
+    static constexpr int kMaxSessions = 256;
+    // A session whose browser sent no authenticated check for longer than
+    // this is dropped.
+    static constexpr int kSilenceSeconds = 12;
+
     static WebrtcManager* instance();
+    // loop: the event loop of the sessions' sockets (the process-wide one by default).
+    explicit WebrtcManager(EventLoop* loop = nullptr);
+    ~WebrtcManager() override;
 
     void init();
     void destroy();
+    bool isRunning() const { return m_running; }
+
+    // A new session of the window with its offer: {"result":"ok","data":
+    // {"sdp","session_id"}}; {"result":"error"} and nothing kept when ip is
+    // not an IPv4 address, the manager is full or not running, or no socket
+    // could be bound.
+    QJsonObject getSdpJson(const QString& pro_id, const QString& win_id, const QString& ip);
+    // Marks the session for removal; the network thread frees it at once.
+    void removeSession(const QString& session_id);
     // Binds the session to the window; an empty or unknown session id changes nothing.
     void switchWindow(const QString& pro_id, const QString& win_id, const QString& session_id);
 
@@ -26,11 +60,48 @@ public:
     // SEI as it arrives. Called on the encoder's streaming thread; the buffer is not kept.
     void sendVideo(const QString& pro_id, const QString& win_id, const char* data, int length,
         uint32_t timestamp, int kind, int fps);
+    // Browsers get no audio.
+    void sendAudio(const QString&, const QString&, const char*, int, uint32_t) { }
 
-    bool isRunning() const { return m_running; }
+    // What tests and benchmarks read of a session.
+    struct SessionView {
+        bool exists = false;
+        unsigned short port = 0;
+        int64_t lastStunMs = 0;
+        bool dtlsCompleted = false;
+        QString pro_id, win_id;
+        uint64_t sentPackets = 0;
+    };
+    SessionView sessionView(const QString& session_id) const;
+    int sessionCount() const;
+    // NAL units that found the lock taken for 100 ms and went to nobody.
+    uint64_t droppedNalUnits() const { return m_droppedUnits; }
 
 private:
-    WebrtcManager() = default;
+    struct Session {
+        std::shared_ptr<WebRtcTransport> transport;
+        QString pro_id;
+        QString win_id;
+        // RTP timestamps (90 kHz): of the picture being sent, and of the next one.
+        uint32_t pictureTimestamp = 1000;
+        uint32_t nextTimestamp = 1000;
+        bool alive = true;
+        // After a window switch: nothing but parameter sets until an IDR.
+        bool waitKeyFrame = false;
+    };
 
-    std::atomic<bool> m_running{false};
+    void startDetroyThread();
+    void networkLoop();
+    void reap();
+    QString newSessionId() const;
+    static QJsonObject errorReply();
+
+    EventLoop* m_loop;
+    mutable std::timed_mutex m_lock;
+    QMap<QString, Session> m_sessions;
+    int m_pending = 0; // sessions being built outside the lock
+    std::thread m_thread;
+    std::atomic<bool> m_running { false };
+    std::atomic<uint64_t> m_droppedUnits { 0 };
+    std::atomic<bool> m_sliceLogged { false };
 };

@@ -5,6 +5,8 @@
 // same folder.
 #include "BaseConfig.h"
 
+#include "AudioOutputMixer.h"
+#include "GlobalData.h"
 #include "Globals.h"
 #include "JsonFile.h"
 #include "MyTimer.h"
@@ -336,6 +338,27 @@ TEST(ProgramList, ShutdownLeavesEveryFileAsItWas)
     restarted.load();
     EXPECT_EQ(restarted.programIds(), QStringList({ "1", "2" }));
     EXPECT_EQ(snapshot(), before);
+}
+
+TEST(ProgramList, ShutdownEndsTheMixersEvenWhileAProgramIsHeld)
+{
+    testsupport::TempHome home;
+    BaseConfig controller;
+    controller.load();
+    const QString pro = addAndSave(controller, "One");
+    // Something still holds the program and its mixer, which mixes a source.
+    QSharedPointer<ProjectObject> held = controller.getProgram(pro);
+    const std::shared_ptr<AudioOutputMixer> mixer = held->getPgmMixer();
+    GlobalData::instance()->setAudioMixType(pro, "Cam", "always");
+    mixer->addInputSource("Cam");
+    ASSERT_TRUE(mixer->isOpen());
+    ASSERT_TRUE(GlobalData::instance()->getAudioSink(pro, "Cam", "pgm"));
+
+    controller.destroy();
+    EXPECT_FALSE(mixer->isOpen());
+    EXPECT_FALSE(mixer->isMixed("Cam"));
+    EXPECT_FALSE(GlobalData::instance()->getAudioSink(pro, "Cam", "pgm"));
+    held.reset();
 }
 
 } // namespace

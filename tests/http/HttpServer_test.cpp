@@ -1,6 +1,7 @@
 #include "HttpConnection.h"
 #include "HttpServer.h"
 #include "HttpTestClient.h"
+#include "TlsServerContext.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -474,16 +475,14 @@ TEST(HttpServerThread, ServesOnTheThreadItLivesOn)
     worker.wait();
 }
 
-TEST(TlsIdentityTest, CompiledInIdentityMakesAServerConfiguration)
+TEST(TlsIdentityTest, CompiledInIdentityMakesAServerContext)
 {
     const TlsIdentity id = TlsIdentity::fromResources();
     ASSERT_TRUE(id.isValid()) << id.error().toStdString();
     EXPECT_FALSE(id.certificate().isNull());
     EXPECT_EQ(id.privateKey().algorithm(), QSsl::Rsa);
-    const QSslConfiguration conf = id.serverConfiguration();
-    EXPECT_EQ(conf.protocol(), QSsl::TlsV1_2OrLater);
-    EXPECT_EQ(conf.peerVerifyMode(), QSslSocket::VerifyNone);
-    EXPECT_EQ(conf.localCertificate(), id.certificate());
+    TlsServerContext context;
+    EXPECT_TRUE(context.build(id)) << context.error().toStdString();
 
     const TlsIdentity missing = TlsIdentity::load(":/tls/none.crt", TlsIdentity::kKeyResource);
     EXPECT_FALSE(missing.isValid());

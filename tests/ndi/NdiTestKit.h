@@ -162,11 +162,12 @@ inline bool waitForPicture(const FrameSync& sync, uint8_t value, int timeoutMs =
 // the environment. Collects its stdout lines.
 class TestSourceProcess {
 public:
-    TestSourceProcess(int count, const QString& prefix)
+    TestSourceProcess(int count, const QString& prefix, const QStringList& extra = {})
     {
         m_process.setProgram(testsupport::binDir() + "/panoptra_testsource");
         m_process.setArguments(
-            { "--count", QString::number(count), "--prefix", prefix, "--width", "320", "--height", "180" });
+            QStringList { "--count", QString::number(count), "--prefix", prefix, "--width", "320", "--height", "180" }
+            + extra);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] {
             while (m_process.canReadLine())

@@ -1,18 +1,27 @@
 // Which sources a mix takes by their mix type, "follow" tracking the mix's
-// video source, and the labels the mixer stores for its program.
+// video source, and the labels the mixer stores for its program; what the
+// mixing thread sends, meters and drops, on its 10 ms schedule.
 #include "AudioOutputMixer.h"
 
 #include "GlobalData.h"
 #include "Globals.h"
 #include "JsonFile.h"
+#include "MixerTestKit.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
 #include <QSignalSpy>
+#include <QTest>
 
 namespace {
+
+using mixerkit::Clock;
+using mixerkit::Feeder;
+using mixerkit::MixerWithSource;
+using mixerkit::Recorder;
+
 
 TEST(AudioOutputMixer, SourcesEnterTheMixByTheirMixType)
 {
@@ -61,6 +70,188 @@ TEST(AudioOutputMixer, AChangedLabelIsStoredAndAnnounced)
     EXPECT_EQ(announced.at(0), QVariantList({ "CamA", "Stage" }));
     EXPECT_EQ(GlobalData::instance()->getPatternName("42", "CamA"), "Stage");
     EXPECT_TRUE(JsonFile::load(g_savePath + "/source_contents.json").value("data").toArray().size() >= 1);
+}
+
+TEST(AudioOutputMixer, SendsMetersAndStopsWithWhatItsSourcesDeliver)
+{
+    MixerWithSource m;
+    ASSERT_TRUE(m.sink);
+    EXPECT_FALSE(m.sink->isDetached());
+    m.mixer.Open();
+    QTest::qWait(50);
+    EXPECT_EQ(m.recorder.count(), 0u) << "no source delivered: nothing is sent";
+    EXPECT_EQ(m.mixer.getVolume(0), -200.0);
+
+    {
+        Feeder feeder(m.sink, [](long) { return int16_t(1); });
+        ASSERT_TRUE(testsupport::waitFor([&] { return m.mixer.getVolume(0) == -66.0; }));
+        EXPECT_EQ(m.mixer.getVolume(1), -66.0);
+        EXPECT_EQ(m.mixer.getVolume(16), m.mixer.getVolume(0));
+        EXPECT_EQ(m.mixer.getVolume(-1), m.mixer.getVolume(0));
+        for (int slot = 2; slot < 16; ++slot)
+            EXPECT_EQ(m.mixer.getVolume(slot), -200.0) << slot;
+        const Recorder::Block last = m.recorder.blocks().back();
+        EXPECT_EQ(last.pro_id, "51");
+        EXPECT_EQ(last.win_id, "1");
+        EXPECT_EQ(last.perChannel, 480);
+        EXPECT_EQ(last.channels, 2);
+        EXPECT_EQ(last.rate, 48000);
+        EXPECT_EQ(last.samples, std::vector<int16_t>(960, 1));
+
+        // Only windows with the NDI flag get the mix; the flag is exact.
+        m.mixer.setNDIState("2", "ndi");
+        m.mixer.setNDIState("2", "Ndi");
+        m.mixer.setScreenState("2", 1);
+        m.mixer.setScreenState("2", 0);
+        EXPECT_EQ(m.mixer.windowFlags("2"), qMakePair(false, false));
+        ASSERT_TRUE(m.sendsMore());
+        for (const Recorder::Block& block : m.recorder.blocks())
+            EXPECT_EQ(block.win_id, "1");
+        feeder.stop();
+
+        // A source that stops drops out; with none left nothing is sent.
+        ASSERT_TRUE(testsupport::waitFor([&] { return m.mixer.getVolume(0) == -200.0; }));
+        const size_t sent = m.recorder.count();
+        QTest::qWait(50);
+        EXPECT_EQ(m.recorder.count(), sent);
+    }
+
+    // Digital silence is sent, and reads -200.
+    Feeder silence(m.sink, [](long) { return int16_t(0); });
+    ASSERT_TRUE(m.sendsMore(10));
+    EXPECT_EQ(m.recorder.blocks().back().samples, std::vector<int16_t>(960, 0));
+    EXPECT_EQ(m.mixer.getVolume(0), -200.0);
+}
+
+TEST(AudioOutputMixer, OpenedAgainItMixesFreshAudioWithoutAddedDelay)
+{
+    MixerWithSource m;
+    // Each 10 ms block carries its own number: what is mixed tells its age.
+    Feeder feeder(m.sink, [](long frame) { return int16_t((frame / 480) % 30000); });
+    m.mixer.Open();
+    ASSERT_TRUE(m.sendsMore(10));
+    const auto lag = [&] { return feeder.blocks() - long(m.recorder.blocks().back().samples.front()); };
+    EXPECT_LE(lag(), 12) << "60 ms primed plus scheduling";
+
+    m.mixer.Close();
+    EXPECT_FALSE(m.mixer.isOpen());
+    const size_t sent = m.recorder.count();
+    QTest::qWait(400); // 40 blocks pile up in the input meanwhile
+    EXPECT_EQ(m.recorder.count(), sent);
+    m.mixer.Open();
+    m.mixer.Open(); // a second Open does nothing
+    EXPECT_EQ(m.mixer.openCount(), 2);
+    ASSERT_TRUE(testsupport::waitFor([&] { return m.recorder.count() > sent; }));
+    ASSERT_TRUE(m.sendsMore(5));
+    EXPECT_LE(lag(), 12) << "audio buffered while closed must not stay as delay";
+}
+
+TEST(AudioOutputMixer, RoundsMissedDuringAStallRunBackToBack)
+{
+    MixerWithSource m;
+    Feeder feeder(m.sink, [](long) { return int16_t(100); });
+    std::atomic<int> calls { 0 };
+    m.recorder.onBlock = [&](const Recorder::Block&) {
+        if (++calls == 20)
+            std::this_thread::sleep_for(std::chrono::milliseconds(35));
+    };
+    m.mixer.Open();
+    ASSERT_TRUE(testsupport::waitFor([&] { return m.recorder.count() >= 30; }));
+    const std::vector<Recorder::Block> blocks = m.recorder.blocks();
+    const auto gapMs = [&](size_t i) {
+        return std::chrono::duration<double, std::milli>(blocks[i].at - blocks[i - 1].at).count();
+    };
+    // Block 19 (the 20th) took 35 ms: the three rounds due meanwhile (blocks
+    // 20 to 22) follow one another at once, then the schedule goes on.
+    EXPECT_GE(gapMs(20), 30.0);
+    EXPECT_LT(gapMs(21), 5.0);
+    EXPECT_LT(gapMs(22), 5.0);
+    // The schedule itself did not move: 29 rounds after the first take 290 ms.
+    const double span = std::chrono::duration<double, std::milli>(blocks[29].at - blocks[0].at).count();
+    EXPECT_NEAR(span, 290.0, 25.0);
+}
+
+TEST(AudioOutputMixer, UsersOfASourceKeepItMixedUntilTheLastLeaves)
+{
+    testsupport::TempHome home;
+    AudioOutputMixer mixer("pvw", 48000, 2, 16, 10);
+    mixer.setProId("52");
+    GlobalData* registry = GlobalData::instance();
+    registry->setAudioMixType("52", "CamA", "always");
+    EXPECT_FALSE(mixer.addAudioSource("", "CamA"));
+    EXPECT_FALSE(mixer.addAudioSource("pos1", ""));
+    EXPECT_TRUE(mixer.addAudioSource("pos1", "CamA"));
+    EXPECT_TRUE(mixer.addAudioSource("pos2", "CamA"));
+    EXPECT_TRUE(mixer.isMixed("CamA"));
+    EXPECT_TRUE(registry->getAudioSink("52", "CamA", "pvw"));
+    EXPECT_TRUE(mixer.removeAudioSource("pos1", "CamA"));
+    EXPECT_TRUE(mixer.isMixed("CamA"));
+    EXPECT_TRUE(mixer.removeAudioSource("pos2", "CamA"));
+    EXPECT_FALSE(mixer.isMixed("CamA"));
+    EXPECT_FALSE(registry->getAudioSink("52", "CamA", "pvw"));
+    EXPECT_EQ(mixer.removeInputSource(""), -1);
+    EXPECT_EQ(mixer.addInputSource(""), -1);
+
+    // The video source: the same one again is no news, an empty one always is.
+    QSignalSpy changed(&mixer, &AudioOutputMixer::videoSourceChanged);
+    mixer.setVideoSource("CamA", "1", 1);
+    mixer.setVideoSource("CamA", "1", 1);
+    mixer.setVideoSource("", "1", 1);
+    mixer.setVideoSource("", "1", 1);
+    EXPECT_EQ(changed.count(), 3);
+}
+
+TEST(AudioOutputMixer, AFormatTheEngineCannotMixRunsSilently)
+{
+    MixerWithSource m(96000);
+    ASSERT_TRUE(m.sink);
+    Feeder feeder(m.sink, [](long) { return int16_t(1000); });
+    m.mixer.Open();
+    QTest::qWait(100);
+    EXPECT_EQ(m.recorder.count(), 0u);
+    EXPECT_EQ(m.mixer.getVolume(0), -200.0);
+    m.mixer.destroy();
+    EXPECT_FALSE(m.mixer.isMixed("Mic"));
+    EXPECT_FALSE(GlobalData::instance()->getAudioSink("51", "Mic", "pgm"));
+}
+
+TEST(AudioOutputMixer, SourcesComeAndGoWhileItMixes)
+{
+    MixerWithSource m;
+    GlobalData* registry = GlobalData::instance();
+    Feeder feeder(m.sink, [](long) { return int16_t(500); });
+    m.mixer.Open();
+    // Two threads add, remove and re-type sources while the mixing thread
+    // runs and a third reads the levels; the engine's lock and race check
+    // and the sanitizers watch.
+    std::atomic<bool> go { true };
+    const auto churn = [&](const QString& source) {
+        registry->setAudioMixType("51", source, "always");
+        while (go) {
+            m.mixer.addInputSource(source);
+            if (const auto input = registry->getAudioSink("51", source, "pgm")) {
+                std::vector<int16_t> block(960, 100);
+                for (int i = 0; i < 7; ++i)
+                    input->Write(nullptr, reinterpret_cast<char*>(block.data()), 1920);
+            }
+            m.mixer.setVideoSource(source, "1", 1);
+            m.mixer.removeInputSource(source);
+        }
+    };
+    std::thread a(churn, QString("A")), b(churn, QString("B"));
+    std::thread reader([&] {
+        while (go)
+            m.mixer.getVolume(0);
+    });
+    QTest::qWait(300);
+    go = false;
+    a.join();
+    b.join();
+    reader.join();
+    EXPECT_FALSE(m.mixer.isMixed("A"));
+    EXPECT_TRUE(m.mixer.isMixed("Mic"));
+    ASSERT_TRUE(m.sendsMore());
+    EXPECT_EQ(m.recorder.blocks().back().samples, std::vector<int16_t>(960, 500));
 }
 
 } // namespace

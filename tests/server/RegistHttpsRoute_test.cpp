@@ -32,7 +32,6 @@ namespace {
 
 const QJsonObject kError { { "result", "error" } };
 const QJsonObject kTokenError { { "result", "error" }, { "msg", "Token.Error" } };
-const QJsonObject kUnavailable { { "result", "error" }, { "msg", "operation.unavailable" } };
 // Stands for any reply whose "result" is "ok".
 const QJsonObject kAnyOk { { "result", "ok" }, { "any", true } };
 
@@ -229,8 +228,8 @@ TEST_F(HttpsRoutes, EveryRouteAnswersWithoutAndWithALogin)
         { "/window/remove.json", kError, kError },
         { "/window/get_screen_list.json", screens, screens },
         { "/window/get_output_list.json", outputs, outputs },
-        { "/webrtc/get_sdp.json", kUnavailable, kUnavailable },
-        { "/webrtc/remove_session.json", kUnavailable, kUnavailable },
+        { "/webrtc/get_sdp.json", kError, kError },
+        { "/webrtc/remove_session.json", kError, kError },
         { "/layout/template.json", kAnyOk, kAnyOk },
         { "/layout/list.json", kError, kError },
         { "/layout/add.json", kError, kError },

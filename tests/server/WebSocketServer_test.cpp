@@ -1,6 +1,7 @@
 // The secure WebSocket channel as browsers use it: the server lives on a
 // worker thread of its own, as it does on the controller's worker in the
 // application, and clients on the test's thread talk TLS to it.
+#include "RawTlsClient.h"
 #include "ServerTestKit.h"
 
 #include "BaseConfig.h"
@@ -19,6 +20,8 @@
 
 #include <memory>
 #include <vector>
+
+#include <csignal>
 
 namespace {
 
@@ -78,13 +81,43 @@ private:
     int m_open = 0;
 };
 
+// A client that completes the TLS and WebSocket handshakes and then only
+// sends: it never reads, and its small receive buffer keeps the kernel from
+// taking much of what the server sends it.
+class SilentClient {
+public:
+    bool open(quint16 port)
+    {
+        const QByteArray upgrade = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                                   "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                                   "Sec-WebSocket-Version: 13\r\n\r\n";
+        QByteArray head;
+        return m_tls.connect(port) && m_tls.write(upgrade) && m_tls.readUntil("\r\n\r\n", &head)
+            && head.startsWith("HTTP/1.1 101");
+    }
+    // Sends count masked text frames; false once the server has closed.
+    bool send(const QByteArray& text, int count)
+    {
+        Q_ASSERT(text.size() < 126);
+        const unsigned char key[4] = { 1, 2, 3, 4 };
+        QByteArray frame;
+        frame.append(char(0x81)).append(char(0x80 | text.size())).append(reinterpret_cast<const char*>(key), 4);
+        for (int i = 0; i < text.size(); ++i)
+            frame.append(char(text[i] ^ key[i % 4]));
+        return m_tls.write(frame.repeated(count));
+    }
+
+private:
+    testsupport::RawTlsClient m_tls { TLS1_3_VERSION, 4096 };
+};
+
 class WebSocketChannel : public ::testing::Test {
 protected:
     void SetUp() override
     {
         BaseConfig::getInstance(); // made here, on the GUI thread, as in the application
         g_websocketPort = testsupport::freePort();
-        m_server = std::make_unique<WebSocketServer>(QHostAddress::LocalHost);
+        m_server = std::make_unique<WebSocketServer>(QHostAddress::LocalHost, m_limits);
         ASSERT_TRUE(m_server->isListening());
         m_port = m_server->serverPort();
         m_server->moveToThread(&m_worker);
@@ -110,6 +143,7 @@ protected:
         return count;
     }
 
+    WebSocketServer::Limits m_limits;
     testsupport::TempHome m_home;
     QThread m_worker;
     std::unique_ptr<WebSocketServer> m_server;
@@ -223,6 +257,22 @@ TEST_F(WebSocketChannel, HandshakesFromAnotherSiteAreRefused)
         EXPECT_FALSE(WebSocketServer::isOriginAllowed(origin)) << origin;
 }
 
+TEST_F(WebSocketChannel, ALaterConnectionResumesTheTlsSessionOfAnEarlierOne)
+{
+    const QByteArray upgrade = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                               "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    for (const int version : { TLS1_2_VERSION, TLS1_3_VERSION }) {
+        testsupport::RawTlsClient client(version);
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_TRUE(client.connect(m_port));
+            EXPECT_EQ(client.resumed(), i == 1) << std::hex << version;
+            ASSERT_TRUE(client.write(upgrade));
+            ASSERT_TRUE(client.readUntil("\r\n\r\n"));
+            client.close();
+        }
+    }
+}
+
 TEST_F(WebSocketChannel, ManyShortConnectionsLeaveNothingBehind)
 {
     // Each cycle is a whole TLS and WebSocket handshake on both sides, which
@@ -250,6 +300,90 @@ TEST_F(WebSocketChannel, ManyShortConnectionsLeaveNothingBehind)
     const size_t bound = heapBefore + 4 * 1024 * 1024;
     EXPECT_TRUE(testsupport::waitFor([&] { return testsupport::liveHeapBytes() < bound; }))
         << heapBefore << " -> " << testsupport::liveHeapBytes();
+}
+
+} // namespace
+
+namespace {
+
+class WebSocketLimits : public WebSocketChannel {
+protected:
+    WebSocketLimits()
+    {
+        m_limits.maxClients = 3;
+        m_limits.maxUnsentBytes = 256 * 1024;
+        std::signal(SIGPIPE, SIG_IGN); // the silent client writes on after it was dropped
+    }
+};
+
+TEST_F(WebSocketLimits, AClientThatDoesNotReadIsDroppedOnceItsBacklogPassesTheLimit)
+{
+    Client reader;
+    ASSERT_TRUE(reader.open(m_port));
+    const QByteArray request = R"({"socket_type":"program"})";
+
+    // Requests whose replies are never read: well past the limit in all, a
+    // batch at a time, until the server lets the client go.
+    SilentClient asker;
+    ASSERT_TRUE(asker.open(m_port));
+    ASSERT_TRUE(testsupport::waitFor([&] { return clientCount() == 2; }));
+    const size_t heapBefore = testsupport::liveHeapBytes();
+    bool dropped = false;
+    for (int batch = 0; batch < 400 && !dropped; ++batch)
+        dropped = !asker.send(request, 100) || clientCount() == 1;
+    EXPECT_TRUE(testsupport::waitFor([&] { return clientCount() == 1; })) << "the silent client stayed";
+    EXPECT_LT(testsupport::liveHeapBytes(), heapBefore + 4 * 1024 * 1024);
+
+    // Pushes to a client that does not read: the same. Big ones, so that a
+    // few go past what the kernel buffers; the reader takes each in turn.
+    SilentClient listener;
+    ASSERT_TRUE(listener.open(m_port));
+    ASSERT_TRUE(testsupport::waitFor([&] { return clientCount() == 2; }));
+    const QJsonObject big { { "text", QString(64 * 1024, QLatin1Char('x')) } };
+    const int readBefore = reader.messages.size();
+    int pushes = 0;
+    while (pushes < 400 && clientCount() == 2) {
+        QMetaObject::invokeMethod(m_server.get(), "sendMessages", Qt::QueuedConnection, Q_ARG(QString, "test"),
+            Q_ARG(QJsonObject, big));
+        ++pushes;
+        ASSERT_TRUE(testsupport::waitFor([&] { return reader.messages.size() == readBefore + pushes; }));
+    }
+    EXPECT_EQ(clientCount(), 1) << "the silent listener stayed after " << pushes << " pushes";
+
+    // The client that reads was served all along and still is.
+    EXPECT_TRUE(reader.isOpen());
+    reader.send(R"({"socket_type":"source"})");
+    EXPECT_TRUE(testsupport::waitFor([&] { return reader.messages.last().contains(R"("socket_type": "source")"); }));
+}
+
+TEST_F(WebSocketLimits, AtTheClientCapTheClientSilentLongestMakesRoom)
+{
+    const QJsonObject request { { "socket_type", "program" } };
+    std::vector<std::unique_ptr<Client>> clients;
+    const auto connectOne = [&] {
+        clients.push_back(std::make_unique<Client>());
+        return clients.back()->open(m_port);
+    };
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(connectOne());
+    ASSERT_TRUE(testsupport::waitFor([&] { return clientCount() == 3; }));
+    // Client 1 stays silent after connecting; 0 and 2 talk after it connected.
+    ASSERT_FALSE(clients[0]->ask(request).isEmpty());
+    ASSERT_FALSE(clients[2]->ask(request).isEmpty());
+
+    ASSERT_TRUE(connectOne());
+    EXPECT_TRUE(testsupport::waitFor([&] { return !clients[1]->isOpen(); }));
+    // Now 0 has been silent longest (3 connected after it last spoke).
+    ASSERT_FALSE(clients[2]->ask(request).isEmpty());
+    ASSERT_FALSE(clients[3]->ask(request).isEmpty());
+    ASSERT_TRUE(connectOne());
+    EXPECT_TRUE(testsupport::waitFor([&] { return !clients[0]->isOpen(); }));
+
+    EXPECT_EQ(clientCount(), 3);
+    for (int i : { 2, 3, 4 }) {
+        EXPECT_TRUE(clients[i]->isOpen()) << i;
+        EXPECT_EQ(clients[i]->ask(request).value("socket_type").toString(), "program") << i;
+    }
 }
 
 } // namespace

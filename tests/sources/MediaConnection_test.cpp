@@ -6,6 +6,7 @@
 #include "../ndi/NdiTestKit.h"
 
 #include "AudioMixSink.h"
+#include "audioMixer/RRingBuffer.h"
 #include "GlobalData.h"
 #include "NDIConnection.h"
 
@@ -249,8 +250,8 @@ TEST_F(ConnectionToTestSource, AudioIsMeteredAndWrittenIntoTheRegisteredSinksWhi
     ASSERT_TRUE(
         testsupport::waitFor([&] { return preview->Buffered() >= 3 * 3840 && program1->Buffered() >= 3 * 3840; }));
     std::vector<int16_t> block(2 * 960);
-    ASSERT_TRUE(preview->Read(reinterpret_cast<char*>(block.data()), 3840));
-    ASSERT_TRUE(preview->Read(reinterpret_cast<char*>(block.data()), 3840));
+    ASSERT_TRUE(preview->ring()->popData(block.data(), 3840, 3840));
+    ASSERT_TRUE(preview->ring()->popData(block.data(), 3840, 3840));
     int peak = 0;
     for (int16_t sample : block)
         peak = std::max(peak, std::abs(int(sample)));

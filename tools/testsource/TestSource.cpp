@@ -92,7 +92,7 @@ void TestSource::sendAudio(int samples)
     const double amplitude = kTonePeak * 32768.0;
     for (int i = 0; i < samples; ++i) {
         const double t = double(m_toneSample + i) / kSampleRate;
-        const auto value = int16_t(std::lround(amplitude * std::sin(2.0 * M_PI * kToneHz * t)));
+        const auto value = int16_t(std::lround(amplitude * std::sin(2.0 * M_PI * m_toneHz * t)));
         for (int c = 0; c < kChannels; ++c)
             m_audio[size_t(i) * kChannels + size_t(c)] = value;
     }

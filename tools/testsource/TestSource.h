@@ -27,6 +27,7 @@ public:
     TestSource(const TestSource&) = delete;
     TestSource& operator=(const TestSource&) = delete;
 
+    void setToneHz(double hz) { m_toneHz = hz; }
     bool start();
     const std::string& name() const { return m_name; }
     void sendVideo();
@@ -44,6 +45,7 @@ private:
     // until the next send.
     TestPicture m_pictures[2];
     unsigned m_frame = 0;
+    double m_toneHz = kToneHz;
     long long m_toneSample = 0;
     std::vector<int16_t> m_audio;
 };

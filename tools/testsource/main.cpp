@@ -42,13 +42,16 @@ int main(int argc, char** argv)
         { "width", "Picture width.", "pixels", "1280" },
         { "height", "Picture height.", "pixels", "720" },
         { "fps", "Frames per second.", "rate", "30" },
+        { "tone", "Tone frequency of every source.", "Hz", "1000" },
     });
     parser.process(app);
     const int count = parser.value("count").toInt();
     const int width = parser.value("width").toInt();
     const int height = parser.value("height").toInt();
     const int fps = parser.value("fps").toInt();
-    if (count < 1 || width < 16 || height < 16 || fps < 1 || fps > 240) {
+    const double toneHz = parser.value("tone").toDouble();
+    if (count < 1 || width < 16 || height < 16 || fps < 1 || fps > 240 || toneHz <= 0.0
+        || toneHz >= TestSource::kSampleRate / 2) {
         std::fprintf(stderr, "panoptra_testsource: invalid arguments\n");
         return 2;
     }
@@ -63,6 +66,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < count; ++i) {
         const std::string name = QStringLiteral("%1 %2").arg(prefix).arg(i + 1).toStdString();
         sources.push_back(std::make_unique<TestSource>(name, i, count, width, height, fps, 1));
+        sources.back()->setToneHz(toneHz);
         if (!sources.back()->start()) {
             std::fprintf(stderr, "panoptra_testsource: cannot publish %s\n", name.c_str());
             return 1;

@@ -1,0 +1,46 @@
+#include "ProcessSetup.h"
+
+#include <QDebug>
+#include <QDirIterator>
+#include <QFile>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+void ProcessSetup::restrictNewFiles()
+{
+    ::umask(S_IRWXG | S_IRWXO);
+}
+
+long ProcessSetup::raiseOpenFileLimit()
+{
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return -1;
+    if (limit.rlim_cur < limit.rlim_max) {
+        const rlim_t before = limit.rlim_cur;
+        limit.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+            qWarning() << "[start] cannot raise the open file limit from" << before;
+            limit.rlim_cur = before;
+        }
+    }
+    return limit.rlim_cur == RLIM_INFINITY ? -1 : long(limit.rlim_cur);
+}
+
+void ProcessSetup::restrictExisting(const QString& folder)
+{
+    // Only the group's and others' bits go: what the owner had stays.
+    const auto restrict = [](const QString& path) {
+        const QByteArray name = QFile::encodeName(path);
+        struct stat st {};
+        if (::lstat(name.constData(), &st) == 0 && !S_ISLNK(st.st_mode) && (st.st_mode & 077) != 0
+            && ::chmod(name.constData(), st.st_mode & 07700) != 0)
+            qWarning().noquote() << "[start] cannot make" << path << "private";
+    };
+    restrict(folder);
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+        QDirIterator::Subdirectories);
+    while (it.hasNext())
+        restrict(it.next());
+}

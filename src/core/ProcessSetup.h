@@ -1,0 +1,22 @@
+#pragma once
+// Process-wide settings made once at start-up, before any thread, file or
+// socket exists: who may read what the process writes, and how many files
+// and connections it may hold open.
+//
+// Plain static functions, called from main on the GUI thread.
+#include <QString>
+
+class ProcessSetup {
+public:
+    // Files the process makes are its owner's only (0600, folders 0700): the
+    // settings folder holds the users' password digests, the TLS private key
+    // and logs with addresses and names.
+    static void restrictNewFiles();
+    // Raises the soft limit of open files to the hard limit, so that the
+    // connection caps of the servers, not the descriptor table, decide when
+    // a client is turned away. Returns the soft limit in force afterwards.
+    static long raiseOpenFileLimit();
+    // Takes away the group's and others' access to folder and everything in
+    // it, for files an earlier version of the program left readable.
+    static void restrictExisting(const QString& folder);
+};

@@ -1,0 +1,191 @@
+// The WebRTC preview against a real browser: Debian's chromium, driven by
+// playwright-core (tests/webrtc/chromium_peer.mjs), asks the application's
+// HTTPS routes for a window, connects over ICE-lite, DTLS 1.2 and SRTP and
+// decodes the window's H.264. Until rendered windows feed their encoders,
+// the small window is fed through the application's own window encoder with
+// UYVY pictures of this test, and the wide one by an x264 pipeline of the
+// test (zero-latency, one thread, one slice per picture) whose NAL units
+// enter sendVideo as the encoder hands them on.
+#include "ChromiumPeer.h"
+#include "H264Feeder.h"
+#include "GSTEAMER.h"
+#include "VideoFrame.h"
+#include "WebrtcRouteKit.h"
+#include "ZtGstEncoder.h"
+#include "WebrtcTestKit.h"
+
+#include <QFile>
+
+using namespace webrtctest;
+
+namespace {
+
+constexpr int kFps = 25;
+constexpr int kGopFrames = 2 * kFps;
+constexpr int kGopMs = kGopFrames * 1000 / kFps;
+
+// The application's own window encoder, configured as the window pipeline
+// configures it, fed with UYVY pictures (a bar moving over grey) at the
+// window's rate: its NAL units reach the manager as the running application
+// hands them on.
+class WindowEncoderFeeder {
+public:
+    WindowEncoderFeeder(const QString& pro, const QString& win, int width, int height)
+    {
+        GSTEAMER::Init(nullptr, nullptr);
+        for (int i = 0; i < kFps; ++i) {
+            QByteArray picture(width * height * 2, char(0x80));
+            for (int y = 0; y < height; ++y)
+                for (int x = i * width / kFps; x < (i + 1) * width / kFps; ++x)
+                    picture[(y * width + x) * 2 + 1] = char(235); // luma of the bar
+            m_pictures.push_back(picture);
+        }
+        m_encoder.setId(pro, win);
+        m_ok = m_encoder.setSrcImagePara(width, height, kFps, 9)
+            && m_encoder.setEncodePara(width, height, kFps, kGopFrames, 2000, 2, 0) && m_encoder.createEncoderElement();
+        m_encoder.start();
+        m_thread = std::thread([this, width, height] {
+            auto next = std::chrono::steady_clock::now();
+            for (size_t i = 0; m_run; ++i) {
+                QByteArray& p = m_pictures[i % m_pictures.size()];
+                m_encoder.addNewFrame(std::make_shared<VideoFrame>(reinterpret_cast<unsigned char*>(p.data()),
+                    uint32_t(width), uint32_t(height), uint32_t(p.size()), uint32_t(width * 2)));
+                next += std::chrono::milliseconds(1000 / kFps);
+                std::this_thread::sleep_until(next);
+            }
+        });
+    }
+    ~WindowEncoderFeeder()
+    {
+        m_run = false;
+        m_thread.join();
+        m_encoder.stop();
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    std::vector<QByteArray> m_pictures;
+    ZtGstEncoder m_encoder;
+    bool m_ok = false;
+    std::atomic<bool> m_run { true };
+    std::thread m_thread;
+};
+
+class Chromium : public RouteFixture {
+protected:
+    static bool available()
+    {
+        return QFile::exists("/usr/bin/chromium") && QFile::exists(PANOPTRA_SOURCE_DIR "/tests/node_modules/playwright-core");
+    }
+    // Polls the page's statistics until pred holds; the last statistics.
+    QJsonObject statsUntil(ChromiumPeer& b, const std::function<bool(const QJsonObject&)>& pred, int timeoutMs)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        QJsonObject s;
+        do {
+            s = b.ask({ { "cmd", "stats" } });
+            if (pred(s))
+                return s;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        } while (std::chrono::steady_clock::now() < deadline);
+        return s;
+    }
+    static bool connectedAndDecoding(const QJsonObject& s)
+    {
+        return s.value("state").toString() == "connected" && s.value("framesDecoded").toInt() > 0;
+    }
+    // Opens a session of the window and waits (one GOP plus 5 s) until it decodes.
+    QString openAndDecode(ChromiumPeer& b, const QString& win, QJsonObject& stats)
+    {
+        const QJsonObject opened = b.ask({ { "cmd", "open" }, { "pro", s_pro }, { "win", win } });
+        const QString id = opened.value("session_id").toString();
+        EXPECT_FALSE(id.isEmpty()) << QJsonDocument(opened).toJson().toStdString();
+        stats = statsUntil(b, connectedAndDecoding, kGopMs + 5000);
+        EXPECT_TRUE(connectedAndDecoding(stats)) << QJsonDocument(stats).toJson().toStdString();
+        return id;
+    }
+    static int waitPortFreeMs(unsigned short port, int timeoutMs)
+    {
+        const auto start = std::chrono::steady_clock::now();
+        while (!portIsFree(port)) {
+            if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(timeoutMs))
+                return -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return int(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+    }
+};
+
+} // namespace
+
+TEST_F(Chromium, ABrowserWatchesAWindowFollowsASwitchAndLeaves)
+{
+    if (!available())
+        GTEST_SKIP() << "chromium or playwright-core missing (scripts/install-deps.sh installs them)";
+    H264Feeder wide(WebrtcManager::instance(), s_pro, s_wide, 1280, 720, kFps);
+    WindowEncoderFeeder small(s_pro, s_small, 640, 360);
+    ASSERT_EQ(wide.error(), "");
+    ASSERT_TRUE(small.ok());
+    ChromiumPeer browser;
+    ASSERT_TRUE(browser.start(PANOPTRA_SOURCE_DIR, QString("https://127.0.0.1:%1").arg(g_httpPort)));
+
+    // Watch: connected over DTLS 1.2 with SRTP, at the window's size, and
+    // decoding at the window's rate.
+    QJsonObject stats;
+    const QString id = openAndDecode(browser, s_wide, stats);
+    EXPECT_EQ(stats.value("tlsVersion").toString(), "FEFD");
+    EXPECT_EQ(stats.value("dtlsState").toString(), "connected");
+    EXPECT_FALSE(stats.value("srtpCipher").toString().isEmpty());
+    EXPECT_EQ(stats.value("frameWidth").toInt(), 1280);
+    EXPECT_EQ(stats.value("frameHeight").toInt(), 720);
+    const int before = stats.value("framesDecoded").toInt();
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    stats = browser.ask({ { "cmd", "stats" } });
+    EXPECT_GE(stats.value("framesDecoded").toInt() - before, 20);
+
+    // Switch the session to the small window: its size from its next IDR.
+    const QJsonObject login = browser.ask(
+        { { "cmd", "fetch" }, { "path", "/api/v2/users/login.json" }, { "body", QJsonObject { { "username", "admin" }, { "password", "vexmo" } } } });
+    const QString app = QJsonDocument(QJsonObject { { "username", "admin" },
+                                          { "token", login.value("data").toObject().value("token").toString() } })
+                            .toJson(QJsonDocument::Compact);
+    const QJsonObject switched = browser.ask({ { "cmd", "fetch" }, { "path", "/api/v2/window/switch.json" },
+        { "body", QJsonObject { { "pro_id", s_pro }, { "win_id", s_small }, { "session_id", id } } }, { "app", app } });
+    EXPECT_EQ(switched.value("result").toString(), "ok");
+    stats = statsUntil(
+        browser, [](const QJsonObject& s) { return s.value("frameWidth").toInt() == 640; }, kGopMs + 3000);
+    EXPECT_EQ(stats.value("frameWidth").toInt(), 640);
+    EXPECT_EQ(stats.value("frameHeight").toInt(), 360);
+
+    // Leave through the route: the socket is free within 200 ms.
+    unsigned short port = WebrtcManager::instance()->sessionView(id).port;
+    browser.ask({ { "cmd", "fetch" }, { "path", "/api/v2/webrtc/remove_session.json" },
+        { "body", QJsonObject { { "session_id", id } } } });
+    int freedMs = waitPortFreeMs(port, 2000);
+    std::printf("socket freed %d ms after remove_session\n", freedMs);
+    EXPECT_GE(freedMs, 0);
+    EXPECT_LE(freedMs, 200);
+
+    // Leave by pc.close(): its close_notify ends the session as fast.
+    const QString second = openAndDecode(browser, s_wide, stats);
+    port = WebrtcManager::instance()->sessionView(second).port;
+    browser.ask({ { "cmd", "close" } });
+    freedMs = waitPortFreeMs(port, 2000);
+    std::printf("socket freed %d ms after pc.close()\n", freedMs);
+    EXPECT_GE(freedMs, 0);
+    EXPECT_LE(freedMs, 200);
+
+    // A killed browser: its session goes 12 to 13.1 s after its last check.
+    const QString third = openAndDecode(browser, s_wide, stats);
+    port = WebrtcManager::instance()->sessionView(third).port;
+    browser.ask({ { "cmd", "kill" } });
+    browser.waitEnded();
+    const int64_t lastCheck = WebrtcManager::instance()->sessionView(third).lastStunMs;
+    ASSERT_GE(waitPortFreeMs(port, 16000), 0);
+    const int64_t freedAt = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch())
+                                .count();
+    std::printf("socket freed %lld ms after the killed browser's last check\n", (long long)(freedAt - lastCheck));
+    EXPECT_GE(freedAt - lastCheck, 12000);
+    EXPECT_LE(freedAt - lastCheck, 13100);
+}

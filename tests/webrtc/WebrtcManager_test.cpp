@@ -1,0 +1,247 @@
+// The session manager with browser-like peers of our own classes on
+// loopback: offers and their refusals, which NAL units reach which viewer
+// and with which timestamps, removal, silence, the session limit, and a
+// thousand sessions that leave nothing behind.
+#include "WebrtcManager.h"
+
+#include "EventLoop.h"
+#include "TestSupport.h"
+#include "WebrtcTestKit.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QJsonObject>
+
+
+
+using namespace webrtctest;
+
+namespace {
+
+int openDescriptors()
+{
+    return int(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
+}
+
+bool waitUntil(const std::function<bool()>& pred, int ms = 3000)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!pred() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return pred();
+}
+
+// A slice NAL unit: header, then first_mb_in_slice as ue(v).
+std::vector<char> slice(uint8_t header, int firstMb, int length = 300)
+{
+    std::vector<char> n(static_cast<size_t>(length), 0x55);
+    n[0] = char(header);
+    // ue(0) = "1"; ue(5) = "00110": put the bits at the top of byte 1.
+    n[1] = firstMb == 0 ? char(0x80) : char(0x30);
+    return n;
+}
+
+class Manager : public ::testing::Test {
+protected:
+    void SetUp() override { manager.init(); }
+    void TearDown() override
+    {
+        manager.destroy();
+    }
+    Offer open(const QString& pro = "1", const QString& win = "2")
+    {
+        const QJsonObject reply = manager.getSdpJson(pro, win, "127.0.0.1");
+        EXPECT_EQ(reply.value("result").toString(), "ok");
+        return parseOffer(reply);
+    }
+    // A session of the window with a peer that has completed DTLS.
+    Offer connect(LoopbackPeer& peer, const QString& pro = "1", const QString& win = "2")
+    {
+        const Offer o = open(pro, win);
+        EXPECT_TRUE(peer.check(o.port, o.ufrag, o.pwd));
+        EXPECT_TRUE(peer.handshake(false));
+        EXPECT_TRUE(waitUntil([&] { return manager.sessionView(o.id).dtlsCompleted; }));
+        return o;
+    }
+    void send(const std::vector<char>& nal, int kind, int fps = 25, const QString& win = "2")
+    {
+        manager.sendVideo("1", win, nal.data(), int(nal.size()), 0, kind, fps);
+    }
+    // NAL header bytes (or FU types) and timestamps the peer got, in order.
+    static std::vector<std::pair<int, uint32_t>> drain(LoopbackPeer& peer, int waitMs = 150)
+    {
+        std::vector<std::pair<int, uint32_t>> got;
+        for (;;) {
+            const auto p = peer.receiveRtp(waitMs);
+            if (p.empty())
+                return got;
+            const uint32_t ts = uint32_t(p[4]) << 24 | p[5] << 16 | p[6] << 8 | p[7];
+            got.emplace_back(p[12], ts);
+        }
+    }
+
+    EventLoop loop;
+    WebrtcManager manager { &loop };
+};
+
+} // namespace
+
+TEST_F(Manager, OffersCarryRandomIdsAndBadRequestsKeepNothing)
+{
+    const Offer a = open();
+    const Offer b = open();
+    bool okA = false, okB = false;
+    EXPECT_LT(a.id.toULongLong(&okA), 1ULL << 53);
+    EXPECT_LT(b.id.toULongLong(&okB), 1ULL << 53);
+    EXPECT_TRUE(okA && okB);
+    // Drawn, not counted: two ids below 2^20 would be a 1 in 2^66 chance.
+    EXPECT_GT(std::max(a.id.toULongLong(), b.id.toULongLong()), 1ULL << 20);
+    EXPECT_NE(a.id, b.id);
+    EXPECT_NE(a.port, 0);
+    EXPECT_EQ(a.ufrag.size(), 4u);
+    EXPECT_EQ(a.pwd.size(), 24u);
+    EXPECT_EQ(manager.sessionCount(), 2);
+
+    const int fds = openDescriptors();
+    for (const QString ip : { "", "::1", "1.2.3", "localhost", "127.0.0.1\r\na=candidate:evil", "300.1.1.1" })
+        EXPECT_EQ(manager.getSdpJson("1", "2", ip), QJsonObject({ { "result", "error" } })) << ip.toStdString();
+    EXPECT_EQ(manager.sessionCount(), 2);
+    EXPECT_EQ(openDescriptors(), fds);
+
+    // Unknown ids change nothing.
+    manager.removeSession("12345");
+    manager.switchWindow("1", "3", "12345");
+    manager.switchWindow("1", "3", "");
+    EXPECT_EQ(manager.sessionCount(), 2);
+    EXPECT_EQ(manager.sessionView(a.id).win_id, "2");
+
+    // A stopped manager makes no session; a second destroy does nothing more.
+    manager.destroy();
+    manager.destroy();
+    EXPECT_EQ(manager.getSdpJson("1", "2", "127.0.0.1"), QJsonObject({ { "result", "error" } }));
+    manager.init();
+    EXPECT_EQ(open().port != 0, true);
+}
+
+TEST_F(Manager, ASwitchMakesOnlyThatViewerWaitAndLetsTheParameterSetsThrough)
+{
+    LoopbackPeer switched, other;
+    const Offer s = connect(switched);
+    connect(other);
+    manager.switchWindow("1", "2", s.id);
+
+    const std::vector<char> sps = { 0x67, 0x42, 0x00, 0x1f };
+    const std::vector<char> pps = { 0x68, char(0xce), 0x38, char(0x80) };
+    const std::vector<char> sei = { 0x06, 0x05, 0x01, 0x00 };
+    send(slice(0x41, 0), 0); // a P-frame of the old picture chain
+    send(sei, 3);
+    send(sps, 1);
+    send(pps, 1);
+    send(slice(0x65, 0), 2);
+    send(slice(0x41, 0), 0);
+
+    std::vector<int> switchedKinds, otherKinds;
+    for (const auto& p : drain(switched))
+        switchedKinds.push_back(p.first);
+    for (const auto& p : drain(other))
+        otherKinds.push_back(p.first);
+    // The waiting viewer gets SPS and PPS before its IDR, then P-frames;
+    // the other viewer keeps every unit.
+    EXPECT_EQ(switchedKinds, (std::vector<int> { 0x67, 0x68, 0x65, 0x41 }));
+    EXPECT_EQ(otherKinds, (std::vector<int> { 0x41, 0x06, 0x67, 0x68, 0x65, 0x41 }));
+}
+
+TEST_F(Manager, TimestampsFollowPicturesNotSlices)
+{
+    LoopbackPeer peer;
+    connect(peer);
+    send(slice(0x65, 0), 2, 25);
+    send(slice(0x65, 5), 2, 25); // second slice of the same picture
+    send(slice(0x41, 0), 0, 25);
+    send(slice(0x41, 0), 0, 30);
+    send(slice(0x41, 0), 0, 0);
+    const auto got = drain(peer);
+    ASSERT_EQ(got.size(), 5u);
+    EXPECT_EQ(got[0].second, 1000u);
+    EXPECT_EQ(got[1].second, 1000u);
+    EXPECT_EQ(got[2].second, 1000u + 3600);
+    EXPECT_EQ(got[3].second, 1000u + 3600 + 3600);
+    EXPECT_EQ(got[4].second, 1000u + 3600 + 3600 + 3000);
+}
+
+TEST_F(Manager, ARemovedSessionFreesItsSocketAtOnce)
+{
+    const Offer a = open();
+    ASSERT_FALSE(portIsFree(a.port));
+    const auto start = std::chrono::steady_clock::now();
+    manager.removeSession(a.id);
+    ASSERT_TRUE(waitUntil([&] { return portIsFree(a.port); }, 1000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_FALSE(manager.sessionView(a.id).exists);
+}
+
+TEST_F(Manager, AtMost256SessionsAndTheNextGetsAnErrorAndNoSocket)
+{
+    for (int i = 0; i < WebrtcManager::kMaxSessions; ++i)
+        ASSERT_EQ(manager.getSdpJson("1", "2", "127.0.0.1").value("result").toString(), "ok") << i;
+    const int fds = openDescriptors();
+    EXPECT_EQ(manager.getSdpJson("1", "2", "127.0.0.1"), QJsonObject({ { "result", "error" } }));
+    EXPECT_EQ(openDescriptors(), fds);
+    EXPECT_EQ(manager.sessionCount(), WebrtcManager::kMaxSessions);
+}
+
+TEST_F(Manager, VideoIsNeverDroppedWhileOffersAreMade)
+{
+    LoopbackPeer peer;
+    connect(peer);
+    std::atomic<bool> run { true };
+    std::atomic<int> sent { 0 };
+    std::thread encoder([&] {
+        const auto p = slice(0x41, 0, 1000);
+        while (run) {
+            send(p, 0);
+            ++sent;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    for (int i = 0; i < 50; ++i)
+        open();
+    run = false;
+    encoder.join();
+    EXPECT_GT(sent.load(), 0);
+    EXPECT_EQ(manager.droppedNalUnits(), 0u);
+}
+
+TEST_F(Manager, AThousandSessionsHeldAndDroppedLeaveDescriptorsAndMemoryFlat)
+{
+    // Warm up allocator pools and one-time library state first.
+    for (int i = 0; i < 20; ++i)
+        manager.removeSession(open().id);
+    ASSERT_TRUE(waitUntil([&] { return manager.sessionCount() == 0; }));
+    const int fds = openDescriptors();
+    const size_t heap = testsupport::liveHeapBytes();
+    for (int round = 0; round < 10; ++round) {
+        std::vector<QString> ids;
+        for (int i = 0; i < 100; ++i)
+            ids.push_back(open().id);
+        for (const QString& id : ids)
+            manager.removeSession(id);
+        ASSERT_TRUE(waitUntil([&] { return manager.sessionCount() == 0; }));
+    }
+    // The last transports close on the network thread just after the reap.
+    EXPECT_TRUE(waitUntil([&] { return openDescriptors() == fds; }));
+    EXPECT_LT(testsupport::liveHeapBytes(), heap + 512 * 1024);
+}
+
+TEST_F(Manager, ASilentBrowserLosesItsSessionAfterTwelveSeconds)
+{
+    const Offer a = open();
+    const auto made = std::chrono::steady_clock::now();
+    ASSERT_TRUE(waitUntil([&] { return !manager.sessionView(a.id).exists; }, 15000));
+    const auto after = std::chrono::steady_clock::now() - made;
+    EXPECT_GE(after, std::chrono::milliseconds(12000));
+    EXPECT_LE(after, std::chrono::milliseconds(13200));
+    // The socket closes on the network thread just after the session leaves the map.
+    EXPECT_TRUE(waitUntil([&] { return portIsFree(a.port); }, 1000));
+}

@@ -1,0 +1,117 @@
+// The two WebRTC routes and the window switch end to end: HTTPS requests
+// from several clients at once, browser-like peers of our own classes on
+// the offers they got, and what each peer then receives.
+#include "WebrtcRouteKit.h"
+#include "WebrtcTestKit.h"
+
+using namespace webrtctest;
+using servertest::post;
+
+namespace {
+
+const QJsonObject kError { { "result", "error" } };
+const QJsonObject kOk { { "result", "ok" } };
+
+struct Viewer {
+    QString id;
+    LoopbackPeer peer;
+};
+
+class WebrtcRoutes : public RouteFixture {
+protected:
+    // Asks for an offer over HTTPS and connects a peer to it.
+    void watch(httptest::Client& c, Viewer& v, const QString& win)
+    {
+        const QJsonObject reply
+            = post(c, "/api/v2/webrtc/get_sdp.json", { { "pro_id", s_pro }, { "win_id", win }, { "ip", "127.0.0.1" } });
+        ASSERT_EQ(reply.value("result").toString(), "ok");
+        const Offer o = parseOffer(reply);
+        v.id = o.id;
+        ASSERT_TRUE(v.peer.check(o.port, o.ufrag, o.pwd));
+        ASSERT_TRUE(v.peer.handshake(false));
+        ASSERT_TRUE(testsupport::waitFor([&] { return WebrtcManager::instance()->sessionView(v.id).dtlsCompleted; }));
+    }
+    static void sendIdr(const QString& win, uint8_t marker)
+    {
+        const char sps[] = { 0x67, 0x42, 0x00, 0x1f };
+        const char idr[] = { 0x65, char(0x88), char(marker), 0x01 };
+        WebrtcManager::instance()->sendVideo(s_pro, win, sps, sizeof sps, 0, 1, 25);
+        WebrtcManager::instance()->sendVideo(s_pro, win, idr, sizeof idr, 0, 2, 25);
+    }
+    // The IDR markers (third payload byte) the viewer received, in order.
+    static std::vector<int> idrsSeen(Viewer& v)
+    {
+        std::vector<int> got;
+        for (auto p = v.peer.receiveRtp(300); !p.empty(); p = v.peer.receiveRtp(150))
+            if (p[12] == 0x65)
+                got.push_back(p[14]);
+        return got;
+    }
+};
+
+} // namespace
+
+TEST_F(WebrtcRoutes, BadOfferRequestsAreRefusedAndKeepNothing)
+{
+    auto c = client();
+    const int before = WebrtcManager::instance()->sessionCount();
+    const std::vector<QJsonObject> bad = {
+        { { "pro_id", s_pro }, { "win_id", s_wide } },
+        { { "pro_id", s_pro }, { "win_id", s_wide }, { "ip", "not-an-address" } },
+        { { "pro_id", "no-such-program" }, { "win_id", "" }, { "ip", "127.0.0.1" } },
+        { { "pro_id", "" }, { "win_id", s_wide }, { "ip", "127.0.0.1" } },
+    };
+    for (const QJsonObject& body : bad)
+        EXPECT_EQ(post(*c, "/api/v2/webrtc/get_sdp.json", body), kError) << QJsonDocument(body).toJson().toStdString();
+    EXPECT_EQ(post(*c, "/api/v2/webrtc/remove_session.json", {}), kError);
+    EXPECT_EQ(post(*c, "/api/v2/webrtc/remove_session.json", { { "session_id", "424242" } }), kOk);
+    EXPECT_EQ(WebrtcManager::instance()->sessionCount(), before);
+
+    // An empty window id means the program's first window.
+    const QJsonObject first
+        = post(*c, "/api/v2/webrtc/get_sdp.json", { { "pro_id", s_pro }, { "win_id", "" }, { "ip", "127.0.0.1" } });
+    const QString id = first.value("data").toObject().value("session_id").toString();
+    EXPECT_EQ(WebrtcManager::instance()->sessionView(id).win_id,
+        BaseConfig::getInstance()->getProgram(s_pro)->getFirstWinId());
+    EXPECT_EQ(post(*c, "/api/v2/webrtc/remove_session.json", { { "session_id", id } }), kOk);
+}
+
+TEST_F(WebrtcRoutes, ViewersWatchSwitchAndLeaveTheirWindowsIndependently)
+{
+    auto c1 = client();
+    auto c2 = client();
+    Viewer a, b;
+    watch(*c1, a, s_wide);
+    watch(*c2, b, s_wide);
+    sendIdr(s_wide, 1);
+    EXPECT_EQ(idrsSeen(a), std::vector<int> { 1 });
+    EXPECT_EQ(idrsSeen(b), std::vector<int> { 1 });
+
+    // Viewer a follows the small window; b stays on the wide one.
+    EXPECT_EQ(post(*c1, "/api/v2/window/switch.json", { { "pro_id", s_pro }, { "win_id", s_small }, { "session_id", a.id } },
+                  s_header),
+        kOk);
+    EXPECT_EQ(WebrtcManager::instance()->sessionView(a.id).win_id, s_small);
+    sendIdr(s_wide, 2);
+    sendIdr(s_small, 3);
+    EXPECT_EQ(idrsSeen(a), std::vector<int> { 3 });
+    EXPECT_EQ(idrsSeen(b), std::vector<int> { 2 });
+
+    // A switch to a window the program does not have rebinds nothing.
+    EXPECT_EQ(post(*c2, "/api/v2/window/switch.json", { { "pro_id", s_pro }, { "win_id", "999" }, { "session_id", b.id } },
+                  s_header)
+                  .value("result")
+                  .toString(),
+        "error");
+    EXPECT_EQ(WebrtcManager::instance()->sessionView(b.id).win_id, s_wide);
+
+    // Leaving frees the viewer's socket at once; the other keeps watching.
+    const unsigned short port = WebrtcManager::instance()->sessionView(a.id).port;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(post(*c1, "/api/v2/webrtc/remove_session.json", { { "session_id", a.id } }), kOk);
+    ASSERT_TRUE(testsupport::waitFor([&] { return portIsFree(port); }, 2000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    sendIdr(s_wide, 4);
+    EXPECT_EQ(idrsSeen(b), std::vector<int> { 4 });
+    EXPECT_EQ(post(*c2, "/api/v2/webrtc/remove_session.json", { { "session_id", b.id } }), kOk);
+}

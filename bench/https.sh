@@ -39,29 +39,8 @@ cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPANOPTRA_TESTS=O
 cmake --build build-bench --target Panoptra_Pro panoptra_res -j "${JOBS:-4}" >/dev/null
 
 WORK=$(mktemp -d)
-APP_PID= XVFB_PID= NGINX_PID=
-cleanup() {
-  [ -n "$APP_PID" ] && kill -TERM "$APP_PID" 2>/dev/null && wait "$APP_PID" 2>/dev/null || true
-  [ -n "$NGINX_PID" ] && kill -QUIT "$NGINX_PID" 2>/dev/null && wait "$NGINX_PID" 2>/dev/null || true
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
-  sleep 0.2
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+source bench/lib.sh
 HTTP_PORT=$(free_port) WS_PORT=$(free_port) NGINX_PORT=$(free_port)
-
-# CPU time (seconds) used so far by the given processes.
-cpu_of() {
-  local total=0
-  for pid in "$@"; do
-    # utime and stime are fields 14 and 15, after the command in parentheses.
-    ticks=$(sed 's/.*) //' "/proc/$pid/stat" | awk '{print $12 + $13}')
-    total=$((total + ticks))
-  done
-  awk -v t="$total" -v hz="$(getconf CLK_TCK)" 'BEGIN {printf "%.6f", t / hz}'
-}
 
 div() { awk -v a="$1" -v b="$2" -v f="${3:-1}" 'BEGIN {printf "%.2f", (b > 0 ? a * f / b : 0)}'; }
 
@@ -83,27 +62,8 @@ measure() { # url, pids...; extra wrk arguments in the array WRK_EXTRA
 }
 
 # --- the application -------------------------------------------------------
-mkdir -p "$WORK/home/AppData/Local/Panoptra_Pro/general"
-python3 -c "import struct,sys; sys.stdout.buffer.write(struct.pack('>iii', $HTTP_PORT, $WS_PORT, 0))" \
-  >"$WORK/home/AppData/Local/Panoptra_Pro/general/device.cfg"
-if [ -n "${LOG_LEVEL:-}" ]; then
-  printf '[settings]\nlevel=%s\n' "$LOG_LEVEL" >"$WORK/home/AppData/Local/Panoptra_Pro/general/settings.ini"
-fi
-exec 3>"$WORK/display"
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-XVFB_PID=$!
-for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -n1 "$WORK/display")"
-HOME="$WORK/home" DBUS_SESSION_BUS_ADDRESS=disabled: ./build-bench/bin/Panoptra_Pro >"$WORK/app.out" 2>&1 &
-APP_PID=$!
-BASE="https://127.0.0.1:$HTTP_PORT"
-for _ in $(seq 300); do
-  curl -ksf "$BASE/api/v2/config/nav/nav" >/dev/null && break
-  sleep 0.1
-done
-TOKEN=$(curl -ks -X POST -d '{"username":"admin","password":"vexmo"}' "$BASE/api/v2/users/login.json" |
-  python3 -c 'import json,sys; print(json.load(sys.stdin)["data"]["token"])')
-APP_HEADER="app: {\"username\":\"admin\",\"token\":\"$TOKEN\"}"
+start_xvfb
+start_app
 
 # Every request carries the login header, the nginx ones too, so both read
 # the same bytes.
@@ -184,3 +144,4 @@ for key in "${ROUTES[@]}" close; do
     "$(div "$rps" "$nrps")" "$(div "$cpu" "$ncpu")" "$np99"
 done
 echo "(ratio: our requests/s over nginx's; CPU ratio: our CPU time per request over nginx's)"
+print_load

@@ -8,6 +8,7 @@
 #include "HttpRequest.h"
 #include "MediaOutputManager.h"
 #include "ProjectObject.h"
+#include "ZTLogger.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -41,7 +42,8 @@ QJsonObject BaseConfig::getGridResult(GRIDTYPE type, const HttpRequest& request)
     // The source assignment finds its program in its own "to".
     if (!program && type != GRID_SET_SOURCE) {
         qDebug() << QString("pro_id[%1] is invalid and json is [%2].")
-                        .arg(pro_id, QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Indented)));
+                        .arg(pro_id,
+                            QString::fromUtf8(ZTLogger::clipped(QJsonDocument(body).toJson(QJsonDocument::Indented))));
         return apireply::error(QStringLiteral("project id is invalid."));
     }
 

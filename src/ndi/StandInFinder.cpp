@@ -1,15 +1,11 @@
 #include "StandInFinder.h"
 
+#include <algorithm>
 #include <chrono>
-#include <thread>
-
-namespace {
-// How often a waiting finder looks at the directory again.
-constexpr auto kPollStep = std::chrono::milliseconds(20);
-} // namespace
 
 StandInFinder::StandInFinder(QString dir, const QString& groups, bool showLocal)
-    : m_registry(std::move(dir))
+    : m_registry(dir)
+    , m_watch(dir)
     , m_groups(StandInRegistry::normaliseGroups(groups))
     , m_showLocal(showLocal)
 {
@@ -21,7 +17,12 @@ StandInFinder::Listing StandInFinder::list()
     // Every sender the stand-in can reach runs on this machine.
     if (!m_showLocal)
         return out;
-    for (const auto& entry : m_registry.scan()) {
+    const std::vector<StandInRegistry::Entry> entries = m_registry.scan();
+    QStringList files;
+    for (const auto& entry : entries)
+        files << entry.file.section('/', -1);
+    m_watch.followOwners(files);
+    for (const auto& entry : entries) {
         if (StandInRegistry::groupsMeet(m_groups, entry.groups.split(',')))
             out.emplace_back(entry.name.toStdString(), entry.url.toStdString());
     }
@@ -30,17 +31,19 @@ StandInFinder::Listing StandInFinder::list()
 
 bool StandInFinder::waitForSources(uint32_t timeoutMs)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + milliseconds(timeoutMs);
     for (;;) {
-        Listing now = list();
-        if (now != m_reported) {
-            m_reported = std::move(now);
-            return true;
+        const milliseconds left = ceil<milliseconds>(deadline - steady_clock::now());
+        if (m_watch.wait(std::max(left, milliseconds(0)))) {
+            Listing now = list();
+            if (now != m_reported) {
+                m_reported = std::move(now);
+                return true;
+            }
         }
-        const auto left = deadline - std::chrono::steady_clock::now();
-        if (left <= std::chrono::steady_clock::duration::zero())
+        if (steady_clock::now() >= deadline)
             return false;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, kPollStep));
     }
 }
 

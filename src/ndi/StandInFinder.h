@@ -1,8 +1,11 @@
 #pragma once
 // A stand-in finder: lists the senders of the registry whose groups meet its
 // own. Created and used by one caller thread (the discovery thread of the
-// application); the caller owns it through its handle.
+// application); the caller owns it through its handle. It lists the
+// directory again only when its watch says the directory may have changed,
+// and otherwise sleeps through the caller's timeout.
 #include "NdiWrapper.h"
+#include "StandInDirWatch.h"
 #include "StandInRegistry.h"
 
 #include <string>
@@ -21,6 +24,7 @@ private:
     Listing list();
 
     StandInRegistry m_registry;
+    StandInDirWatch m_watch;
     const QStringList m_groups;
     const bool m_showLocal;
     Listing m_reported;

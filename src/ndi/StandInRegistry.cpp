@@ -45,30 +45,6 @@ const QString& ownIdentity()
     return id;
 }
 
-// Whether the process named by a file of the directory still runs. Names
-// that do not start with "<pid>-<start>-" are not ours to judge (true).
-bool ownerAlive(const QString& fileName)
-{
-    const QStringList parts = fileName.split('-');
-    if (parts.size() < 3)
-        return true;
-    bool okPid = false, okStart = false;
-    const qint64 pid = parts[0].toLongLong(&okPid);
-    const quint64 start = parts[1].toULongLong(&okStart);
-    if (!okPid || !okStart || pid <= 0)
-        return true;
-    if (pid == ::getpid())
-        return fileName.startsWith(ownIdentity() + '-');
-    if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
-        return false;
-    bool zombie = false;
-    const quint64 actual = processStartTime(pid, &zombie);
-    if (zombie)
-        return false;
-    // Without /proc only the pid check above is possible.
-    return actual == 0 || actual == start;
-}
-
 bool usableDirectory(const QString& dir)
 {
     const QByteArray path = QFile::encodeName(dir);
@@ -83,6 +59,35 @@ bool usableDirectory(const QString& dir)
 }
 
 } // namespace
+
+qint64 StandInRegistry::ownerPid(const QString& fileName)
+{
+    const QStringList parts = fileName.split('-');
+    if (parts.size() < 3)
+        return 0;
+    bool okPid = false, okStart = false;
+    const qint64 pid = parts[0].toLongLong(&okPid);
+    parts[1].toULongLong(&okStart);
+    return okPid && okStart && pid > 0 ? pid : 0;
+}
+
+// Names that do not start with "<pid>-<start>-" are not ours to judge (true).
+bool StandInRegistry::ownerAlive(const QString& fileName)
+{
+    const qint64 pid = ownerPid(fileName);
+    if (pid == 0)
+        return true;
+    if (pid == ::getpid())
+        return fileName.startsWith(ownIdentity() + '-');
+    if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+        return false;
+    bool zombie = false;
+    const quint64 actual = processStartTime(pid, &zombie);
+    if (zombie)
+        return false;
+    // Without /proc only the pid check above is possible.
+    return actual == 0 || actual == fileName.section('-', 1, 1).toULongLong();
+}
 
 QString StandInRegistry::directory()
 {

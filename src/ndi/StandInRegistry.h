@@ -51,6 +51,12 @@ public:
     // that are gone are removed on the way.
     std::vector<Entry> scan();
 
+    // The process that announced a file of the directory, from its name
+    // ("<pid>-<start time>-..."): 0 when the name is not of that form.
+    static qint64 ownerPid(const QString& fileName);
+    // Whether that process still runs (true for names not of that form).
+    static bool ownerAlive(const QString& fileName);
+
     // Lower-case, trimmed group names without empties; "public" when none.
     static QStringList normaliseGroups(const QString& groups);
     static bool groupsMeet(const QStringList& a, const QStringList& b);

@@ -5,6 +5,7 @@
 #include "Globals.h"
 #include "HttpServer.h"
 #include "HttpStaticFiles.h"
+#include "ZTLogger.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -38,9 +39,9 @@ BaseConfig* controller()
 void logRequestBody(const char* what, const HttpRequest& request, bool withUrl = true)
 {
     if (withUrl)
-        qDebug() << what << request.body() << RegistHttpsRoute::loggedUrl(request);
+        qDebug() << what << RegistHttpsRoute::loggedBody(request) << RegistHttpsRoute::loggedUrl(request);
     else
-        qDebug() << what << request.body();
+        qDebug() << what << RegistHttpsRoute::loggedBody(request);
 }
 
 QJsonObject okReply()
@@ -73,6 +74,11 @@ QString RegistHttpsRoute::loggedUrl(const HttpRequest& request)
         url.setQuery(redacted);
     }
     return url.toString();
+}
+
+QByteArray RegistHttpsRoute::loggedBody(const HttpRequest& request)
+{
+    return ZTLogger::clipped(request.body());
 }
 
 bool RegistHttpsRoute::initHttpServer()
@@ -175,7 +181,7 @@ void RegistHttpsRoute::createProgramRouters()
     addJsonRoute(
         "/program/remove.json", [](const HttpRequest& r) { return controller()->getProgramResult(PROGRAM_REMOVE, r); });
     addJsonRoute("/program/set_status.json", [](const HttpRequest& r) {
-        qDebug() << "set status " << loggedUrl(r) << r.body() << QThread::currentThreadId();
+        qDebug() << "set status " << loggedUrl(r) << loggedBody(r) << QThread::currentThreadId();
         return controller()->getProgramResult(PROGRAM_SET_STATUS, r);
     });
     m_server->router().addRoute(
@@ -285,7 +291,7 @@ void RegistHttpsRoute::createPanesRouters()
 void RegistHttpsRoute::createTallyRouters()
 {
     addJsonRoute("/take/set.json", [](const HttpRequest& r) {
-        qDebug() << "take set request:" << r.body() << QThread::currentThreadId();
+        qDebug() << "take set request:" << loggedBody(r) << QThread::currentThreadId();
         return controller()->getTakeResult(TAKE_SET, r);
     });
     addJsonRoute(

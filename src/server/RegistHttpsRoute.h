@@ -8,6 +8,7 @@
 // destroy when it finishes (and queued from the main window's destroyAll).
 // Every route handler runs on that thread, one request at a time, and calls
 // the controller directly; the handlers are stateless forwarders.
+#include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
 
@@ -29,6 +30,8 @@ public:
     // The request line as the request log shows it: the URL, with the query
     // values of "/users/" routes (user names, passwords) replaced by "***".
     static QString loggedUrl(const HttpRequest& request);
+    // The request body as the log shows it: cut as ZTLogger::clipped cuts.
+    static QByteArray loggedBody(const HttpRequest& request);
 
 public slots:
     // Builds the server, registers every route and listens on g_httpPort;

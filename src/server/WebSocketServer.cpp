@@ -5,6 +5,7 @@
 #include "Globals.h"
 #include "TlsIdentity.h"
 #include "TlsStream.h"
+#include "ZTLogger.h"
 
 #include <QDebug>
 #include <QHostInfo>
@@ -313,7 +314,8 @@ bool WebSocketServer::getResultJson(const QString& message, QString& type, QWebS
 
     if (type == QLatin1String("ptz_set") || type == QLatin1String("take_set")
         || type == QLatin1String("window_set_source"))
-        qDebug().noquote() << "websocket" << type << QJsonDocument(request).toJson(QJsonDocument::Compact);
+        qDebug().noquote() << "websocket" << type
+                           << ZTLogger::clipped(QJsonDocument(request).toJson(QJsonDocument::Compact));
 
     QString pro_id, win_id;
     switch (row->second) {

@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -23,6 +25,7 @@ protected:
     void TearDown() override
     {
         logger->logUninit();
+        logger->setBacklogLimits(ZTLogger::kMaxBacklogEntries, ZTLogger::kMaxBacklogBytes);
         qInstallMessageHandler(nullptr);
     }
 
@@ -307,6 +310,68 @@ TEST_F(ZTLoggerTest, StopWritesEverythingQueuedAndThenAcceptsNothing)
     EXPECT_TRUE(nextText.contains("next run"));
     EXPECT_FALSE(nextText.contains("after stop"));
     EXPECT_TRUE(linesWith("after stop").isEmpty());
+}
+
+// Several threads logging as fast as they can, each numbering its lines;
+// returns per thread the numbers found in the files, in file order.
+std::vector<std::vector<int>> floodAndRead(int threads, int perThread, const std::function<QStringList()>& lines)
+{
+    std::vector<std::thread> writers;
+    for (int t = 0; t < threads; ++t)
+        writers.emplace_back([t, perThread] {
+            for (int i = 0; i < perThread; ++i)
+                qInfo("flood %d %06d", t, i);
+        });
+    for (auto& w : writers)
+        w.join();
+    ZTLogger::getInstance()->logUninit();
+    std::vector<std::vector<int>> seen(static_cast<size_t>(threads));
+    const QRegularExpression flood(R"(\tflood (\d+) (\d{6})$)");
+    for (const QString& line : lines()) {
+        const auto m = flood.match(line);
+        if (m.hasMatch())
+            seen.at(size_t(m.captured(1).toInt())).push_back(m.captured(2).toInt());
+    }
+    return seen;
+}
+
+TEST_F(ZTLoggerTest, ABurstBelowTheBacklogBoundIsWrittenWhole)
+{
+    // Request lines under load used to vanish in whole batches.
+    setLevelFile(4);
+    logger->logInit(dir(), 0xA00000);
+    const int threads = 4, perThread = 12500;
+    const auto seen = floodAndRead(threads, perThread, [this] { return lines(); });
+    for (int t = 0; t < threads; ++t) {
+        ASSERT_EQ(int(seen[size_t(t)].size()), perThread) << "thread " << t;
+        for (int i = 0; i < perThread; ++i)
+            ASSERT_EQ(seen[size_t(t)][size_t(i)], i) << "thread " << t;
+    }
+    EXPECT_TRUE(linesWith("log lines were dropped").isEmpty());
+}
+
+TEST_F(ZTLoggerTest, AFullBacklogDropsNewLinesAndLogsHowMany)
+{
+    setLevelFile(4);
+    logger->setBacklogLimits(50, ZTLogger::kMaxBacklogBytes);
+    logger->logInit(dir(), 0xA00000);
+    const int threads = 8, perThread = 2000;
+    const auto seen = floodAndRead(threads, perThread, [this] { return lines(); });
+
+    int written = 0;
+    for (const auto& mine : seen) {
+        written += int(mine.size());
+        EXPECT_TRUE(std::is_sorted(mine.begin(), mine.end())) << "lines kept their order";
+    }
+    int dropped = 0;
+    const QRegularExpression notice(R"(\t(\d+) log lines were dropped: the log backlog was full$)");
+    for (const QString& line : linesWith("log lines were dropped")) {
+        const auto m = notice.match(line);
+        ASSERT_TRUE(m.hasMatch()) << line.toStdString();
+        dropped += m.captured(1).toInt();
+    }
+    EXPECT_GT(dropped, 0) << "eight threads outran a writer that may hold back fifty lines";
+    EXPECT_EQ(written + dropped, threads * perThread) << "every line is either written or counted";
 }
 
 } // namespace

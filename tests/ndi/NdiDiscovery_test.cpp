@@ -8,7 +8,10 @@
 #include <QDir>
 #include <QFile>
 
+#include <chrono>
 #include <csignal>
+#include <ctime>
+#include <thread>
 #include <unistd.h>
 
 using namespace ndikit;
@@ -111,6 +114,90 @@ TEST(NdiDiscovery, SourcesOfAnotherProcessAppearAndVanishWhenItIsKilled)
     ASSERT_TRUE(source.process().waitForFinished(5000));
     ASSERT_TRUE(testsupport::waitFor([&] { return sources(finder).empty(); }, 5000));
     EXPECT_TRUE(QDir(registry.path()).isEmpty()) << "the dead process's announcements are cleared away";
+}
+
+TEST(NdiDiscovery, AnIdleFinderSleepsYetSeesSendersComeAndGoAtOnce)
+{
+    using namespace std::chrono;
+    const auto threadCpu = [] {
+        timespec t {};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return nanoseconds(t.tv_sec * 1000000000LL + t.tv_nsec);
+    };
+    // Waits on another thread, as the discovery thread does; the time it
+    // returned and what it said.
+    struct Waiter {
+        explicit Waiter(const Finder& finder)
+            : thread([this, &finder] {
+                changed = NDIlib_find_wait_for_sources(finder.get(), 10000);
+                returned = steady_clock::now();
+            })
+        {
+        }
+        milliseconds since(steady_clock::time_point t)
+        {
+            thread.join();
+            return duration_cast<milliseconds>(returned - t);
+        }
+        bool changed = false;
+        steady_clock::time_point returned;
+        std::thread thread;
+    };
+
+    ScopedRegistry registry;
+    TestSourceProcess source(4, "Idle");
+    ASSERT_TRUE(source.waitForLine("ready Idle 4"));
+    Finder finder = makeFinder();
+    ASSERT_TRUE(testsupport::waitFor([&] { return sources(finder).size() == 4; }, 5000));
+
+    // Four senders of another process and nothing changing: a waiting
+    // finder sleeps instead of listing the directory every few milliseconds.
+    const nanoseconds cpuBefore = threadCpu();
+    EXPECT_FALSE(NDIlib_find_wait_for_sources(finder.get(), 1000));
+    // Listing every 20 ms costs tens of milliseconds a second; a sleeping
+    // finder stays far below the bound even on a loaded sanitized run.
+    EXPECT_LT(duration_cast<microseconds>(threadCpu() - cpuBefore).count(), 10000) << "CPU spent in one idle second";
+
+    // A sender that comes wakes the sleeping finder...
+    {
+        Waiter waiter(finder);
+        const auto made = steady_clock::now();
+        Sender sender = makeSender("Idle 5");
+        ASSERT_TRUE(sender);
+        EXPECT_LT(waiter.since(made).count(), 500);
+        EXPECT_TRUE(waiter.changed);
+        EXPECT_TRUE(lists(finder, "Idle 5"));
+        EXPECT_FALSE(NDIlib_find_wait_for_sources(finder.get(), 50));
+    }
+    ASSERT_TRUE(NDIlib_find_wait_for_sources(finder.get(), 2000)) << "and one that goes";
+    ASSERT_EQ(sources(finder).size(), 4u);
+
+    // ...and so does a process that dies without withdrawing its senders.
+    Waiter waiter(finder);
+    const auto killed = steady_clock::now();
+    source.process().kill();
+    ASSERT_TRUE(source.process().waitForFinished(5000));
+    EXPECT_LT(waiter.since(killed).count(), 1000);
+    EXPECT_TRUE(waiter.changed);
+    EXPECT_TRUE(sources(finder).empty());
+}
+
+TEST(NdiDiscovery, AFinderFollowsARegistryFolderThatWasRemovedAndMadeAgain)
+{
+    // Its watch ends with the folder; it looks again and again rather than
+    // going blind, and watches the folder once it is back.
+    ScopedRegistry registry;
+    Finder finder = makeFinder();
+    EXPECT_FALSE(NDIlib_find_wait_for_sources(finder.get(), 50));
+    ASSERT_TRUE(QDir(registry.path()).removeRecursively());
+    EXPECT_FALSE(NDIlib_find_wait_for_sources(finder.get(), 50));
+    Sender sender = makeSender("Returned"); // makes the folder again
+    ASSERT_TRUE(sender);
+    EXPECT_TRUE(testsupport::waitFor([&] { return NDIlib_find_wait_for_sources(finder.get(), 100); }, 2000));
+    EXPECT_TRUE(lists(finder, "Returned"));
+    sender.reset();
+    EXPECT_TRUE(testsupport::waitFor([&] { return NDIlib_find_wait_for_sources(finder.get(), 100); }, 2000));
+    EXPECT_TRUE(sources(finder).empty());
 }
 
 TEST(NdiDiscovery, TestSourceStopsCleanlyOnTerminateAndInterrupt)

@@ -9,6 +9,7 @@
 #include "LogCapture.h"
 #include "TestSupport.h"
 #include "UsersManager.h"
+#include "ZTLogger.h"
 
 #include <gtest/gtest.h>
 
@@ -450,6 +451,51 @@ TEST_F(HttpsRoutes, PasswordsAndTokensStayOutOfTheLog)
     EXPECT_TRUE(all.contains("[Request start]  \"https://127.0.0.1/api/v2/config/nav/nav?keep=this\" , isMain: false"))
         << all.toStdString();
     EXPECT_TRUE(all.contains("[Request done]  \"https://127.0.0.1/api/v2/config/nav/nav?keep=this\" , isMain: false"));
+}
+
+TEST_F(HttpsRoutes, LoggedBodiesAreCutAtFourKibibytes)
+{
+    // Large bodies sent before any token check once pushed the kept log
+    // history out of the rotation; now a logged body is cut and says so.
+    const int cap = ZTLogger::kLoggedTextBytes;
+    struct Route {
+        QByteArray path;
+        QString label;
+    };
+    const std::vector<Route> routes {
+        { "/api/v2/ptz/set.json", "ptz set request :" },
+        { "/api/v2/window/set_num_range.json", "set_num_range request :" },
+        { "/api/v2/take/set.json", "take set request:" },
+        { "/api/v2/program/set_status.json", "set status " },
+        { "/api/v2/window/set_source.json", "window set_source request :" },
+    };
+    const int big = 1024 * 1024;
+    const QByteArray large(big, 'a');
+    const QByteArray small(cap, 'b');
+    const QString cut = QString::fromLatin1(large.left(cap)) + QStringLiteral("... (%1 bytes not logged)").arg(big - cap);
+    auto c = client();
+    for (const Route& route : routes) {
+        SCOPED_TRACE(route.path.constData());
+        LogCapture log;
+        EXPECT_EQ(call(*c, "POST", route.path, large).status, 200);
+        EXPECT_EQ(call(*c, "POST", route.path, small).status, 200);
+        const QStringList lines = log.lines().filter(route.label);
+        ASSERT_EQ(lines.size(), 2) << lines.join('\n').left(2000).toStdString();
+        EXPECT_TRUE(lines[0].contains(cut)) << lines[0].left(200).toStdString();
+        EXPECT_LT(lines[0].size(), cap + 300);
+        EXPECT_TRUE(lines[1].contains(QString::fromLatin1(small) + "\"")) << "a body within the cap is logged whole";
+        EXPECT_FALSE(lines[1].contains("not logged"));
+    }
+
+    // A logged-in request for a program that does not exist logs its body.
+    const QString token = login(*c);
+    LogCapture log;
+    const QJsonObject body { { "pro_id", "nope" }, { "win_id", "1" }, { "pad", QString(big, 'a') } };
+    EXPECT_EQ(post(*c, "/api/v2/window/set_layout.json", body, appHeader("admin", token)).value("result"), "error");
+    const QStringList lines = log.lines().filter("pro_id[nope] is invalid");
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].contains(QStringLiteral(" bytes not logged)"))) << lines[0].left(200).toStdString();
+    EXPECT_LT(lines[0].size(), cap + 300);
 }
 
 TEST_F(HttpsRoutes, WebSiteOpensOnlyWebPages)

@@ -6,8 +6,10 @@
 
 #include "BaseConfig.h"
 #include "Globals.h"
+#include "LogCapture.h"
 #include "TestSupport.h"
 #include "WebSocketServer.h"
+#include "ZTLogger.h"
 
 #include <gtest/gtest.h>
 
@@ -200,6 +202,32 @@ TEST_F(WebSocketChannel, EachRequestGetsOneReplyAndTheSocketStaysOpen)
     }
     // Exactly one reply each.
     EXPECT_FALSE(testsupport::waitFor([&] { return client.messages.size() > int(cases.size()); }, 200));
+}
+
+TEST_F(WebSocketChannel, LoggedRequestsAreCutAtFourKibibytes)
+{
+    // No login is needed to send these; whole, large ones could push the
+    // kept log history out of the rotation.
+    Client client;
+    ASSERT_TRUE(client.open(m_port));
+    const QString pad(64 * 1024, 'a');
+    for (const char* type : { "ptz_set", "take_set", "window_set_source" }) {
+        SCOPED_TRACE(type);
+        testsupport::LogCapture log;
+        const QJsonObject request { { "socket_type", type }, { "pro_id", "9" }, { "pad", pad } };
+        client.send(QString::fromUtf8(QJsonDocument(request).toJson(QJsonDocument::Compact)));
+        EXPECT_EQ(client.next().value("result"), "error");
+        const QStringList lines = log.lines().filter(QStringLiteral("websocket %1 ").arg(type));
+        ASSERT_EQ(lines.size(), 1);
+        EXPECT_TRUE(lines[0].contains(" bytes not logged)")) << lines[0].left(200).toStdString();
+        EXPECT_LT(lines[0].size(), ZTLogger::kLoggedTextBytes + 300);
+    }
+    // A small request is logged whole.
+    testsupport::LogCapture log;
+    client.send(R"({"socket_type":"ptz_set","pro_id":"9"})");
+    EXPECT_EQ(client.next().value("result"), "error");
+    EXPECT_TRUE(log.contains(R"(websocket ptz_set {"pro_id":"9","socket_type":"ptz_set"})"))
+        << log.lines().join('\n').toStdString();
 }
 
 TEST_F(WebSocketChannel, APushReachesEveryConnectedClientExactlyOnce)

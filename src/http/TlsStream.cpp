@@ -15,7 +15,6 @@ namespace {
 
 // Decrypted input held for the user at most; past it the network is not
 // read until the user takes some.
-constexpr int kMaxPlainBacklog = 256 * 1024;
 constexpr qint64 kCipherSlice = 64 * 1024;
 
 QString openSslErrors()
@@ -98,7 +97,7 @@ void TlsStream::pump()
     m_pumping = true;
     bool gotPlain = false;
     for (;;) {
-        if (m_in.size() >= kMaxPlainBacklog)
+        if (m_in.size() >= m_maxPlainBacklog)
             break; // resumed by readData
         const QByteArray cipher = m_plain->isOpen() ? m_plain->read(kCipherSlice) : QByteArray();
         if (!cipher.isEmpty())
@@ -120,7 +119,7 @@ void TlsStream::pump()
             }
         }
         bool more = !cipher.isEmpty();
-        while (m_in.size() < kMaxPlainBacklog) {
+        while (m_in.size() < m_maxPlainBacklog) {
             char buffer[16384];
             const int n = SSL_read(m_ssl, buffer, sizeof buffer);
             if (n > 0) {
@@ -150,7 +149,13 @@ qint64 TlsStream::readData(char* data, qint64 maxSize)
     if (data && n > 0) // no target: the bytes are skipped
         memcpy(data, m_in.constData(), size_t(n));
     m_in.remove(0, n);
-    if (m_in.size() < kMaxPlainBacklog && m_plain->isOpen() && m_plain->bytesAvailable() > 0)
+    // Reading stopped at the backlog bound may have left bytes inside OpenSSL
+    // (a decrypted record, or ciphertext in the read buffer) as well as on the
+    // socket: any of them resumes the pump, or a message larger than the
+    // bound would wait for the next packet forever.
+    if (m_in.size() < m_maxPlainBacklog && m_ssl
+        && ((m_plain->isOpen() && m_plain->bytesAvailable() > 0) || SSL_pending(m_ssl) > 0
+            || BIO_ctrl_pending(SSL_get_rbio(m_ssl)) > 0))
         QMetaObject::invokeMethod(this, &TlsStream::pump, Qt::QueuedConnection);
     if (n == 0 && state() == UnconnectedState)
         return -1;

@@ -41,6 +41,11 @@ public:
     // Closes at once, dropping whatever is not yet sent.
     void abort();
 
+    // How many decrypted bytes may wait unread before the stream stops
+    // reading the socket (256 KiB unless set). A reader that takes only whole
+    // messages needs room for its largest one.
+    void setMaxPlainBacklog(int bytes) { m_maxPlainBacklog = bytes; }
+
     qint64 bytesAvailable() const override;
     // Encrypted bytes not yet taken by the system.
     qint64 bytesToWrite() const override;
@@ -56,6 +61,7 @@ protected:
     qint64 writeData(const char* data, qint64 size) override;
 
 private:
+    int m_maxPlainBacklog = 256 * 1024;
     void pump();
     void flushCipher();
     void fail(QAbstractSocket::SocketError error, const QString& why);

@@ -87,6 +87,8 @@ void WebSocketServer::acceptTls(qintptr descriptor)
     TlsStream* tls = DescriptorListener::takeTls(descriptor, m_tls, "[websocket]", this);
     if (!tls)
         return;
+    // The WebSocket layer reads a frame only once all of it is there.
+    tls->setMaxPlainBacklog(int(kMaxIncomingMessage) + 64 * 1024);
     connect(tls, &TlsStream::encrypted, this, [this, tls] {
         tls->disconnect(this);
         // From here on the WebSocket made on it, or the listener when the

@@ -222,6 +222,11 @@ TEST_F(WebSocketChannel, LoggedRequestsAreCutAtFourKibibytes)
         EXPECT_TRUE(lines[0].contains(" bytes not logged)")) << lines[0].left(200).toStdString();
         EXPECT_LT(lines[0].size(), ZTLogger::kLoggedTextBytes + 300);
     }
+    // Messages up to the 1 MiB cap are read whole and answered.
+    const QJsonObject big { { "socket_type", "ptz_set" }, { "pro_id", "9" }, { "pad", QString(900 * 1024, 'b') } };
+    client.send(QString::fromUtf8(QJsonDocument(big).toJson(QJsonDocument::Compact)));
+    EXPECT_EQ(client.next().value("result"), "error");
+
     // A small request is logged whole.
     testsupport::LogCapture log;
     client.send(R"({"socket_type":"ptz_set","pro_id":"9"})");

@@ -10,3 +10,10 @@ std::shared_ptr<FrameQueue> FrameQueueRegistry::getFrame(const QString& pro_id)
         queue = std::make_shared<FrameQueue>();
     return queue;
 }
+
+void FrameQueueRegistry::removeItem(const QString& pro_id)
+{
+    std::shared_ptr<FrameQueue> removed;
+    QMutexLocker lock(&queues_mutex);
+    removed = queues.take(pro_id);
+}

@@ -16,6 +16,9 @@ class FrameQueueRegistry {
 public:
     // The program's queue, made on first use; never null.
     std::shared_ptr<FrameQueue> getFrame(const QString& pro_id);
+    // Forgets the program's queue; whoever still holds it keeps it (and its
+    // frame), and the next getFrame makes a new one.
+    void removeItem(const QString& pro_id);
 
 protected:
     FrameQueueRegistry() = default;

@@ -3,15 +3,12 @@
 #include "Globals.h"
 #include "ProcessSetup.h"
 #include "ShutdownSignal.h"
+#include "SurfaceSetup.h"
 #include "ZTLogger.h"
 
 #include <QApplication>
 #include <QDebug>
 #include <QDir>
-#include <QOpenGLContext>
-#include <QQuickWindow>
-#include <QSGRendererInterface>
-#include <QSurfaceFormat>
 
 int main(int argc, char** argv)
 {
@@ -22,17 +19,7 @@ int main(int argc, char** argv)
     ProcessSetup::restrictNewFiles();
     const long openFiles = ProcessSetup::raiseOpenFileLimit();
 
-    QQuickWindow::setSceneGraphBackend(QSGRendererInterface::OpenGL);
-    QCoreApplication::setAttribute(Qt::AA_DisableShaderDiskCache);
-    QSurfaceFormat format = QSurfaceFormat::defaultFormat();
-    if (QOpenGLContext::openGLModuleType() == QOpenGLContext::LibGL) {
-        format.setVersion(4, 1);
-        format.setProfile(QSurfaceFormat::CoreProfile);
-    }
-    format.setDepthBufferSize(16);
-    format.setStencilBufferSize(8);
-    QSurfaceFormat::setDefaultFormat(format);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    SurfaceSetup::applyBeforeApplication();
 
     bool started = false;
     {

@@ -75,37 +75,6 @@ const char* const kExactFragmentShader = "#version 410 core\n"
                                          "        texelFetch(aTexture, p + ivec2(1, 0), 0).rgb);\n"
                                          "}\n";
 
-// The frame holders' hand-over (addNewFrame, destroy, removeItem) is built
-// with the tiles; until a build has it, these pick the call when it exists
-// and do nothing otherwise.
-template <typename Queue>
-auto offerFrame(Queue& queue, const std::shared_ptr<VideoFrame>& frame, int) -> decltype(queue.addNewFrame(frame), void())
-{
-    queue.addNewFrame(frame);
-}
-template <typename Queue>
-void offerFrame(Queue&, const std::shared_ptr<VideoFrame>&, long)
-{
-}
-template <typename Queue>
-auto dropFrame(Queue& queue, int) -> decltype(queue.destroy(), void())
-{
-    queue.destroy();
-}
-template <typename Queue>
-void dropFrame(Queue&, long)
-{
-}
-template <typename Registry>
-auto removeEntry(Registry& registry, const QString& id, int) -> decltype(registry.removeItem(id), void())
-{
-    registry.removeItem(id);
-}
-template <typename Registry>
-void removeEntry(Registry&, const QString&, long)
-{
-}
-
 // The holder a window's picture goes to: "pvw" and "pgm" windows only.
 FrameQueueRegistry* holderRegistry(const QString& win_id)
 {
@@ -128,9 +97,9 @@ PboRenderer::~PboRenderer()
     qDebug() << "PboRenderer::~PboRenderer()";
     releaseHolderFrame();
     if (win_id == QLatin1String("pvw"))
-        removeEntry(*PreviewFrame::instance(), pro_id, 0);
+        PreviewFrame::instance()->removeItem(pro_id);
     else if (win_id == QLatin1String("pgm"))
-        removeEntry(*ProgramFrame::instance(), pro_id, 0);
+        ProgramFrame::instance()->removeItem(pro_id);
     for (auto& buffer : last_buffers)
         buffer.reset();
     for (auto& pool : pools)
@@ -146,7 +115,7 @@ PboRenderer::~PboRenderer()
 void PboRenderer::releaseHolderFrame()
 {
     if (FrameQueueRegistry* registry = holderRegistry(win_id))
-        dropFrame(*registry->getFrame(pro_id), 0);
+        registry->getFrame(pro_id)->destroy();
 }
 
 void PboRenderer::setId(const QString& pro, const QString& win)
@@ -301,7 +270,7 @@ void PboRenderer::addFrameForH264Enc(QSize src, QSize dst, double fps, unsigned 
     ++h264_in;
     if (std::shared_ptr<VideoFrame> frame = convertRGB2YUV(0, src, dst, fps, texture)) {
         if (FrameQueueRegistry* registry = holderRegistry(win_id))
-            offerFrame(*registry->getFrame(pro_id), frame, 0);
+            registry->getFrame(pro_id)->addNewFrame(frame);
         if (encoder) {
             if (!halve) {
                 encoder->addNewFrame(frame);

@@ -2,6 +2,8 @@
 // A current OpenGL 4.1 core context on an off-screen surface for the render
 // tests, made on the test's thread; and the BT.709 limited-range conversions
 // the tests compare pictures with.
+#include "SurfaceSetup.h"
+
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QSurfaceFormat>
@@ -16,12 +18,7 @@ namespace rendertest {
 // The format the application sets at start-up, for tests that build windows.
 inline QSurfaceFormat applicationFormat()
 {
-    QSurfaceFormat format = QSurfaceFormat::defaultFormat();
-    format.setVersion(4, 1);
-    format.setProfile(QSurfaceFormat::CoreProfile);
-    format.setDepthBufferSize(16);
-    format.setStencilBufferSize(8);
-    return format;
+    return SurfaceSetup::applicationFormat();
 }
 
 class GlContext {

@@ -8,6 +8,7 @@
 // harness invalidates the scene graph before it deletes them, in the order
 // the application's windows go down.
 #include "Globals.h"
+#include "SurfaceSetup.h"
 #include "VideoRender.h"
 
 #include <QImage>
@@ -39,14 +40,7 @@ inline void registerTypes()
 
 inline QSurfaceFormat applicationFormat()
 {
-    QSurfaceFormat format = QSurfaceFormat::defaultFormat();
-    if (QOpenGLContext::openGLModuleType() == QOpenGLContext::LibGL) {
-        format.setVersion(4, 1);
-        format.setProfile(QSurfaceFormat::CoreProfile);
-    }
-    format.setDepthBufferSize(16);
-    format.setStencilBufferSize(8);
-    return format;
+    return SurfaceSetup::applicationFormat();
 }
 
 class OffscreenScene {

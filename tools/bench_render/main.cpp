@@ -9,6 +9,7 @@
 #include "MyTimer.h"
 #include "QuickRenderer.h"
 #include "SourceManager.h"
+#include "SurfaceSetup.h"
 #include "VideoRender.h"
 #include "WindowMultiThreaded.h"
 
@@ -20,14 +21,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QOpenGLContext>
 #include <QProcess>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QtQml>
-#include <QQuickWindow>
-#include <QSGRendererInterface>
-#include <QSurfaceFormat>
 #include <QTimer>
 
 #include <algorithm>
@@ -102,17 +99,7 @@ std::vector<double> lastN(const std::vector<double>& values, size_t n)
 
 int main(int argc, char** argv)
 {
-    QQuickWindow::setSceneGraphBackend(QSGRendererInterface::OpenGL);
-    QCoreApplication::setAttribute(Qt::AA_DisableShaderDiskCache);
-    QSurfaceFormat format = QSurfaceFormat::defaultFormat();
-    if (QOpenGLContext::openGLModuleType() == QOpenGLContext::LibGL) {
-        format.setVersion(4, 1);
-        format.setProfile(QSurfaceFormat::CoreProfile);
-    }
-    format.setDepthBufferSize(16);
-    format.setStencilBufferSize(8);
-    QSurfaceFormat::setDefaultFormat(format);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    SurfaceSetup::applyBeforeApplication();
     QApplication app(argc, argv);
 
     QCommandLineParser parser;

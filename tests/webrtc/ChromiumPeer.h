@@ -2,6 +2,9 @@
 // ChromiumPeer: Debian's chromium as a WebRTC peer, driven through
 // playwright-core by tests/webrtc/chromium_peer.mjs: one JSON command out,
 // one JSON reply back. Owner: the test or benchmark thread that drives it.
+// While it waits for a reply it keeps that thread's events flowing, so the
+// windows an in-process controller renders on it keep their rate.
+#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -44,7 +47,9 @@ private:
         while (!m_process.canReadLine()) {
             if (std::chrono::steady_clock::now() > deadline || m_process.state() == QProcess::NotRunning)
                 return QJsonObject();
-            m_process.waitForReadyRead(100);
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            if (!m_process.canReadLine())
+                m_process.waitForReadyRead(5);
         }
         return QJsonDocument::fromJson(m_process.readLine()).object();
     }

@@ -1,11 +1,16 @@
 // The WebRTC preview against a real browser: Debian's chromium, driven by
 // playwright-core (tests/webrtc/chromium_peer.mjs), asks the application's
 // HTTPS routes for a window, connects over ICE-lite, DTLS 1.2 and SRTP and
-// decodes the window's H.264. Until rendered windows feed their encoders,
-// the small window is fed through the application's own window encoder with
-// UYVY pictures of this test, and the wide one by an x264 pipeline of the
-// test (zero-latency, one thread, one slice per picture) whose NAL units
-// enter sendVideo as the encoder hands them on.
+// decodes the window's H.264. One case watches a running program's window
+// that renders a live test source (another process) through the whole
+// pipeline: scene, UYVY conversion, the window's encoder, the manager. The
+// others drive the transport with pictures of their own: the small window
+// through the application's window encoder with UYVY pictures of this test,
+// the wide one by an x264 pipeline of the test (zero-latency, one thread,
+// one slice per picture) whose NAL units enter sendVideo as the encoder
+// hands them on.
+#include "../render/GlTestContext.h"
+#include "../render/LiveSources.h"
 #include "ChromiumPeer.h"
 #include "H264Feeder.h"
 #include "GSTEAMER.h"
@@ -13,8 +18,12 @@
 #include "WebrtcRouteKit.h"
 #include "ZtGstEncoder.h"
 #include "WebrtcTestKit.h"
+#include "QuickRenderer.h"
+#include "WindowMultiThreaded.h"
+#include "WindowObject.h"
 
 #include <QFile>
+#include <QJsonArray>
 
 using namespace webrtctest;
 
@@ -71,8 +80,25 @@ private:
     std::thread m_thread;
 };
 
+// One registry folder and one running source table for the whole program.
+::testing::Environment* const sourceTable = ::testing::AddGlobalTestEnvironment(new live::SourceTableEnvironment);
+
 class Chromium : public RouteFixture {
 protected:
+    static void SetUpTestSuite()
+    {
+        // As the application's start-up does, before any window builds its
+        // encoder or loads its scene.
+        GSTEAMER::Init(nullptr, nullptr);
+        QSurfaceFormat::setDefaultFormat(rendertest::applicationFormat());
+        qmlRegisterType<VideoRender>("SceneGraphRendering", 1, 0, "Renderer");
+        RouteFixture::SetUpTestSuite();
+    }
+    // Keeps this thread's events flowing (the windows render through it).
+    static void pump(int ms)
+    {
+        testsupport::waitFor([] { return false; }, ms);
+    }
     static bool available()
     {
         return QFile::exists("/usr/bin/chromium") && QFile::exists(PANOPTRA_SOURCE_DIR "/tests/node_modules/playwright-core");
@@ -86,7 +112,7 @@ protected:
             s = b.ask({ { "cmd", "stats" } });
             if (pred(s))
                 return s;
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            pump(200);
         } while (std::chrono::steady_clock::now() < deadline);
         return s;
     }
@@ -95,9 +121,9 @@ protected:
         return s.value("state").toString() == "connected" && s.value("framesDecoded").toInt() > 0;
     }
     // Opens a session of the window and waits (one GOP plus 5 s) until it decodes.
-    QString openAndDecode(ChromiumPeer& b, const QString& win, QJsonObject& stats)
+    QString openAndDecode(ChromiumPeer& b, const QString& win, QJsonObject& stats, const QString& pro = s_pro)
     {
-        const QJsonObject opened = b.ask({ { "cmd", "open" }, { "pro", s_pro }, { "win", win } });
+        const QJsonObject opened = b.ask({ { "cmd", "open" }, { "pro", pro }, { "win", win } });
         const QString id = opened.value("session_id").toString();
         EXPECT_FALSE(id.isEmpty()) << QJsonDocument(opened).toJson().toStdString();
         stats = statsUntil(b, connectedAndDecoding, kGopMs + 5000);
@@ -188,4 +214,112 @@ TEST_F(Chromium, ABrowserWatchesAWindowFollowsASwitchAndLeaves)
     std::printf("socket freed %lld ms after the killed browser's last check\n", (long long)(freedAt - lastCheck));
     EXPECT_GE(freedAt - lastCheck, 12000);
     EXPECT_LE(freedAt - lastCheck, 13100);
+}
+
+// A running program's preview window shows a live test source: the browser
+// decodes what the window renders, at the window's size and rate, within one
+// GOP plus 5 s of asking for the offer.
+TEST_F(Chromium, ABrowserWatchesARenderedWindowOfALiveSource)
+{
+    if (!available())
+        GTEST_SKIP() << "chromium or playwright-core missing (scripts/install-deps.sh installs them)";
+    ndikit::TestSourceProcess source(1, "Live Source", { "--fps", QString::number(kFps) });
+    ASSERT_TRUE(source.waitForLine("ready Live Source 1"));
+    ASSERT_TRUE(live::listed("Live Source 1"));
+
+    // A 4:3 program of its own, started and given the source on its preview
+    // window through the routes. Windows are encoded 1280 wide (landscape),
+    // height to scale: 640 x 480 is sent as 1280 x 960, a size no other
+    // window of this program has.
+    constexpr int kWidth = 640, kHeight = 480, kSentWidth = 1280, kSentHeight = 960;
+    BaseConfig* controller = BaseConfig::getInstance();
+    auto c = client();
+    // A fresh login: another test's browser may have logged in since.
+    const QByteArray header = servertest::appHeader("admin", servertest::login(*c));
+    const QStringList before = controller->programIds();
+    ASSERT_EQ(servertest::post(*c, "/api/v2/program/add.json",
+                  { { "name", "Live" },
+                      { "resolution",
+                          QJsonObject { { "width", kWidth }, { "height", kHeight }, { "index", 1 }, { "aspect", 1.3333 } } },
+                      { "frameRate", kFps } },
+                  header)
+                  .value("result")
+                  .toString(),
+        "ok");
+    QString pro;
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        for (const QString& id : controller->programIds())
+            if (!before.contains(id))
+                pro = id;
+        return !pro.isEmpty();
+    }));
+    EXPECT_EQ(servertest::post(*c, "/api/v2/program/set_status.json", { { "pro_id", pro }, { "status", true } }, header)
+                  .value("result")
+                  .toString(),
+        "ok");
+    EXPECT_EQ(servertest::post(*c, "/api/v2/window/set_source.json",
+                  { { "pro_id", pro },
+                      { "to",
+                          QJsonObject { { "pro_id", pro }, { "win_id", "pvw" }, { "type", "pvw" }, { "pos_id", 1 },
+                              { "stream_id", "Live Source 1" } } } },
+                  header)
+                  .value("result")
+                  .toString(),
+        "ok");
+    QSharedPointer<WindowMultiThreaded> window;
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] {
+            window = controller->getProgram(pro)->getWindow("pvw")->getRenderer();
+            return window && window->encoder() && window->renderer()->stats().passes >= 2;
+        },
+        20000))
+        << "the preview window never rendered";
+
+    ChromiumPeer browser;
+    ASSERT_TRUE(browser.start(PANOPTRA_SOURCE_DIR, QString("https://127.0.0.1:%1").arg(g_httpPort)));
+    QJsonObject stats;
+    const auto asked = std::chrono::steady_clock::now();
+    openAndDecode(browser, "pvw", stats, pro);
+    const auto decodingMs
+        = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked).count();
+    EXPECT_EQ(stats.value("tlsVersion").toString(), "FEFD");
+    EXPECT_EQ(stats.value("dtlsState").toString(), "connected");
+    EXPECT_FALSE(stats.value("srtpCipher").toString().isEmpty());
+    EXPECT_EQ(stats.value("frameWidth").toInt(), kSentWidth);
+    EXPECT_EQ(stats.value("frameHeight").toInt(), kSentHeight);
+    const int first = stats.value("framesDecoded").toInt();
+    pump(2000);
+    stats = browser.ask({ { "cmd", "stats" } });
+    const int decoded = stats.value("framesDecoded").toInt() - first;
+    std::printf("rendered window: %s, %s, %s, %dx%d, decoding %lld ms after the offer was asked for, %d frames "
+                "decoded in 2 s\n",
+        qPrintable(stats.value("state").toString()), qPrintable(stats.value("tlsVersion").toString()),
+        qPrintable(stats.value("srtpCipher").toString()), stats.value("frameWidth").toInt(),
+        stats.value("frameHeight").toInt(), (long long)decodingMs, decoded);
+    EXPECT_EQ(stats.value("state").toString(), "connected");
+    EXPECT_GE(decoded, 20);
+
+    // What the browser shows is the scene: the source's red (191, 57, 57,
+    // with its white bar crossing) in the tile's middle, and the black
+    // letterbox bars of a 16:9 source in the 4:3 window above and below.
+    const QJsonObject seen = browser.ask({ { "cmd", "bands" },
+        { "bands", QJsonArray { QJsonArray { 0.0, 0.1 }, QJsonArray { 0.4, 0.6 }, QJsonArray { 0.9, 1.0 } } } });
+    const QJsonArray bands = seen.value("bands").toArray();
+    std::printf("picture bands (RGB means): top %s, middle %s, bottom %s\n",
+        QJsonDocument(bands.at(0).toArray()).toJson(QJsonDocument::Compact).constData(),
+        QJsonDocument(bands.at(1).toArray()).toJson(QJsonDocument::Compact).constData(),
+        QJsonDocument(bands.at(2).toArray()).toJson(QJsonDocument::Compact).constData());
+    ASSERT_EQ(bands.size(), 3) << QJsonDocument(seen).toJson().toStdString();
+    const auto rgb = [&](int band, int channel) { return bands.at(band).toArray().at(channel).toInt(); };
+    for (int band : { 0, 2 })
+        for (int channel = 0; channel < 3; ++channel)
+            EXPECT_LE(rgb(band, channel), 40) << "band " << band;
+    EXPECT_NEAR(rgb(1, 0), 194, 30);
+    EXPECT_NEAR(rgb(1, 1), 68, 30);
+    EXPECT_NEAR(rgb(1, 2), 68, 30);
+
+    EXPECT_EQ(servertest::post(*c, "/api/v2/program/set_status.json", { { "pro_id", pro }, { "status", false } }, header)
+                  .value("result")
+                  .toString(),
+        "ok");
 }

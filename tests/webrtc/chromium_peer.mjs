@@ -121,6 +121,28 @@ const commands = {
       return out;
     });
   },
+  // The mean colour (RGB) of horizontal bands of the picture shown now,
+  // each given as [top, bottom] fractions of its height, read through a canvas.
+  async bands({ bands }) {
+    return page.evaluate((bands) => {
+      const video = document.getElementById('v');
+      const w = video.videoWidth, h = video.videoHeight;
+      if (!w || !h || video.readyState < 2) return { error: 'no picture' };
+      const canvas = document.createElement('canvas');
+      canvas.width = w;
+      canvas.height = h;
+      const ctx = canvas.getContext('2d', { willReadFrequently: true });
+      ctx.drawImage(video, 0, 0, w, h);
+      const means = bands.map(([top, bottom]) => {
+        const y0 = Math.floor(top * h), y1 = Math.max(y0 + 1, Math.floor(bottom * h));
+        const d = ctx.getImageData(0, y0, w, y1 - y0).data;
+        const sum = [0, 0, 0];
+        for (let i = 0; i < d.length; i += 4) { sum[0] += d[i]; sum[1] += d[i + 1]; sum[2] += d[i + 2]; }
+        return sum.map((v) => Math.round(v / (d.length / 4)));
+      });
+      return { width: w, height: h, bands: means };
+    }, bands);
+  },
   async fetch({ path, body, app }) {
     return page.evaluate(async ({ path, body, app }) => {
       const headers = app ? { app } : {};

@@ -15,17 +15,11 @@
 
 namespace rendertest {
 
-// The format the application sets at start-up, for tests that build windows.
-inline QSurfaceFormat applicationFormat()
-{
-    return SurfaceSetup::applicationFormat();
-}
-
 class GlContext {
 public:
     GlContext()
     {
-        context.setFormat(applicationFormat());
+        context.setFormat(SurfaceSetup::applicationFormat());
         context.create();
         surface.setFormat(context.format());
         surface.create();

@@ -124,7 +124,7 @@ class ProgramOutput : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        QSurfaceFormat::setDefaultFormat(rendertest::applicationFormat());
+        QSurfaceFormat::setDefaultFormat(SurfaceSetup::applicationFormat());
         // As the application's start-up does, before any window loads its scene.
         qmlRegisterType<VideoRender>("SceneGraphRendering", 1, 0, "Renderer");
     }

@@ -38,18 +38,13 @@ inline void registerTypes()
     (void)registered;
 }
 
-inline QSurfaceFormat applicationFormat()
-{
-    return SurfaceSetup::applicationFormat();
-}
-
 class OffscreenScene {
 public:
     OffscreenScene(int width, int height)
         : m_size(width, height)
     {
         registerTypes();
-        m_context.setFormat(applicationFormat());
+        m_context.setFormat(SurfaceSetup::applicationFormat());
         m_context.create();
         m_surface.setFormat(m_context.format());
         m_surface.create();

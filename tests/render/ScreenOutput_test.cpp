@@ -72,7 +72,7 @@ TEST(ScreenOutput, ChildOnTwoScreens)
 {
     if (qEnvironmentVariableIsEmpty(kChildVariable))
         GTEST_SKIP() << "runs inside the two-screen X server started by ScreenOutput.SecondScreen";
-    QSurfaceFormat::setDefaultFormat(rendertest::applicationFormat());
+    QSurfaceFormat::setDefaultFormat(SurfaceSetup::applicationFormat());
     ASSERT_EQ(QGuiApplication::screens().size(), 2);
 
     WindowMultiThreaded window;

@@ -25,7 +25,7 @@ QString tilesScene()
 
 class WindowPipeline : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { QSurfaceFormat::setDefaultFormat(rendertest::applicationFormat()); }
+    static void SetUpTestSuite() { QSurfaceFormat::setDefaultFormat(SurfaceSetup::applicationFormat()); }
 
     std::unique_ptr<WindowMultiThreaded> makeWindow(const QString& win_id, int w, int h, double fps = 30)
     {

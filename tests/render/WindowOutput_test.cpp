@@ -22,7 +22,7 @@ TEST(WindowOutput, TheGrabbedOutputShowsEachTileInItsColour)
 {
     ndikit::ScopedRegistry registry;
     testsupport::TempHome home;
-    QSurfaceFormat::setDefaultFormat(rendertest::applicationFormat());
+    QSurfaceFormat::setDefaultFormat(SurfaceSetup::applicationFormat());
     QTemporaryDir dir;
 
     WindowMultiThreaded window;

@@ -49,7 +49,7 @@ bool centreIs(const std::shared_ptr<FrameQueue>& holder, QColor colour)
 TEST(WindowScene, BusWindowsFeedTheHoldersAndACutSwapsThem)
 {
     scene::registerTypes();
-    QSurfaceFormat::setDefaultFormat(scene::applicationFormat());
+    QSurfaceFormat::setDefaultFormat(SurfaceSetup::applicationFormat());
     live::Senders senders;
     senders.add("Pipe A", kRed);
     senders.add("Pipe B", kBlue);
@@ -87,7 +87,7 @@ TEST(WindowScene, BusWindowsFeedTheHoldersAndACutSwapsThem)
 TEST(WindowScene, WindowsComeAndGoWhileTheirTilesShowLiveSources)
 {
     scene::registerTypes();
-    QSurfaceFormat::setDefaultFormat(scene::applicationFormat());
+    QSurfaceFormat::setDefaultFormat(SurfaceSetup::applicationFormat());
     live::Senders senders;
     senders.add("Cycle A", kRed);
     ASSERT_TRUE(live::listed("Cycle A"));

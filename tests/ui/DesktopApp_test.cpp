@@ -3,6 +3,7 @@
 // settings, type new ports, "Restart Now"), driven through X input events.
 #include "../http/HttpTestClient.h"
 #include "AppProcess.h"
+#include "QrReader.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkInterface>
-#include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
@@ -47,19 +47,6 @@ QPoint findWindow(const QImage& screen)
                 && (x == 0 || screen.pixel(x - 1, y + 400) != kLeftPanel))
                 return { x, y };
     return { -1, -1 };
-}
-
-QString decode(const QImage& picture)
-{
-    QImage padded(picture.width() + 80, picture.height() + 80, QImage::Format_RGB32);
-    padded.fill(Qt::white);
-    QPainter(&padded).drawImage(40, 40, picture);
-    QTemporaryDir dir;
-    padded.save(dir.filePath("code.png"));
-    QProcess zbar;
-    zbar.start("zbarimg", { "--raw", "-q", dir.filePath("code.png") });
-    zbar.waitForFinished(20000);
-    return QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
 }
 
 // What the window lists first: the first IPv4 address that is not localhost.
@@ -127,7 +114,7 @@ TEST(DesktopApp, WindowShowsTheCodeOfTheFirstAddressInBothLanguages)
         keep(screen.copy(QRect(origin, QSize(1280, 800))), "desktop-" + locale.left(2));
 
         const QString expected = firstAddress(httpPort);
-        EXPECT_EQ(decode(screen.copy(QRect(origin + QPoint(724, 318), QSize(210, 210)))), expected);
+        EXPECT_EQ(uitest::readQrCode(screen.copy(QRect(origin + QPoint(724, 318), QSize(210, 210)))), expected);
 
         httptest::Client https;
         ASSERT_TRUE(testsupport::waitFor([&] { return https.connectTo(httpPort); }, kStartMs));

@@ -2,6 +2,7 @@
 #include "Globals.h"
 #include "MsgBox.h"
 #include "MyTitleBar.h"
+#include "QrReader.h"
 #include "SubTitleBar.h"
 #include "TestSupport.h"
 #include "Translator.h"
@@ -26,8 +27,6 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QPainter>
-#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QSignalSpy>
@@ -49,25 +48,6 @@ QByteArray deviceConfig(qint32 http, qint32 websocket, qint32 runAtStartup)
     QByteArray bytes;
     QDataStream(&bytes, QIODevice::WriteOnly) << http << websocket << runAtStartup;
     return bytes;
-}
-
-// What zbarimg reads from a picture (with a white margin added, as a code
-// needs a quiet zone around it); empty when it finds no code.
-QString decodeQr(const QImage& picture)
-{
-    QImage padded(picture.width() + 80, picture.height() + 80, QImage::Format_RGB32);
-    padded.fill(Qt::white);
-    {
-        QPainter p(&padded);
-        p.drawImage(40, 40, picture);
-    }
-    QTemporaryDir dir;
-    const QString file = dir.filePath("code.png");
-    padded.save(file);
-    QProcess zbar;
-    zbar.start("zbarimg", { "--raw", "-q", file });
-    zbar.waitForFinished(20000);
-    return QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
 }
 
 void resetPorts()
@@ -171,7 +151,7 @@ TEST_F(WidgetTest, AddressesAreListedInOrderAndTheChosenOneIsEncoded)
         Widget widget;
         widget.initWidget("en");
         // Before any address: a blank code, never one of "https://:port/".
-        EXPECT_EQ(decodeQr(widget.form()->qrcode_label->grab().toImage()), "");
+        EXPECT_EQ(uitest::readQrCode(widget.form()->qrcode_label->grab().toImage()), "");
 
         QSignalSpy announced(&widget, &Widget::qrcodeChanged);
         widget.fillAddresses(c.addresses);
@@ -181,19 +161,19 @@ TEST_F(WidgetTest, AddressesAreListedInOrderAndTheChosenOneIsEncoded)
         EXPECT_EQ(listed, c.expected);
         if (c.expected.isEmpty()) {
             EXPECT_EQ(announced.count(), 0);
-            EXPECT_EQ(decodeQr(widget.form()->qrcode_label->grab().toImage()), "");
+            EXPECT_EQ(uitest::readQrCode(widget.form()->qrcode_label->grab().toImage()), "");
             continue;
         }
         ASSERT_GE(announced.count(), 1);
         EXPECT_EQ(announced.last().at(0).toString(), c.expected[0]);
-        EXPECT_EQ(decodeQr(widget.form()->qrcode_label->grab().toImage()), c.expected[0]);
+        EXPECT_EQ(uitest::readQrCode(widget.form()->qrcode_label->grab().toImage()), c.expected[0]);
         widget.copyToClipBoard();
         EXPECT_EQ(QGuiApplication::clipboard()->text(), c.expected[0]);
 
         if (c.expected.size() > 1) {
             widget.form()->comboBox->setCurrentIndex(1);
             EXPECT_EQ(announced.last().at(0).toString(), c.expected[1]);
-            EXPECT_EQ(decodeQr(widget.form()->qrcode_label->grab().toImage()), c.expected[1]);
+            EXPECT_EQ(uitest::readQrCode(widget.form()->qrcode_label->grab().toImage()), c.expected[1]);
             widget.copyToClipBoard();
             EXPECT_EQ(QGuiApplication::clipboard()->text(), c.expected[1]);
         }

@@ -90,7 +90,7 @@ protected:
         // As the application's start-up does, before any window builds its
         // encoder or loads its scene.
         GSTEAMER::Init(nullptr, nullptr);
-        QSurfaceFormat::setDefaultFormat(rendertest::applicationFormat());
+        QSurfaceFormat::setDefaultFormat(SurfaceSetup::applicationFormat());
         qmlRegisterType<VideoRender>("SceneGraphRendering", 1, 0, "Renderer");
         RouteFixture::SetUpTestSuite();
     }

@@ -48,5 +48,7 @@ int main(int argc, char** argv)
         qDebug() << (started ? "shutdown complete ." : "start-up abandoned .");
         ZTLogger::getInstance()->logUninit();
     }
+    // Pool threads the stopped pipelines let go finish leaving before exit.
+    ProcessSetup::settleThreads(1000);
     return started ? 0 : 1;
 }

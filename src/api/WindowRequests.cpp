@@ -76,10 +76,11 @@ QJsonObject BaseConfig::getWindowResult(WINDOWTYPE type, const HttpRequest& requ
         if (win_id.isEmpty()) {
             // A new window: its id and name are taken now, so what was
             // acknowledged cannot be refused when the window is made.
-            changed_id = program->reserveWindow(body.value(QLatin1String("name")).toString());
+            changed_id = program->reserveWindow(body);
             QMetaObject::invokeMethod(this, "addReservedWindow", Qt::QueuedConnection, Q_ARG(QString, pro_id),
                 Q_ARG(QString, changed_id), Q_ARG(QJsonObject, body));
         } else {
+            program->holdWindowRange(win_id, body);
             QMetaObject::invokeMethod(this, "addWindow", Qt::QueuedConnection, Q_ARG(QString, pro_id),
                 Q_ARG(QJsonObject, body), Q_ARG(QString, msg));
         }

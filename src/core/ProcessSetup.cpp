@@ -2,7 +2,10 @@
 
 #include <QDebug>
 #include <QDirIterator>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QThread>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -43,4 +46,21 @@ void ProcessSetup::restrictExisting(const QString& folder)
         QDirIterator::Subdirectories);
     while (it.hasNext())
         restrict(it.next());
+}
+
+void ProcessSetup::settleThreads(int maxMs)
+{
+    const auto count = [] { return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
+    QElapsedTimer total, steady;
+    total.start();
+    steady.start();
+    int last = count();
+    while (total.elapsed() < maxMs && steady.elapsed() < 100) {
+        QThread::msleep(10);
+        const int now = count();
+        if (now != last) {
+            last = now;
+            steady.restart();
+        }
+    }
 }

@@ -19,4 +19,9 @@ public:
     // Takes away the group's and others' access to folder and everything in
     // it, for files an earlier version of the program left readable.
     static void restrictExisting(const QString& folder);
+    // At exit: waits (at most maxMs) until the number of the process's threads
+    // has stayed the same for a moment, so that the worker threads libraries
+    // let go when their pipelines stop have finished leaving before the
+    // process ends.
+    static void settleThreads(int maxMs);
 };

@@ -961,6 +961,14 @@ bool ProjectObject::checkIsDuplicateRange(const QString& win_id, int min, int ma
         if (omin <= omax && min <= omax && omin <= max)
             return false;
     }
+    for (auto it = heldRanges.cbegin(); it != heldRanges.cend(); ++it) {
+        if (it.key() == win_id)
+            continue;
+        for (const QPair<int, int>& range : it.value()) {
+            if (range.first > 0 && min <= range.second && range.first <= max)
+                return false;
+        }
+    }
     return true;
 }
 
@@ -1015,12 +1023,21 @@ bool ProjectObject::setWindow(const QJsonObject& request, QString msg)
     return applyWindow(request, isNew ? QString::number(++lastWinId) : requested, isNew, msg);
 }
 
-QString ProjectObject::reserveWindow(const QString& win_name)
+QString ProjectObject::reserveWindow(const QJsonObject& request)
 {
     QMutexLocker lock(modelLock);
     const QString win_id = QString::number(++lastWinId);
-    windowNames.insert(win_id, win_name);
+    windowNames.insert(win_id, request.value("name").toString());
+    holdWindowRange(win_id, request);
     return win_id;
+}
+
+void ProjectObject::holdWindowRange(const QString& win_id, const QJsonObject& request)
+{
+    QMutexLocker lock(modelLock);
+    WindowRequest r;
+    const bool numbered = readWindowRequest(request, r) && r.number_used;
+    heldRanges[win_id].append(numbered ? qMakePair(r.min, r.max) : qMakePair(0, 0));
 }
 
 bool ProjectObject::addReservedWindow(const QString& win_id, const QJsonObject& request)
@@ -1036,6 +1053,14 @@ bool ProjectObject::addReservedWindow(const QString& win_id, const QJsonObject& 
 
 bool ProjectObject::applyWindow(const QJsonObject& request, const QString& win_id, bool isNew, QString& msg)
 {
+    // The change held these numbers since it was accepted; now it takes
+    // them itself, or they go.
+    const auto held = heldRanges.find(win_id);
+    if (held != heldRanges.end()) {
+        held->removeFirst();
+        if (held->isEmpty())
+            heldRanges.erase(held);
+    }
     WindowRequest r;
     if (!readWindowRequest(request, r))
         return false;

@@ -17,9 +17,12 @@
 #include "RequestTypes.h"
 
 #include <QAudioDeviceInfo>
+#include <QHash>
 #include <QJsonObject>
+#include <QList>
 #include <QMap>
 #include <QObject>
+#include <QPair>
 #include <QSharedPointer>
 #include <QString>
 
@@ -122,10 +125,14 @@ public:
     bool checkIsDuplicateRange(const QString& win_id, int min, int max) const;
     bool checkAddWinValid(const QJsonObject& request, QString& msg) const;
     bool checkRemoveWinValid(const QJsonObject& request, QString& msg) const;
-    // A new window's id and name, taken when the add is accepted (before
-    // the window is made on the GUI thread), so no later request takes
-    // either; the made window is then saved under that id.
-    QString reserveWindow(const QString& win_name);
+    // A new window's id, name and numbers, taken when the add is accepted
+    // (before the window is made on the GUI thread), so no later request
+    // takes any of them; the made window is then saved under that id.
+    QString reserveWindow(const QJsonObject& request);
+    // The numbers an accepted change of win_id asks for, held until the
+    // queued change runs, so no other add or change acknowledged meanwhile
+    // can take them.
+    void holdWindowRange(const QString& win_id, const QJsonObject& request);
     // Makes the window reserved under win_id; on failure the reservation goes.
     bool addReservedWindow(const QString& win_id, const QJsonObject& request);
     bool switchWindow(const QString& win_id);
@@ -205,6 +212,9 @@ private:
     LayoutTemplate* layoutTemplate;
     QMap<QString, QSharedPointer<WindowObject>> windows;
     QMap<QString, QString> windowNames;
+    // Ranges of accepted window adds and changes not made yet, in the order
+    // their queued operations run; (0, 0) for one that uses no numbers.
+    QHash<QString, QList<QPair<int, int>>> heldRanges;
     std::shared_ptr<AudioOutputMixer> pvwMixer;
     std::shared_ptr<AudioOutputMixer> pgmMixer;
     int lastWinId = 0;

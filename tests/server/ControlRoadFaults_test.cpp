@@ -291,6 +291,65 @@ TEST_F(ControlRoad, SameNameAddsAtOnceAcknowledgeOnlyWhatIsMade)
         [&] { return named(BaseConfig::getInstance()->programListJson(), "Twin program") == 1; }));
 }
 
+// Adds and changes sent at once whose number ranges meet: only the first
+// is acknowledged, and every acknowledged one is made with its numbers.
+TEST_F(ControlRoad, OverlappingNumberRangesAtOnceAcknowledgeOnlyWhatIsMade)
+{
+    const QString pro = addProgram("Numbers");
+    ASSERT_FALSE(pro.isEmpty());
+    const QSharedPointer<ProjectObject> program = BaseConfig::getInstance()->getProgram(pro);
+    const auto numbered = [&](const QString& win, const QString& name, int min, int max) {
+        QJsonObject body = windowBody(pro, name);
+        body.insert("win_id", win);
+        body.insert("number_used", true);
+        body.insert("number_range", QJsonObject { { "min", min }, { "max", max } });
+        return body;
+    };
+    EXPECT_EQ(post("/window/add.json", windowBody(pro, "Existing")), kOk);
+    ASSERT_TRUE(testsupport::waitFor([&] { return program->getWindow(QString::number(program->getLastWinId())); }));
+    const QString existing = QString::number(program->getLastWinId());
+
+    const std::vector<QJsonObject> replies = sendAtOnce({
+        { { "/window/add.json", numbered("", "First", 1, 4) } },
+        { { "/window/add.json", numbered("", "Second", 3, 6) } },
+        { { "/window/set_param.json", numbered(existing, "Existing", 4, 8) } },
+        { { "/window/add.json", numbered("", "Apart", 9, 9) } },
+    });
+    ASSERT_EQ(replies.size(), 4u);
+    int acknowledged = 0;
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_TRUE(replies[i] == kOk || replies[i] == fail("Range.isDuplicate")) << i;
+        acknowledged += replies[i] == kOk ? 1 : 0;
+    }
+    // Any two of the three meet, so one alone goes through.
+    EXPECT_EQ(acknowledged, 1);
+    EXPECT_EQ(replies[3], kOk);
+
+    // What was acknowledged is made, nothing else: the numbered windows are
+    // the one accepted and "Apart", and their ranges do not meet.
+    const auto names = [&] {
+        QStringList list;
+        for (const QJsonValue& entry : program->getWindowList().value("data").toArray())
+            list.append(entry.toObject().value("name").toString());
+        return list;
+    };
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        const QStringList now = names();
+        return now.contains("Apart") && now.contains("First") == (replies[0] == kOk)
+            && now.contains("Second") == (replies[1] == kOk);
+    }));
+    QList<QPair<int, int>> ranges;
+    for (const QJsonValue& entry : program->getWindowList().value("data").toArray()) {
+        const QJsonObject range = entry.toObject().value("number_range").toObject();
+        if (entry.toObject().value("number_used").toBool())
+            ranges.append({ range.value("min").toInt(), range.value("max").toInt() });
+    }
+    EXPECT_EQ(ranges.size(), 2);
+    for (int a = 0; a < ranges.size(); ++a)
+        for (int b = a + 1; b < ranges.size(); ++b)
+            EXPECT_FALSE(ranges[a].first <= ranges[b].second && ranges[b].first <= ranges[a].second);
+}
+
 // The time and kind of a take, sent with "/take/set.json" (also when the
 // take itself is refused) or with the WebSocket "take_set", outlive a restart.
 TEST_F(ControlRoad, TakeSettingsAreStoredInTheProgramList)

@@ -69,17 +69,24 @@ public:
             seen = at;
         return found;
     }
+    // Sends a request and returns its reply: the first message after it that
+    // is not a push of another kind (a late push may come first).
     QJsonObject ask(const QJsonObject& request)
     {
         collect();
-        const int before = messages.size();
+        const QString kind = request.value("socket_type").toString();
+        int at = messages.size();
         client.send(QString::fromUtf8(QJsonDocument(request).toJson()));
-        if (!testsupport::waitFor([&] {
-                collect();
-                return messages.size() > before;
-            }))
-            return QJsonObject();
-        return messages.takeAt(before);
+        const bool answered = testsupport::waitFor([&] {
+            collect();
+            for (; at < messages.size(); ++at) {
+                const QString type = messages.at(at).value("socket_type").toString();
+                if (type.isEmpty() || type == kind)
+                    return true;
+            }
+            return false;
+        });
+        return answered ? messages.takeAt(at) : QJsonObject();
     }
 
 private:

@@ -101,7 +101,6 @@ public:
         int64_t passes = 0; // passes that rendered the scene
         std::vector<double> pass_ms; // recent pass times
         std::vector<double> convert_ms; // recent conversion times (both paths)
-        int h264_in = 0, ndi_in = 0;
     };
     Stats stats() const;
     // The texture the screen window would draw now (0 when none is published).

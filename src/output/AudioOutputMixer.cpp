@@ -157,10 +157,23 @@ void AudioOutputMixer::mixing()
     pthread_setname_np(pthread_self(), "audio mixer");
     // Rounds are due every 10 ms from the first reading on; the schedule
     // never drifts, and rounds missed during a stall run back to back. In
-    // between the thread sleeps until the next round is due.
+    // between the thread sleeps until the next round is due. Without any
+    // source a round would give no frame and silent levels, so the thread
+    // sleeps until a source comes and starts the schedule afresh.
     Clock::time_point due = Clock::now() + std::chrono::microseconds(kRoundUs);
     std::unique_lock<std::mutex> wake(wake_mutex);
     while (running) {
+        if (mixed_sources == 0) {
+            wake.unlock();
+            {
+                QMutexLocker lock(&mixer_mutex);
+                setLevelsSilent();
+            }
+            wake.lock();
+            wake_up.wait(wake, [this] { return !running || mixed_sources > 0; });
+            due = Clock::now() + std::chrono::microseconds(kRoundUs);
+            continue;
+        }
         if (Clock::now() >= due) {
             due += std::chrono::microseconds(kRoundUs);
             wake.unlock();
@@ -170,6 +183,16 @@ void AudioOutputMixer::mixing()
         }
         wake_up.wait_until(wake, due, [this] { return !running; });
     }
+}
+
+void AudioOutputMixer::sourcesChanged()
+{
+    {
+        // Changed under the thread's lock, so it cannot miss the notice.
+        std::lock_guard<std::mutex> wake(wake_mutex);
+        mixed_sources = int(sinks.size());
+    }
+    wake_up.notify_all();
 }
 
 void AudioOutputMixer::setLevelsSilent()
@@ -249,6 +272,7 @@ int AudioOutputMixer::addInputSource(const QString& source)
             sink->setDetached(false);
         }
         sinks.insert(source, sink);
+        sourcesChanged();
     }
     // Registered again also when the registry let go of it meanwhile.
     if (registry->getAudioSink(pro_id, source, mixer_name) != sink)
@@ -269,6 +293,7 @@ int AudioOutputMixer::removeInputSource(const QString& source)
     const std::shared_ptr<AudioMixSink> sink = sinks.take(source);
     if (!sink)
         return 0;
+    sourcesChanged();
     if (const std::shared_ptr<MediaConnection> connection = connectionOf(source))
         connection->removeSink(pro_id, mixer_name);
     if (engine && !sink->isDetached())

@@ -115,6 +115,8 @@ private:
     void mixing();
     void mixRound();
     void setLevelsSilent();
+    // After sinks changed (mixer_mutex held): wakes a thread waiting for a source.
+    void sourcesChanged();
 
     const QString mixer_name;
     const int sample_rate;
@@ -141,6 +143,8 @@ private:
 
     std::thread mix_thread;
     std::atomic<bool> running { false };
+    // How many sources feed the mix; with none, the thread sleeps.
+    std::atomic<int> mixed_sources { 0 };
     std::mutex wake_mutex; // with wake_up: Close wakes the sleeping mixing thread
     std::condition_variable wake_up;
 };

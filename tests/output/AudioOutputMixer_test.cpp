@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QSignalSpy>
 #include <QTest>
@@ -252,6 +254,61 @@ TEST(AudioOutputMixer, SourcesComeAndGoWhileItMixes)
     EXPECT_TRUE(m.mixer.isMixed("Mic"));
     ASSERT_TRUE(m.sendsMore());
     EXPECT_EQ(m.recorder.blocks().back().samples, std::vector<int16_t>(960, 500));
+}
+
+// Context switches so far of the threads named "audio mixer" (one here).
+long mixerThreadSwitches()
+{
+    long total = 0;
+    for (const QString& tid : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm("/proc/self/task/" + tid + "/comm");
+        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "audio mixer")
+            continue;
+        QFile status("/proc/self/task/" + tid + "/status");
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.contains("ctxt_switches:"))
+                total += line.mid(line.indexOf(':') + 1).trimmed().toLong();
+    }
+    return total;
+}
+
+// With no source a round has nothing to send or meter, so the thread sleeps
+// instead of waking every 10 ms; a source wakes it, and it sleeps again
+// once the last source left.
+TEST(AudioOutputMixer, WithoutSourcesTheMixingThreadSleeps)
+{
+    testsupport::TempHome home;
+    Recorder recorder;
+    AudioOutputMixer mixer("pgm", 48000, 2, 16, 10);
+    mixer.setProId("61");
+    mixer.setNdiAudioSender(recorder.sender());
+    mixer.setNDIState("1", "ndi");
+    mixer.Open();
+    const auto quietFor300Ms = [] {
+        QTest::qWait(50);
+        const long before = mixerThreadSwitches();
+        QTest::qWait(300);
+        return mixerThreadSwitches() - before;
+    };
+    EXPECT_LE(quietFor300Ms(), 2) << "30 rounds would switch 30 times";
+
+    GlobalData::instance()->setAudioMixType("61", "Mic", "always");
+    mixer.addInputSource("Mic");
+    const std::shared_ptr<AudioMixSink> sink = GlobalData::instance()->getAudioSink("61", "Mic", "pgm");
+    ASSERT_TRUE(sink);
+    Feeder feeder(sink, [](long) { return int16_t(1); });
+    ASSERT_TRUE(testsupport::waitFor([&] { return mixer.getVolume(0) == -66.0; }));
+    EXPECT_GT(recorder.count(), 0u);
+
+    mixer.removeInputSource("Mic");
+    ASSERT_TRUE(testsupport::waitFor([&] { return mixer.getVolume(0) == -200.0; }));
+    EXPECT_LE(quietFor300Ms(), 2);
+    const size_t sent = recorder.count();
+    QTest::qWait(50);
+    EXPECT_EQ(recorder.count(), sent);
+    mixer.Close();
 }
 
 } // namespace

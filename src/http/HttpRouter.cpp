@@ -15,6 +15,11 @@ bool HttpRouter::addRoute(const QString& pattern, Handler handler, Methods metho
     route.methods = methods;
     route.mode = mode;
     route.handler = std::move(handler);
+    const int index = int(m_routes.size());
+    if (route.segments.contains(kArg))
+        m_withArguments.push_back(index);
+    else
+        m_literal[pattern].push_back(index);
     m_routes.push_back(std::move(route));
     return true;
 }
@@ -33,17 +38,35 @@ bool HttpRouter::addJsonRoute(const QString& pattern, JsonHandler handler, Metho
 bool HttpRouter::dispatch(HttpRequest& request, HttpResponder& responder) const
 {
     const Methods bit = methodBit(request.method());
-    for (const Route& route : m_routes) {
-        if (route.methods != AnyMethod && !(route.methods & bit))
-            continue;
-        QStringList arguments;
-        if (!route.match(request.path(), &arguments))
-            continue;
-        request.m_arguments = arguments;
-        route.handler(request, responder);
-        return true;
+    const QString path = request.path();
+    // The first rule that matches, as if every rule were tried in order.
+    int first = -1;
+    const auto literal = m_literal.constFind(path);
+    if (literal != m_literal.constEnd()) {
+        for (int index : *literal) {
+            if (m_routes[size_t(index)].takes(bit)) {
+                first = index;
+                break;
+            }
+        }
     }
-    return false;
+    QStringList arguments;
+    for (int index : m_withArguments) {
+        if (first >= 0 && index > first)
+            break;
+        const Route& route = m_routes[size_t(index)];
+        QStringList found;
+        if (route.takes(bit) && route.match(path, &found)) {
+            first = index;
+            arguments = found;
+            break;
+        }
+    }
+    if (first < 0)
+        return false;
+    request.m_arguments = arguments;
+    m_routes[size_t(first)].handler(request, responder);
+    return true;
 }
 
 bool HttpRouter::Route::match(const QString& path, QStringList* arguments) const

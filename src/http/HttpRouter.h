@@ -18,6 +18,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <QHash>
+
 #include <functional>
 #include <vector>
 
@@ -67,6 +69,12 @@ private:
         ArgMode mode;
         Handler handler;
         bool match(const QString& path, QStringList* arguments) const;
+        bool takes(Methods bit) const { return methods == AnyMethod || (methods & bit); }
     };
     std::vector<Route> m_routes;
+    // Where to look: a pattern without arguments matches exactly its own
+    // text, so those are found by the path; the few with arguments are
+    // tried in order. Both hold indexes into m_routes, in the order added.
+    QHash<QString, std::vector<int>> m_literal;
+    std::vector<int> m_withArguments;
 };

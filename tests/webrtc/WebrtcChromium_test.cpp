@@ -116,9 +116,11 @@ protected:
         } while (std::chrono::steady_clock::now() < deadline);
         return s;
     }
+    // The browser may report decoded frames a moment before their size.
     static bool connectedAndDecoding(const QJsonObject& s)
     {
-        return s.value("state").toString() == "connected" && s.value("framesDecoded").toInt() > 0;
+        return s.value("state").toString() == "connected" && s.value("framesDecoded").toInt() > 0
+            && s.value("frameWidth").toInt() > 0;
     }
     // Opens a session of the window and waits (one GOP plus 5 s) until it decodes.
     QString openAndDecode(ChromiumPeer& b, const QString& win, QJsonObject& stats, const QString& pro = s_pro)

@@ -519,23 +519,30 @@ QJsonObject UsersManager::getUserInfo(const QString& username, const QString& to
                 { "phone", row.phone }, { "descript", row.descript } } } };
 }
 
+const UsersManager::UserRow* UsersManager::sessionRow(const QString& username, const QString& token)
+{
+    if (username.isEmpty() || token.isEmpty())
+        return nullptr;
+    for (const UserRow& row : rowsOf(username)) {
+        if (Credentials::tokenMatches(token, row.tokenDigest))
+            return &row;
+    }
+    return nullptr;
+}
+
 QJsonObject UsersManager::checkSessionToken(const QString& username, const QString& token)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (username.isEmpty() || token.isEmpty())
+    const UserRow* row = sessionRow(username, token);
+    if (!row)
         return errorReply();
-    for (const UserRow& row : rowsOf(username)) {
-        if (Credentials::tokenMatches(token, row.tokenDigest))
-            return QJsonObject { { "result", "ok" },
-                { "data", QJsonObject { { "username", row.username }, { "alias", row.alias } } } };
-    }
-    return errorReply();
+    return QJsonObject { { "result", "ok" }, { "data", QJsonObject { { "username", row->username }, { "alias", row->alias } } } };
 }
 
 bool UsersManager::checkSessionToken(const QString& username, const QString& token, QString& msg)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (checkSessionToken(username, token).value("result").toString() == QLatin1String("ok"))
+    if (sessionRow(username, token))
         return true;
     msg = kTokenError;
     return false;

@@ -83,6 +83,8 @@ private:
     // The rows of username (the table does not forbid two), from the cache
     // or the database; empty when there is none.
     const std::vector<UserRow>& rowsOf(const QString& username);
+    // The row whose session the token is, or none (m_mutex held).
+    const UserRow* sessionRow(const QString& username, const QString& token);
     // Every write to the table calls this first, so no stale row (or
     // token) is ever served.
     void forgetRows();

@@ -36,6 +36,9 @@ TEST(Credentials, TokensAreRandomAndStoredAsDigests)
     EXPECT_NE(Credentials::newToken(), token);
     const QString digest = Credentials::tokenDigest(token);
     EXPECT_TRUE(Credentials::isTokenDigest(digest));
+    for (const QString& other : { digest.toUpper(), digest.left(63), digest + "0", QString(digest).replace(0, 1, "g"),
+             QString(digest).replace(63, 1, " "), QString() })
+        EXPECT_FALSE(Credentials::isTokenDigest(other)) << other.toStdString();
     EXPECT_FALSE(digest.contains(token));
     EXPECT_TRUE(Credentials::tokenMatches(token, digest));
     EXPECT_FALSE(Credentials::tokenMatches(Credentials::newToken(), digest));

@@ -952,20 +952,22 @@ bool ProjectObject::checkIsDuplicateRange(const QString& win_id, int min, int ma
 {
     if (min > max || min < 1 || max < 1)
         return false;
+    // Any shared number counts, also a range that encloses the other one. A
+    // held (0, 0), a change without numbers, meets nothing: min is at least 1.
+    const auto meets = [min, max](int omin, int omax) { return omin <= omax && min <= omax && omin <= max; };
     for (auto it = windows.cbegin(); it != windows.cend(); ++it) {
         if (it.key() == win_id || !it.value() || !it.value()->getNumUsed())
             continue;
         int omin = 0, omax = 0;
         it.value()->getNumRange(omin, omax);
-        // Any shared number counts, also a range that encloses the other one.
-        if (omin <= omax && min <= omax && omin <= max)
+        if (meets(omin, omax))
             return false;
     }
     for (auto it = heldRanges.cbegin(); it != heldRanges.cend(); ++it) {
         if (it.key() == win_id)
             continue;
         for (const QPair<int, int>& range : it.value()) {
-            if (range.first > 0 && min <= range.second && range.first <= max)
+            if (meets(range.first, range.second))
                 return false;
         }
     }

@@ -2,9 +2,14 @@
 // bundle's private libraries findable, starts the application as its child
 // with the same arguments and waits for it, passing on the stop signals a
 // service manager or a terminal sends, and ends with the application's status.
+// An application that ends with the restart status (after "Restart Now" and
+// its orderly shutdown) is started again, in the same folder, with the same
+// arguments and environment, unless a stop signal came in the meantime.
 //
-// It shares no code with the application, reads no files and uses no threads;
-// the only environment variable it reads or writes is LD_LIBRARY_PATH.
+// It shares no code with the application, reads no files and uses no threads.
+// It reads and writes LD_LIBRARY_PATH, and writes PANOPTRA_LAUNCHER_PID (its
+// own process id), by which the application knows that a launcher waits to
+// start it again.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -22,14 +27,20 @@
 #ifndef PANOPTRA_APP_NAME
 #error "PANOPTRA_APP_NAME names the application executable; the build defines it"
 #endif
+#ifndef PANOPTRA_RESTART_STATUS
+#error "PANOPTRA_RESTART_STATUS is the application's restart status; the build defines it"
+#endif
 
 namespace {
 
 const char kDefaultAppName[] = PANOPTRA_APP_NAME;
 const char kPrefix[] = "launch ";
 const char kLibraryVariable[] = "LD_LIBRARY_PATH";
+const char kLauncherVariable[] = "PANOPTRA_LAUNCHER_PID";
+const int kStopSignals[] = { SIGTERM, SIGINT, SIGHUP };
 
 volatile sig_atomic_t g_child = 0;
+volatile sig_atomic_t g_stopSignal = 0; // the last stop signal that came, 0 for none
 
 void say(const std::string& line)
 {
@@ -121,8 +132,52 @@ std::string ownDirectory(const char* argv0)
 
 void forwardSignal(int sig)
 {
+    g_stopSignal = sig;
     if (g_child > 0)
         kill(g_child, sig);
+}
+
+void setStopSignalsBlocked(bool blocked)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : kStopSignals)
+        sigaddset(&set, sig);
+    sigprocmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+}
+
+// Starts the application as a child; its pid, or -1 when fork failed.
+// Stop signals are held back while the child is made, so that one arriving
+// meanwhile is passed on to the new child once g_child names it; one that
+// came before (while no child ran) is passed on here.
+pid_t startApplication(const std::string& appPath, int argc, char* argv[])
+{
+    setStopSignalsBlocked(true);
+    pid_t pid = fork();
+    if (pid == 0) {
+        struct sigaction dfl {};
+        dfl.sa_handler = SIG_DFL;
+        sigemptyset(&dfl.sa_mask);
+        for (int sig : kStopSignals)
+            sigaction(sig, &dfl, nullptr);
+        setStopSignalsBlocked(false);
+        std::vector<char*> args;
+        args.push_back(const_cast<char*>(appPath.c_str()));
+        for (int i = 1; i < argc; ++i)
+            args.push_back(argv[i]);
+        args.push_back(nullptr);
+        execv(appPath.c_str(), args.data());
+        complain("(launcher) Cannot start " + appPath + ": " + std::strerror(errno));
+        _exit(127);
+    }
+    if (pid > 0) {
+        g_child = pid;
+        if (g_stopSignal)
+            kill(pid, g_stopSignal);
+    } else
+        complain(std::string("(launcher) Cannot start ") + appPath + ": fork failed: " + std::strerror(errno));
+    setStopSignalsBlocked(false);
+    return pid;
 }
 
 // 128 + the signal for an application that was killed, as shells report it.
@@ -166,39 +221,34 @@ int main(int argc, char* argv[])
     struct sigaction sa {};
     sa.sa_handler = forwardSignal;
     sigemptyset(&sa.sa_mask);
-    for (int sig : { SIGTERM, SIGINT, SIGHUP })
+    for (int sig : kStopSignals)
         sigaction(sig, &sa, nullptr);
-
-    pid_t pid = fork();
-    if (pid < 0) {
-        complain(std::string("(launcher) Cannot start ") + appPath + ": fork failed: " + std::strerror(errno));
-        return 1;
-    }
-    if (pid == 0) {
-        struct sigaction dfl {};
-        dfl.sa_handler = SIG_DFL;
-        sigemptyset(&dfl.sa_mask);
-        for (int sig : { SIGTERM, SIGINT, SIGHUP })
-            sigaction(sig, &dfl, nullptr);
-        std::vector<char*> args;
-        args.push_back(const_cast<char*>(appPath.c_str()));
-        for (int i = 1; i < argc; ++i)
-            args.push_back(argv[i]);
-        args.push_back(nullptr);
-        execv(appPath.c_str(), args.data());
-        complain("(launcher) Cannot start " + appPath + ": " + std::strerror(errno));
-        _exit(127);
-    }
-    g_child = pid;
+    setenv(kLauncherVariable, std::to_string(getpid()).c_str(), 1);
 
     int status = 0;
-    pid_t done;
-    do {
-        done = waitpid(pid, &status, 0);
-    } while (done < 0 && errno == EINTR);
-    if (done < 0) {
-        complain(std::string("(launcher) Lost the application: ") + std::strerror(errno));
-        return 1;
+    for (;;) {
+        const pid_t pid = startApplication(appPath, argc, argv);
+        if (pid < 0)
+            return 1;
+        pid_t done;
+        do {
+            done = waitpid(pid, &status, 0);
+        } while (done < 0 && errno == EINTR);
+        g_child = 0;
+        if (done < 0) {
+            complain(std::string("(launcher) Lost the application: ") + std::strerror(errno));
+            return 1;
+        }
+        const bool restart = WIFEXITED(status) && WEXITSTATUS(status) == PANOPTRA_RESTART_STATUS;
+        if (!restart)
+            break;
+        // Asked to stop while the application was shutting down for its
+        // restart: that shutdown was the orderly end.
+        if (g_stopSignal) {
+            status = 0;
+            break;
+        }
+        say("(launcher) Application asked to be started again.");
     }
     say("(launcher) Application terminated.");
     return exitCodeOf(status);

@@ -15,6 +15,8 @@ int main(int argc, char** argv)
     // First of all, so that a stop request at any later moment takes the
     // orderly path instead of killing the process half-way.
     ShutdownSignal::install();
+    // Before any thread exists: it changes the environment.
+    const bool launched = ProcessSetup::takeLauncherMark();
     // Before the first file is made: the settings folder holds secrets.
     ProcessSetup::restrictNewFiles();
     const long openFiles = ProcessSetup::raiseOpenFileLimit();
@@ -22,6 +24,7 @@ int main(int argc, char** argv)
     SurfaceSetup::applyBeforeApplication();
 
     bool started = false;
+    int status = 1;
     {
         QApplication application(argc, argv);
         g_is_developing = CommonInterface::hasDevelopingSwitch(argc, argv);
@@ -41,7 +44,10 @@ int main(int argc, char** argv)
         qDebug() << "open file limit:" << openFiles;
         GSTEAMER::Init(&argc, &argv);
 
-        started = CommonInterface::getInstance().init(base, application);
+        CommonInterface& shell = CommonInterface::getInstance();
+        shell.setRestartByLauncher(launched);
+        started = shell.init(base, application);
+        status = started ? shell.exitStatus() : 1;
         // Every encoder went with its window in the controller's teardown.
         GSTEAMER::Cleanup();
         // The logger goes last, so that the whole teardown is in the log.
@@ -50,5 +56,5 @@ int main(int argc, char** argv)
     }
     // Pool threads the stopped pipelines let go finish leaving before exit.
     ProcessSetup::settleThreads(1000);
-    return started ? 0 : 1;
+    return status;
 }

@@ -1,16 +1,19 @@
 #include "CommonInterface.h"
 
 #include "GlobalData.h"
+#include "Globals.h"
 
 #include "BaseConfig.h"
 #include "HttpResponder.h"
 #include "Preset.h"
+#include "ProcessSetup.h"
 #include "RegistHttpsRoute.h"
 #include "ScreensControl.h"
 #include "ShutdownSignal.h"
 #include "SourceManager.h"
 #include "Translator.h"
 #include "VideoRender.h"
+#include "WebSocketServer.h"
 #include "WebrtcManager.h"
 #include "Widget.h"
 
@@ -93,6 +96,35 @@ void reportUnusableResource(const QString& file)
     std::fflush(stderr);
 }
 
+// Where to go once the servers listen, on the terminal that started the
+// application: the address with its port, the WebSocket address, what the
+// browser will say about the certificate, the first login and how to stop.
+void tellHowToConnect(const QString& offeredUrl, int httpPort, int websocketPort, bool websocketListening)
+{
+    const QString local = QStringLiteral("https://localhost:%1/").arg(httpPort);
+    QString websocket = QStringLiteral("wss://localhost:%1/").arg(websocketPort);
+    if (!websocketListening)
+        websocket = QStringLiteral("not listening on port %1 (see the log)").arg(websocketPort);
+    QString text = QStringLiteral("\nPanoptra Pro is listening.\n");
+    text += QStringLiteral("  Browser:    %1\n").arg(offeredUrl.isEmpty() ? local : offeredUrl + "  or  " + local);
+    text += QStringLiteral("  WebSocket:  %1\n").arg(websocket);
+    text += QStringLiteral("  The certificate is self-signed: the browser warns once; accept it to go on.\n");
+    text += QStringLiteral("  First login: admin / vexmo. Change that password after logging in.\n");
+    text += QStringLiteral("  To stop: Ctrl-C in this terminal, or close the application window.\n\n");
+    std::fputs(qUtf8Printable(text), stdout);
+    std::fflush(stdout);
+}
+
+void tellListenFailure(int httpPort, const QString& reason)
+{
+    std::fprintf(stdout,
+        "\nPanoptra Pro: the HTTPS server cannot listen on port %d: %s\n"
+        "  Choose another port in the Settings of the application window (it restarts on the new port).\n"
+        "  To stop: Ctrl-C in this terminal, or close the application window.\n\n",
+        httpPort, qUtf8Printable(reason));
+    std::fflush(stdout);
+}
+
 } // namespace
 
 bool CommonInterface::init(const QString& baseDirectory, QApplication& application)
@@ -126,6 +158,11 @@ bool CommonInterface::init(const QString& baseDirectory, QApplication& applicati
     widget.initWidget(language);
     controller->initConfigs();
     qDebug() << "init base configs .";
+    // The WebSocket server listened (or not) as it was made; the worker
+    // thread it was moved to does not run before openWindows.
+    const bool websocketListening = WebSocketServer::instance()->isListening();
+    if (websocketListening)
+        widget.addServedPort(g_websocketPort);
 
     SourceManager* sourceManager = SourceManager::instance();
     controller->setSourceManager(sourceManager);
@@ -145,6 +182,17 @@ bool CommonInterface::init(const QString& baseDirectory, QApplication& applicati
     connect(route.get(), &RegistHttpsRoute::httpDestroyed, controller, &BaseConfig::destroy);
     connect(httpsThread.get(), &QThread::started, route.get(), &RegistHttpsRoute::initHttpServer, Qt::DirectConnection);
     connect(httpsThread.get(), &QThread::finished, route.get(), &RegistHttpsRoute::destroy, Qt::DirectConnection);
+    const int websocketPort = g_websocketPort;
+    connect(route.get(), &RegistHttpsRoute::listenResult, &widget,
+        [&widget, websocketPort, websocketListening](bool listening, int port, const QString& reason) {
+            if (!listening) {
+                widget.showHttpListenFailure(port, reason);
+                tellListenFailure(port, reason);
+                return;
+            }
+            widget.addServedPort(port);
+            tellHowToConnect(widget.offeredUrl(), port, websocketPort, websocketListening);
+        });
     httpsThread->start(QThread::InheritPriority);
 
     controller->openWindows();
@@ -155,7 +203,7 @@ bool CommonInterface::init(const QString& baseDirectory, QApplication& applicati
     widget.updateAddress();
     qDebug() << "updateAddress .";
 
-    // SIGTERM and SIGINT close the main window like the operator would; a
+    // SIGTERM, SIGINT and SIGHUP close the main window like the operator would; a
     // request that came during start-up is picked up as the loop starts.
     ShutdownSignal stopRequests;
     connect(&stopRequests, &ShutdownSignal::requested, &widget, [&widget] {
@@ -181,8 +229,16 @@ bool CommonInterface::init(const QString& baseDirectory, QApplication& applicati
     controller->destroy();
     controller->stopWorker();
     // A restart chosen in the settings starts the new process only now, when
-    // the servers have released their ports.
-    if (widget.restartRequested() && !widget.startReplacement())
-        return false;
+    // the servers have released their ports: the launcher that waits for this
+    // one starts it again on its status, or this one starts its replacement.
+    m_exitStatus = 0;
+    if (widget.restartRequested()) {
+        if (m_restartByLauncher) {
+            qInfo() << "restart: leaving it to the launcher";
+            m_exitStatus = ProcessSetup::kRestartStatus;
+        } else if (!widget.startReplacement()) {
+            m_exitStatus = 1;
+        }
+    }
     return true;
 }

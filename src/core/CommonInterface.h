@@ -21,6 +21,15 @@ public:
     // could not begin because a resource it needs is missing; which one is
     // written to stderr and the log.
     bool init(const QString& baseDirectory, QApplication& application);
+    // The process's exit status once init has returned true: 0, or
+    // ProcessSetup::kRestartStatus when "Restart Now" was chosen and a
+    // launcher waits to start the application again, or 1 when the
+    // replacement of a directly started process could not be started.
+    int exitStatus() const { return m_exitStatus; }
+    // Whether a launcher started this process and starts it again when it
+    // ends with the restart status; otherwise a restart starts the
+    // replacement process itself. Set before init.
+    void setRestartByLauncher(bool byLauncher) { m_restartByLauncher = byLauncher; }
 
     // Answers the API routes that reply through their responder: code 2 the
     // selected position of a window, 3 a program's parameters, 8 the screen
@@ -33,6 +42,9 @@ public:
 
 private:
     CommonInterface() = default;
+
+    bool m_restartByLauncher = false;
+    int m_exitStatus = 0;
 };
 
 // Registers the font file with the application and makes its first family

@@ -7,8 +7,10 @@
 #include <QFile>
 #include <QThread>
 
+#include <cstdlib>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 void ProcessSetup::restrictNewFiles()
 {
@@ -46,6 +48,20 @@ void ProcessSetup::restrictExisting(const QString& folder)
         QDirIterator::Subdirectories);
     while (it.hasNext())
         restrict(it.next());
+}
+
+bool ProcessSetup::takeLauncherMark()
+{
+    static const char kVariable[] = "PANOPTRA_LAUNCHER_PID";
+    const char* value = std::getenv(kVariable);
+    bool ours = false;
+    if (value && *value) {
+        char* end = nullptr;
+        const long pid = std::strtol(value, &end, 10);
+        ours = *end == '\0' && pid > 1 && pid == long(::getppid());
+    }
+    ::unsetenv(kVariable);
+    return ours;
 }
 
 void ProcessSetup::settleThreads(int maxMs)

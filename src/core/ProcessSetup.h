@@ -19,6 +19,16 @@ public:
     // Takes away the group's and others' access to folder and everything in
     // it, for files an earlier version of the program left readable.
     static void restrictExisting(const QString& folder);
+    // Whether the launcher started this process and waits for it: the
+    // launcher names itself in "PANOPTRA_LAUNCHER_PID", and only its own
+    // child counts (a process that inherited the variable from further up
+    // does not). The variable is removed, so that nothing this process
+    // starts takes it for its own. Called first thing in main, before any
+    // thread exists.
+    static bool takeLauncherMark();
+    // The exit status by which the application asks the launcher to start it
+    // again, after its orderly shutdown.
+    static constexpr int kRestartStatus = PANOPTRA_RESTART_STATUS;
     // At exit: waits (at most maxMs) until the number of the process's threads
     // has stayed the same for a moment, so that the worker threads libraries
     // let go when their pipelines stop have finished leaving before the

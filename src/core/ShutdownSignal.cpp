@@ -33,7 +33,11 @@ bool ShutdownSignal::install()
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
+    for (int signalNumber : { SIGTERM, SIGINT, SIGHUP }) {
+        if (::sigaction(signalNumber, &action, nullptr) != 0)
+            return false;
+    }
+    return true;
 }
 
 ShutdownSignal::ShutdownSignal(QObject* parent)

@@ -3,14 +3,29 @@
 #include "TlsStream.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
+#include <QThread>
 
 #include <sys/socket.h>
 #include <unistd.h>
 
-bool DescriptorListener::listenDeep(const QHostAddress& address, quint16 port)
+bool DescriptorListener::listenDeep(const QHostAddress& address, quint16 port, int retryMs)
 {
-    if (!listen(address, port))
-        return false;
+    constexpr int kStepMs = 100;
+    QElapsedTimer waited;
+    waited.start();
+    bool said = false;
+    while (!listen(address, port)) {
+        if (serverError() != QAbstractSocket::AddressInUseError || waited.elapsed() >= retryMs)
+            return false;
+        if (!said) {
+            qInfo().noquote() << "[listen] port" << port << "is in use; trying again for up to" << retryMs << "ms";
+            said = true;
+        }
+        QThread::msleep(kStepMs);
+    }
+    if (said)
+        qInfo().noquote() << "[listen] port" << port << "free after" << waited.elapsed() << "ms";
     ::listen(static_cast<int>(socketDescriptor()), SOMAXCONN);
     return true;
 }

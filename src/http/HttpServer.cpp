@@ -26,7 +26,9 @@ HttpServer::~HttpServer()
 bool HttpServer::listen(const QHostAddress& address, int port)
 {
     Q_ASSERT(thread() == QThread::currentThread());
+    m_listenError.clear();
     if (port < 1 || port > 65535) {
+        m_listenError = QStringLiteral("port %1 is outside 1..65535").arg(port);
         qWarning().noquote() << "[http] refusing to listen on port" << port << "(outside 1..65535)";
         return false;
     }
@@ -34,16 +36,19 @@ bool HttpServer::listen(const QHostAddress& address, int port)
         ? TlsIdentity::load(m_config.certificatePath, m_config.privateKeyPath)
         : TlsIdentity::forInstallation(m_config.identityFolder);
     if (!identity.isValid()) {
+        m_listenError = identity.error();
         qCritical().noquote() << "[http] TLS identity not loaded, not listening:" << identity.error();
         return false;
     }
     if (!m_tls.build(identity)) {
+        m_listenError = m_tls.error();
         qCritical().noquote() << "[http] TLS settings refused, not listening:" << m_tls.error();
         return false;
     }
-    if (!m_listener->listenDeep(address, static_cast<quint16>(port))) {
-        qWarning().noquote() << "[http] listen on" << address.toString() << "port" << port
-                             << "failed:" << m_listener->errorString();
+    if (!m_listener->listenDeep(address, static_cast<quint16>(port), m_config.addressInUseRetryMs)) {
+        m_listenError = m_listener->errorString();
+        qCritical().noquote() << "[http] listen on" << address.toString() << "port" << port
+                              << "failed:" << m_listener->errorString();
         return false;
     }
     return true;

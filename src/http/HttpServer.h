@@ -12,6 +12,7 @@
 // a connection that has not completed a request within the idle timeout is
 // closed; at the connection cap the longest-idle connection is closed to make
 // room, so a new client is always served.
+#include "DescriptorListener.h"
 #include "HttpRouter.h"
 #include "TlsIdentity.h"
 #include "TlsServerContext.h"
@@ -22,7 +23,6 @@
 #include <memory>
 #include <vector>
 
-class DescriptorListener;
 class HttpConnection;
 
 struct HttpServerConfig {
@@ -33,6 +33,8 @@ struct HttpServerConfig {
     QString privateKeyPath = TlsIdentity::kKeyResource;
     int idleTimeoutMs = 30000;
     int maxConnections = 512;
+    // How long listen() keeps trying a port that is in use.
+    int addressInUseRetryMs = DescriptorListener::kAddressInUseRetryMs;
 };
 
 class HttpServer : public QObject {
@@ -46,8 +48,10 @@ public:
 
     // Loads the TLS identity and listens. False, with a log line, for a port
     // outside 1..65535, an identity that cannot be loaded (a critical line),
-    // or a port that cannot be bound.
+    // or a port that cannot be bound (one in use after trying it again for
+    // addressInUseRetryMs); listenError() then says why.
     bool listen(const QHostAddress& address, int port);
+    QString listenError() const { return m_listenError; }
     bool isListening() const;
     quint16 serverPort() const;
     // Stops listening and closes every connection.
@@ -65,4 +69,5 @@ private:
     TlsServerContext m_tls; // one for every connection
     DescriptorListener* m_listener = nullptr; // child
     std::vector<HttpConnection*> m_connections; // children
+    QString m_listenError;
 };

@@ -100,10 +100,13 @@ bool RegistHttpsRoute::initHttpServer()
     createPanelDeckControl();
     createOtherRouters(); // the catch-all file route must come last
 
-    if (!m_server->listen(m_address, g_httpPort)) {
-        qDebug() << "HttpServer listen port " << g_httpPort << "failed!";
+    const int port = g_httpPort;
+    if (!m_server->listen(m_address, port)) {
+        qDebug() << "HttpServer listen port " << port << "failed!";
+        emit listenResult(false, port, m_server->listenError());
         return false;
     }
+    emit listenResult(true, port, QString());
     return true;
 }
 

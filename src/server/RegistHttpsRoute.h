@@ -35,13 +35,15 @@ public:
 
 public slots:
     // Builds the server, registers every route and listens on g_httpPort;
-    // false when it does not listen.
+    // false when it does not listen. Either way listenResult tells.
     bool initHttpServer();
     // Deletes the server if there is one; always emits httpDestroyed.
     void destroy();
 
 signals:
     void httpDestroyed();
+    // Whether the server listens on port; reason says why not.
+    void listenResult(bool listening, int port, const QString& reason);
 
 private:
     // Which of the two request lines a JSON route writes around its call.

@@ -60,20 +60,26 @@ WebSocketServer::WebSocketServer(const QHostAddress& address, const Limits& limi
     connect(m_server, &QWebSocketServer::originAuthenticationRequired, this,
         &WebSocketServer::onOriginAuthenticationRequired);
 
+    // Without a listening socket the application runs on without the
+    // channel: every failure is an error in the log.
     const TlsIdentity identity = TlsIdentity::forInstallation(g_savePath);
     if (!identity.isValid()) {
-        qCritical().noquote() << "[websocket] TLS identity not loaded, not listening:" << identity.error();
-        qDebug() << "[FAILED] Web socket Server on port " << g_websocketPort;
+        qCritical().noquote() << "[websocket] TLS identity not loaded, not listening on port" << g_websocketPort
+                              << ":" << identity.error();
         return;
     }
     if (!m_tls.build(identity)) {
-        qCritical().noquote() << "[websocket] TLS settings refused, not listening:" << m_tls.error();
-        qDebug() << "[FAILED] Web socket Server on port " << g_websocketPort;
+        qCritical().noquote() << "[websocket] TLS settings refused, not listening on port" << g_websocketPort << ":"
+                              << m_tls.error();
         return;
     }
-    if (g_websocketPort < 1 || g_websocketPort > 65535
-        || !m_listener->listenDeep(address, static_cast<quint16>(g_websocketPort))) {
-        qDebug() << "[FAILED] Web socket Server on port " << g_websocketPort;
+    if (g_websocketPort < 1 || g_websocketPort > 65535) {
+        qCritical().noquote() << "[websocket] not listening: port" << g_websocketPort << "is outside 1..65535";
+        return;
+    }
+    if (!m_listener->listenDeep(address, static_cast<quint16>(g_websocketPort))) {
+        qCritical().noquote() << "[websocket] listen on" << address.toString() << "port" << g_websocketPort
+                              << "failed:" << m_listener->errorString();
         return;
     }
     connect(m_server, &QWebSocketServer::newConnection, this, &WebSocketServer::onNewConnection);

@@ -32,6 +32,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QSettings>
+#include <QTcpServer>
 #include <QTimer>
 #include <QWindowStateChangeEvent>
 
@@ -54,6 +55,17 @@ int usablePort(qint32 stored, int fallback, const char* which)
         return stored;
     qWarning() << "device.cfg holds no usable" << which << "port (" << stored << "), using" << fallback;
     return fallback;
+}
+
+// Whether a server could listen on port now (on every address, as the
+// servers do); reason says why not.
+bool portCanBeBound(int port, QString* reason)
+{
+    QTcpServer probe;
+    if (probe.listen(QHostAddress::Any, quint16(port)))
+        return true;
+    *reason = probe.errorString();
+    return false;
 }
 
 // An edited port: decimal digits only (blanks around them ignored), 1..65535.
@@ -187,6 +199,32 @@ void Widget::setPortLines()
     m_ui->version_label->setAlignment(Qt::AlignCenter);
 }
 
+void Widget::showHttpListenFailure(int port, const QString& reason)
+{
+    m_failedHttpPort = port;
+    m_httpListenError = reason;
+    m_servedPorts.removeAll(port);
+    for (QWidget* w : { static_cast<QWidget*>(m_ui->qrtxt_label), static_cast<QWidget*>(m_ui->qrcode_label),
+             static_cast<QWidget*>(m_ui->comboBox), static_cast<QWidget*>(m_ui->cpy_btn) })
+        w->hide();
+    setListenFailureText();
+    m_ui->listen_error_label->show();
+}
+
+void Widget::setListenFailureText()
+{
+    if (m_failedHttpPort == 0)
+        return;
+    m_ui->listen_error_label->setText(
+        tr("The browser interface is not served: the HTTPS server cannot listen on port %1.").arg(m_failedHttpPort)
+        + "\n" + m_httpListenError + "\n\n" + tr("Choose another port in Settings."));
+}
+
+QString Widget::offeredUrl() const
+{
+    return m_failedHttpPort == 0 ? m_ui->comboBox->currentText() : QString();
+}
+
 void Widget::initSubDialog()
 {
     m_ui->set_widget->setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
@@ -298,6 +336,7 @@ void Widget::retranslate()
 {
     m_ui->retranslateUi(this);
     setPortLines();
+    setListenFailureText();
     if (m_setTitleBar) {
         m_setTitleBar->setTitle(tr("Settings"));
         m_setTitleBar->retranslate();
@@ -356,6 +395,8 @@ bool Widget::saveConfig()
     }
     if (name == m_ndiHostName && httpPort == g_httpPort && websocketPort == m_websocketPort)
         return true;
+    if (!portUsable(httpPort, g_httpPort, tr("Http Port")) || !portUsable(websocketPort, m_websocketPort, tr("Web Sockets Port")))
+        return false;
 
     if (!writeDeviceConfig(httpPort, websocketPort)) {
         m_saveError = tr("The settings could not be written.");
@@ -368,6 +409,18 @@ bool Widget::saveConfig()
     m_ui->port_edit->setText(tr("Http Port: ") + QString::number(g_httpPort));
     m_ui->web_port_edit->setText(tr("Web Sockets Port: ") + QString::number(m_websocketPort));
     return true;
+}
+
+bool Widget::portUsable(int port, int previous, const QString& field)
+{
+    // A port the running servers hold is free again once they stop for the restart.
+    if (port == previous || m_servedPorts.contains(port))
+        return true;
+    QString reason;
+    if (portCanBeBound(port, &reason))
+        return true;
+    m_saveError = tr("%1 %2 cannot be used: %3").arg(field).arg(port).arg(reason);
+    return false;
 }
 
 bool Widget::writeDeviceConfig(int httpPort, int websocketPort)

@@ -35,9 +35,20 @@ public:
     void fillAddresses(const QList<QHostAddress>& addresses);
 
     // Takes the edited host name and ports: all of them, written to
-    // "device.cfg" first, or none. False (with saveError()) on bad input or a
-    // failed write.
+    // "device.cfg" first, or none. False (with saveError()) on bad input, a
+    // changed port that cannot be bound now (one the running servers hold
+    // excepted: the restart frees it) or a failed write.
     bool saveConfig();
+    // A port one of the running servers listens on.
+    void addServedPort(int port) { m_servedPorts.append(port); }
+
+    // The HTTPS server cannot listen on port: the window shows why, and that
+    // another port is chosen in the settings, in place of the address list
+    // and its QR code, which would lead nowhere.
+    void showHttpListenFailure(int port, const QString& reason);
+    // The address the window offers (empty before one is known, or when the
+    // HTTPS server does not listen).
+    QString offeredUrl() const;
     QString saveError() const { return m_saveError; }
     // Copies the ".log" files of source into the existing folder target.
     bool copyFileToPath(const QString& source, const QString& target, bool overwrite);
@@ -91,6 +102,9 @@ private:
     void shutDown();
     void initSubDialog();
     void setPortLines();
+    void setListenFailureText();
+    // Whether a changed port can be kept; sets m_saveError when not.
+    bool portUsable(int port, int previous, const QString& field);
     void showSaveResult(bool ok);
     bool writeDeviceConfig(int httpPort, int websocketPort);
 
@@ -107,4 +121,7 @@ private:
     int m_websocketPort = 0; // the window's copy, saved to "device.cfg"
     QString m_saveError;
     bool m_restartRequested = false;
+    QList<int> m_servedPorts;
+    int m_failedHttpPort = 0; // the port the HTTPS server could not listen on, 0 when none
+    QString m_httpListenError;
 };

@@ -86,6 +86,14 @@ void WidgetForm::setupUi(QWidget* Widget)
 
     comboBox = make<QComboBox>(Widget, "comboBox", 607, 560, 444, 46);
 
+    // In place of the code, the list and the copy button when the HTTPS
+    // server cannot listen; hidden otherwise.
+    listen_error_label = make<QLabel>(Widget, "listen_error_label", 564, 250, 530, 456);
+    listen_error_label->setAlignment(Qt::AlignCenter);
+    listen_error_label->setWordWrap(true);
+    listen_error_label->setStyleSheet("font-size: 20px; color: #ff6d01;");
+    listen_error_label->hide();
+
     cpy_btn = make<QPushButton>(Widget, "cpy_btn", 764, 660, 130, 46);
     cpy_btn->setMaximumSize(130, 46);
     cpy_btn->setStyleSheet("QPushButton:pressed {background-color: #5c6068}QPushButton {background-color: #2D2F33; "

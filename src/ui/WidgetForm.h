@@ -21,6 +21,7 @@ struct WidgetForm {
     QLabel* qrcode_label;
     QComboBox* comboBox;
     QPushButton* cpy_btn;
+    QLabel* listen_error_label;
     QLabel* icon_label;
     QPushButton* set_btn;
     QLineEdit* port_edit;

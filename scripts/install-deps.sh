@@ -1,9 +1,23 @@
 #!/usr/bin/env bash
-# Installs every Debian package the application, its tests and its build need.
-# This is the one list: the README commands and CI both call this script.
+# Installs the Debian packages the project needs. This is the one list: the
+# run and test scripts and CI all call this script.
+#
+#   install-deps.sh --run   what building and running the application needs
+#                           (scripts/run.sh)
+#   install-deps.sh         that and what the tests, benchmarks and fuzzing
+#                           need, with the tests' Node packages (scripts/test.sh)
+#
+# Entries marked "test:" are needed by the tests only.
 set -euo pipefail
 
-PACKAGES=(
+mode=all
+case "${1:-}" in
+  --run) mode=run ;;
+  "") ;;
+  *) echo "usage: $0 [--run]" >&2; exit 2 ;;
+esac
+
+LIST=(
   # toolchain
   build-essential cmake ninja-build pkg-config git
   # Qt 5.15
@@ -16,23 +30,34 @@ PACKAGES=(
   gstreamer1.0-plugins-ugly gstreamer1.0-libav
   # crypto, transport, QR code, HTTP parsing
   libssl-dev libsrtp2-dev libqrencode-dev libhttp-parser-dev openssl
-  # display and sound for headless runs
-  xvfb xauth libgl1-mesa-dri pulseaudio
-  # parec and pactl: the playback test reads what a private sound server played
-  pulseaudio-utils
+  # display and sound for headless runs (util-linux's setsid keeps the
+  # virtual display out of the terminal's Ctrl-C)
+  xvfb libgl1-mesa-dri pulseaudio util-linux
   # the user-interface font staged into res/ at build time
   fonts-droid-fallback
-  # tests
-  googletest libgtest-dev curl procps
+  # xvfb-run, with which the tests run, needs xauth
+  test:xauth
+  # parec and pactl: the playback test reads what a private sound server played
+  test:pulseaudio-utils
+  # tests and benchmarks
+  test:googletest test:libgtest-dev test:curl test:procps
   # reading the desktop window's QR code and clicking it in its tests
-  zbar-tools xdotool
+  test:zbar-tools test:xdotool
   # the WebRTC preview's real-browser test (driven by playwright-core, tests/package.json)
-  chromium
+  test:chromium
   # the WebRTC transport's fuzz target (scripts/fuzz.sh)
-  clang libclang-rt-14-dev
+  test:clang test:libclang-rt-14-dev
   # xwd, for the screen-output test's grabs of a second X screen
-  x11-apps
+  test:x11-apps
 )
+
+PACKAGES=()
+for entry in "${LIST[@]}"; do
+  case "$entry" in
+    test:*) if [ "$mode" = all ]; then PACKAGES+=("${entry#test:}"); fi ;;
+    *) PACKAGES+=("$entry") ;;
+  esac
+done
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -40,17 +65,19 @@ for p in "${PACKAGES[@]}"; do
 done
 
 # Node.js may come from elsewhere with its own npm; Debian's npm only where none is.
-command -v npm >/dev/null 2>&1 || missing+=(nodejs npm)
+if [ "$mode" = all ]; then
+  command -v npm >/dev/null 2>&1 || missing+=(nodejs npm)
+fi
 
 if [ ${#missing[@]} -eq 0 ]; then
   echo "install-deps: all ${#PACKAGES[@]} packages present"
-  bash "$(dirname "$0")/npm-deps.sh"
-  exit 0
+else
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
-
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q
-$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
-bash "$(dirname "$0")/npm-deps.sh"
+if [ "$mode" = all ]; then
+  bash "$(dirname "$0")/npm-deps.sh"
+fi

@@ -14,7 +14,15 @@
 #include <QThread>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using httptest::Client;
 using httptest::Reply;
@@ -420,10 +428,56 @@ TEST_F(HttpServerTest, ListenRefusesBadPortsAndMissingIdentity)
     EXPECT_EQ(g_messages.filter(QRegularExpression("^2 \\[http\\] TLS identity")).size(), 3)
         << g_messages.join("\n").toStdString();
 
-    // A port that is taken fails too.
-    HttpServer first, second;
+    // A port that stays taken fails too (at once here: the wait for it to
+    // come free is the next test's).
+    HttpServer first;
     ASSERT_TRUE(httptest::listenOnFreePort(first));
+    HttpServerConfig noWait;
+    noWait.addressInUseRetryMs = 0;
+    HttpServer second(noWait);
     EXPECT_FALSE(second.listen(QHostAddress::LocalHost, first.serverPort()));
+    EXPECT_TRUE(second.listenError().contains("in use")) << second.listenError().toStdString();
+}
+
+std::atomic<bool> g_sawRetry { false };
+
+void watchForRetry(QtMsgType, const QMessageLogContext&, const QString& text)
+{
+    if (text.contains("is in use; trying again"))
+        g_sawRetry = true;
+}
+
+// A port still held when the server starts (by a process that is ending) is
+// taken as soon as it is let go.
+TEST_F(HttpServerTest, PortInUseAtStartIsTakenOnceReleased)
+{
+    const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(holder, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(holder, 1), 0);
+    ASSERT_EQ(::getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const quint16 port = ntohs(address.sin_port);
+
+    g_sawRetry = false;
+    const QtMessageHandler previous = qInstallMessageHandler(watchForRetry);
+    // Let go once the server has found the port taken and waits for it.
+    std::thread releaser([holder] {
+        while (!g_sawRetry)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ::close(holder);
+    });
+    HttpServer server;
+    const bool listening = server.listen(QHostAddress::LocalHost, port);
+    const bool sawRetry = g_sawRetry.exchange(true); // lets the releaser go on every path
+    releaser.join();
+    qInstallMessageHandler(previous);
+    EXPECT_TRUE(sawRetry);
+    ASSERT_TRUE(listening) << server.listenError().toStdString();
+    EXPECT_EQ(server.serverPort(), port);
 }
 
 TEST_F(HttpServerTest, PlainHttpIsNotServed)

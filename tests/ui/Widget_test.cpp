@@ -28,6 +28,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTcpServer>
 #include <QTest>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -70,6 +71,18 @@ void drag(QWidget* target, QPoint from, QPoint by, Qt::MouseButton button)
     sendMouse(target, QEvent::MouseMove, from + by / 2, button);
     sendMouse(target, QEvent::MouseMove, from + by, button);
     sendMouse(target, QEvent::MouseButtonRelease, from + by, button);
+}
+
+// n different ports that are free now.
+QList<int> distinctFreePorts(int n)
+{
+    QList<int> ports;
+    while (ports.size() < n) {
+        const int port = testsupport::freePort();
+        if (!ports.contains(port))
+            ports << port;
+    }
+    return ports;
 }
 
 class WidgetTest : public ::testing::Test {
@@ -193,19 +206,23 @@ TEST_F(WidgetTest, SettingsAreSavedWholeOrNotAtAll)
         bool unwritable = false;
     };
     const QByteArray stored = deviceConfig(18443, 18444, 2);
+    // A changed port is bound before it is kept: these are free.
+    const QList<int> free = distinctFreePorts(5);
+    const QString a = QString::number(free[0]), b = QString::number(free[1]), c2 = QString::number(free[2]);
     const std::vector<Case> cases {
         { "no change", host, "18443", "18444", true, stored, 18443, 18444, "" },
         { "name only", "Studio A", "18443", "18444", true, stored, 18443, 18444, "" },
-        { "http port", host, "18500", "18444", true, deviceConfig(18500, 18444, 2), 18500, 18444, "" },
-        { "websocket port", host, "18443", "18501", true, deviceConfig(18443, 18501, 2), 18443, 18501, "" },
-        { "blanks around", host, " 8443 ", "18444", true, deviceConfig(8443, 18444, 2), 8443, 18444, "" },
+        { "http port", host, a, "18444", true, deviceConfig(free[0], 18444, 2), free[0], 18444, "" },
+        { "websocket port", host, "18443", b, true, deviceConfig(18443, free[1], 2), 18443, free[1], "" },
+        { "blanks around", host, " " + c2 + " ", "18444", true, deviceConfig(free[2], 18444, 2), free[2], 18444, "" },
         { "letters", host, "abc", "18444", false, stored, 18443, 18444, "Http Port must" },
         { "empty", host, "18443", "", false, stored, 18443, 18444, "Web Sockets Port must" },
         { "zero", host, "0", "18444", false, stored, 18443, 18444, "Http Port must" },
         { "too high", host, "18443", "65536", false, stored, 18443, 18444, "Web Sockets Port must" },
         { "negative", host, "-1", "18444", false, stored, 18443, 18444, "Http Port must" },
         { "equal ports", "Studio B", "18444", "18444", false, stored, 18443, 18444, "must differ" },
-        { "unwritable folder", "Studio C", "18600", "18601", false, stored, 18443, 18444, "could not be written", true },
+        { "unwritable folder", "Studio C", QString::number(free[3]), QString::number(free[4]), false, stored, 18443,
+            18444, "could not be written", true },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -265,6 +282,86 @@ TEST_F(WidgetTest, SettingsAreSavedWholeOrNotAtAll)
         EXPECT_EQ(widget.isVisible(), !c.ok);
         EXPECT_EQ(destroyAll.isEmpty(), !c.ok);
     }
+}
+
+TEST_F(WidgetTest, ChangedPortThatCannotBeBoundIsRefusedWithTheReason)
+{
+    // Held by another program, on every address as the servers listen.
+    QTcpServer other;
+    ASSERT_TRUE(other.listen(QHostAddress::Any, 0));
+    const int held = other.serverPort();
+    const QString heldText = QString::number(held);
+    struct Case {
+        const char* name;
+        QString http, websocket;
+        bool served; // the running servers hold the port themselves
+        const char* reason;
+    };
+    const std::vector<Case> cases {
+        { "http port", heldText, "18444", false, "Http Port " },
+        { "websocket port", "18443", heldText, false, "Web Sockets Port " },
+        { "one the running servers hold", heldText, "18444", true, nullptr },
+    };
+    const QByteArray stored = deviceConfig(18443, 18444, 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        resetPorts();
+        ASSERT_TRUE(testsupport::writeFile(g_savePath + "/device.cfg", stored));
+        Widget widget;
+        widget.initWidget("en");
+        if (c.served)
+            widget.addServedPort(held);
+        widget.show();
+        widget.dialogShow();
+        widget.form()->port_lineEdit->setText(c.http);
+        widget.form()->web_port_lineEdit->setText(c.websocket);
+        widget.dialogSave();
+
+        ASSERT_NE(widget.saveBox(), nullptr);
+        EXPECT_EQ(widget.saveBox()->isSuccess(), !c.reason);
+        QFile f(g_savePath + "/device.cfg");
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        if (!c.reason) {
+            EXPECT_EQ(f.readAll(), deviceConfig(held, 18444, 0));
+            continue;
+        }
+        const QString text = widget.saveBox()->text();
+        EXPECT_TRUE(text.startsWith("Save Failed\n" + QString(c.reason) + heldText + " cannot be used: "))
+            << qPrintable(text);
+        EXPECT_TRUE(text.contains("in use")) << qPrintable(text);
+        EXPECT_EQ(f.readAll(), stored);
+        EXPECT_EQ(g_httpPort, 18443);
+        EXPECT_EQ(widget.websocketPort(), 18444);
+        widget.dialogRestart();
+        EXPECT_FALSE(widget.restartRequested());
+    }
+}
+
+TEST_F(WidgetTest, HttpListenFailureTakesThePlaceOfTheAddressAndItsCode)
+{
+    Widget widget;
+    widget.initWidget("en");
+    widget.fillAddresses({ QHostAddress("192.0.2.10") });
+    widget.show();
+    ASSERT_EQ(widget.offeredUrl(), "https://192.0.2.10:81/");
+    EXPECT_FALSE(widget.form()->listen_error_label->isVisible());
+
+    widget.showHttpListenFailure(81, "The address is protected");
+    const WidgetForm* form = widget.form();
+    for (QWidget* gone : { static_cast<QWidget*>(form->qrtxt_label), static_cast<QWidget*>(form->qrcode_label),
+             static_cast<QWidget*>(form->comboBox), static_cast<QWidget*>(form->cpy_btn) })
+        EXPECT_FALSE(gone->isVisible()) << gone->objectName().toStdString();
+    EXPECT_TRUE(form->listen_error_label->isVisible());
+    EXPECT_EQ(widget.offeredUrl(), "");
+    const auto shown = [&] {
+        const QString text = form->listen_error_label->text();
+        return text.contains("port 81") && text.contains("The address is protected")
+            && text.contains("Choose another port in Settings.");
+    };
+    EXPECT_TRUE(shown()) << qPrintable(form->listen_error_label->text());
+    // Still there after the texts are set again for a language switch.
+    widget.retranslate();
+    EXPECT_TRUE(shown()) << qPrintable(form->listen_error_label->text());
 }
 
 TEST_F(WidgetTest, ReplacementStartsWithTheSameArgumentsAndFolder)

@@ -12,18 +12,32 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <cstdlib>
+#include <unistd.h>
 #include <sys/types.h>
 
+#include "ProcessSetup.h"
 #include "TestSupport.h"
 
 namespace {
 
+// FAKE_RESTARTS=n: the first n runs (counted in the file FAKE_COUNT) end
+// with the restart status (put in for @RESTART@). FAKE_HANG: waits for a
+// stop signal, and with FAKE_HANG=restart answers it with the restart status.
 const char kFakeApp[] = "#!/bin/sh\n"
                         "printf 'arg0=%s\\n' \"$0\"\n"
                         "for a in \"$@\"; do printf 'arg=%s\\n' \"$a\"; done\n"
                         "printf 'cwd=%s\\n' \"$(pwd -P)\"\n"
                         "printf 'lib=%s\\n' \"${LD_LIBRARY_PATH-<unset>}\"\n"
+                        "printf 'mark=%s\\n' \"${PANOPTRA_LAUNCHER_PID-<unset>}\"\n"
+                        "if [ \"$FAKE_HANG\" = restart ]; then\n"
+                        "  sleep 30 & s=$!; trap 'kill $s; exit @RESTART@' TERM; printf 'pid=%s\\n' $$; wait; exit 1\n"
+                        "fi\n"
                         "if [ -n \"$FAKE_HANG\" ]; then printf 'pid=%s\\n' $$; exec sleep 30; fi\n"
+                        "if [ -n \"$FAKE_RESTARTS\" ]; then\n"
+                        "  n=$(cat \"$FAKE_COUNT\" 2>/dev/null || echo 0); echo $((n + 1)) > \"$FAKE_COUNT\"\n"
+                        "  [ \"$n\" -lt \"$FAKE_RESTARTS\" ] && exit @RESTART@\n"
+                        "fi\n"
                         "exit ${FAKE_STATUS:-0}\n";
 
 struct Outcome {
@@ -58,7 +72,8 @@ protected:
     void writeApp(const QString& name)
     {
         const QString path = bin + "/" + name;
-        ASSERT_TRUE(testsupport::writeFile(path, kFakeApp));
+        ASSERT_TRUE(testsupport::writeFile(
+            path, QByteArray(kFakeApp).replace("@RESTART@", QByteArray::number(ProcessSetup::kRestartStatus))));
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
@@ -182,6 +197,73 @@ TEST_F(Launcher, StopSignalReachesTheApplication)
     ASSERT_TRUE(p->waitForFinished(10000));
     EXPECT_EQ(p->exitCode(), 128 + SIGTERM);
     EXPECT_NE(::kill(pid_t(appPid), 0), 0) << "the application outlived the launcher";
+}
+
+TEST_F(Launcher, RestartStatusStartsTheApplicationAgainTheSameWay)
+{
+    QProcessEnvironment env = baseEnv();
+    env.insert("FAKE_RESTARTS", "2");
+    env.insert("FAKE_COUNT", root + "/count");
+    env.insert("FAKE_STATUS", "4");
+    std::unique_ptr<QProcess> p(start("./launcher", bin, { "a b", "--developing" }, env));
+    ASSERT_TRUE(p->waitForStarted());
+    const qint64 launcherPid = p->processId();
+    ASSERT_TRUE(p->waitForFinished(20000));
+    EXPECT_EQ(p->exitCode(), 4) << "the last run's status";
+    const QStringList lines = QString::fromLocal8Bit(p->readAllStandardOutput()).split('\n');
+    // Three runs, each seeing exactly what the first saw: the library path
+    // is not extended again and the launcher names itself to each.
+    const QStringList firstRun { "arg0=" + bin + "/Panoptra_Pro", "arg=a b", "arg=--developing", "cwd=" + bin,
+        "lib=" + libs(), "mark=" + QString::number(launcherPid) };
+    for (const QString& line : firstRun)
+        EXPECT_EQ(lines.count(line), 3) << qPrintable(line) << "\n" << qPrintable(lines.join('\n'));
+    EXPECT_EQ(lines.count("(launcher) Application asked to be started again."), 2);
+    EXPECT_EQ(lines.count("(launcher) Application terminated."), 1);
+    EXPECT_TRUE(lines.filter("Launch application").size() == 1);
+}
+
+TEST_F(Launcher, StopSignalDuringTheRestartShutdownEndsTheLauncher)
+{
+    QProcessEnvironment env = baseEnv();
+    env.insert("FAKE_HANG", "restart");
+    std::unique_ptr<QProcess> p(start(bin + "/launcher", root, {}, env));
+    QString out;
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        p->waitForReadyRead(50);
+        out += QString::fromLocal8Bit(p->readAllStandardOutput());
+        return out.contains("pid=");
+    }, 10000)) << qPrintable(out);
+
+    ::kill(pid_t(p->processId()), SIGTERM);
+    ASSERT_TRUE(p->waitForFinished(10000));
+    out += QString::fromLocal8Bit(p->readAllStandardOutput());
+    EXPECT_EQ(p->exitCode(), 0) << qPrintable(out);
+    EXPECT_EQ(out.count("arg0="), 1) << qPrintable(out);
+    EXPECT_FALSE(out.contains("asked to be started again")) << qPrintable(out);
+}
+
+// The application takes the launcher's mark only from its own parent, and
+// removes it so that nothing it starts inherits it.
+TEST(LauncherMark, CountsOnlyWhenTheParentSetIt)
+{
+    const struct {
+        QByteArray value; // empty: unset
+        bool launched;
+    } cases[] = {
+        { QByteArray::number(qint64(::getppid())), true },
+        { QByteArray::number(qint64(::getpid())), false },
+        { QByteArray::number(qint64(::getppid())) + "x", false },
+        { "1", false },
+        { "", false },
+    };
+    for (const auto& c : cases) {
+        if (c.value.isEmpty())
+            ::unsetenv("PANOPTRA_LAUNCHER_PID");
+        else
+            ::setenv("PANOPTRA_LAUNCHER_PID", c.value.constData(), 1);
+        EXPECT_EQ(ProcessSetup::takeLauncherMark(), c.launched) << c.value.constData();
+        EXPECT_EQ(std::getenv("PANOPTRA_LAUNCHER_PID"), nullptr);
+    }
 }
 
 } // namespace

@@ -92,7 +92,7 @@ bool TlsStream::isResumed() const
 
 void TlsStream::pump()
 {
-    if (m_pumping || m_failed || !m_ssl)
+    if (m_pumping || m_failed || m_refused || !m_ssl)
         return;
     m_pumping = true;
     bool gotPlain = false;
@@ -123,6 +123,11 @@ void TlsStream::pump()
             char buffer[16384];
             const int n = SSL_read(m_ssl, buffer, sizeof buffer);
             if (n > 0) {
+                if (m_guard && !m_guard(buffer, n)) {
+                    m_pumping = false;
+                    refuseInput();
+                    return;
+                }
                 m_in.append(buffer, n);
                 gotPlain = more = true;
                 continue;
@@ -222,8 +227,7 @@ void TlsStream::closeWrite()
 
 void TlsStream::shutWriteWhenFlushed()
 {
-    if (!m_closeNotifySent || m_writeShut || m_plain->bytesToWrite() > 0
-        || m_plain->state() != ConnectedState)
+    if (!m_closeNotifySent || m_writeShut || m_plain->bytesToWrite() > 0 || m_plain->state() != ConnectedState)
         return; // called again as bytes go out
     m_writeShut = true;
     ::shutdown(int(m_plain->socketDescriptor()), SHUT_WR);
@@ -252,6 +256,29 @@ void TlsStream::abort()
 {
     m_plain->abort(); // reports its end to onPlainDisconnected
     onPlainDisconnected();
+}
+
+void TlsStream::setInputGuard(InputGuard guard, const QByteArray& farewell)
+{
+    m_guard = std::move(guard);
+    m_farewell = farewell;
+}
+
+void TlsStream::refuseInput()
+{
+    m_refused = true;
+    m_in.clear();
+    if (m_encrypted && !m_closeNotifySent && state() == ConnectedState) {
+        m_closeNotifySent = true;
+        if (!m_farewell.isEmpty())
+            SSL_write(m_ssl, m_farewell.constData(), m_farewell.size());
+        SSL_shutdown(m_ssl);
+        flushCipher();
+        // Into the system's buffer before the abort drops what is queued:
+        // a few bytes, which a client that still reads finds before the end.
+        m_plain->flush();
+    }
+    abort();
 }
 
 void TlsStream::fail(QAbstractSocket::SocketError error, const QString& why)

@@ -18,6 +18,8 @@
 #include <QByteArray>
 #include <QTcpSocket>
 
+#include <functional>
+
 class TlsServerContext;
 typedef struct ssl_st SSL;
 
@@ -46,6 +48,15 @@ public:
     // messages needs room for its largest one.
     void setMaxPlainBacklog(int bytes) { m_maxPlainBacklog = bytes; }
 
+    // Sees the decrypted input in order, in pieces, before the user can read
+    // any of it. Once it answers false the stream takes no more input: it
+    // drops what the user has not read, sends farewell (the last words of
+    // the protocol above) and close_notify, and aborts, which the user sees
+    // as the end of the stream. The user never reads from a stream closed
+    // under it, and nothing the guard refused is buffered.
+    using InputGuard = std::function<bool(const char* data, qint64 size)>;
+    void setInputGuard(InputGuard guard, const QByteArray& farewell);
+
     qint64 bytesAvailable() const override;
     // Encrypted bytes not yet taken by the system.
     qint64 bytesToWrite() const override;
@@ -67,13 +78,17 @@ private:
     void fail(QAbstractSocket::SocketError error, const QString& why);
     void onPlainDisconnected();
     void shutWriteWhenFlushed();
+    void refuseInput();
 
     QTcpSocket* m_plain; // child: the encrypted bytes
     SSL* m_ssl = nullptr;
     QByteArray m_in; // decrypted, not yet read
+    InputGuard m_guard;
+    QByteArray m_farewell;
     bool m_encrypted = false;
     bool m_closeNotifySent = false;
     bool m_writeShut = false;
     bool m_pumping = false;
     bool m_failed = false;
+    bool m_refused = false; // the guard refused the input: nothing more is read
 };

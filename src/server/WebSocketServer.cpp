@@ -5,6 +5,7 @@
 #include "Globals.h"
 #include "TlsIdentity.h"
 #include "TlsStream.h"
+#include "WebSocketFrameGuard.h"
 #include "ZTLogger.h"
 
 #include <QDebug>
@@ -95,6 +96,19 @@ void WebSocketServer::acceptTls(qintptr descriptor)
         return;
     // The WebSocket layer reads a frame only once all of it is there.
     tls->setMaxPlainBacklog(int(kMaxIncomingMessage) + 64 * 1024);
+    // A frame or message over the cap is refused here, from its head: the
+    // WebSocket layer would take in its payload first, and its own refusal
+    // closes the stream under it while it goes on reading.
+    tls->setInputGuard(
+        [guard = WebSocketFrameGuard(kMaxIncomingMessage), tls](const char* data, qint64 size) mutable {
+            if (guard.take(data, size))
+                return true;
+            qWarning().noquote() << "[websocket] closing" << tls->peerAddress().toString() << tls->peerPort()
+                                 << "- a frame of" << guard.refusedLength()
+                                 << "bytes takes a frame or message over the cap of" << kMaxIncomingMessage;
+            return false;
+        },
+        WebSocketFrameGuard::closeTooBigFrame());
     connect(tls, &TlsStream::encrypted, this, [this, tls] {
         tls->disconnect(this);
         // From here on the WebSocket made on it, or the listener when the
@@ -390,8 +404,8 @@ void WebSocketServer::send(QWebSocket* socket, const QString& text)
     const TlsStream* transport = state->transport;
     const qint64 unsent = transport ? transport->bytesToWrite() : 0;
     if (unsent > m_limits.maxUnsentBytes) {
-        qWarning().noquote() << "[websocket] dropping" << socket->peerAddress().toString() << socket->peerPort()
-                             << "-" << unsent << "bytes unsent: the client does not read what it is sent";
+        qWarning().noquote() << "[websocket] dropping" << socket->peerAddress().toString() << socket->peerPort() << "-"
+                             << unsent << "bytes unsent: the client does not read what it is sent";
         dropClient(socket);
         return;
     }

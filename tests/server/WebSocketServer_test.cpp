@@ -1,6 +1,7 @@
 // The secure WebSocket channel as browsers use it: the server lives on a
 // worker thread of its own, as it does on the controller's worker in the
 // application, and clients on the test's thread talk TLS to it.
+#include "AppProcess.h"
 #include "RawTlsClient.h"
 #include "ServerTestKit.h"
 
@@ -17,6 +18,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSslConfiguration>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QWebSocket>
 
@@ -101,16 +103,62 @@ public:
     bool send(const QByteArray& text, int count)
     {
         Q_ASSERT(text.size() < 126);
-        const unsigned char key[4] = { 1, 2, 3, 4 };
-        QByteArray frame;
-        frame.append(char(0x81)).append(char(0x80 | text.size())).append(reinterpret_cast<const char*>(key), 4);
-        for (int i = 0; i < text.size(); ++i)
-            frame.append(char(text[i] ^ key[i % 4]));
-        return m_tls.write(frame.repeated(count));
+        return m_tls.write(frameHead(text.size()).append(masked(text)).repeated(count));
+    }
+    // The head of a masked text frame declaring length payload bytes.
+    static QByteArray frameHead(quint64 length)
+    {
+        QByteArray head(1, char(0x81));
+        if (length < 126) {
+            head.append(char(0x80 | length));
+        } else if (length <= 0xffff) {
+            head.append(char(0x80 | 126));
+            for (int shift = 8; shift >= 0; shift -= 8)
+                head.append(char((length >> shift) & 0xff));
+        } else {
+            head.append(char(0x80 | 127));
+            for (int shift = 56; shift >= 0; shift -= 8)
+                head.append(char((length >> shift) & 0xff));
+        }
+        return head.append(reinterpret_cast<const char*>(kKey), 4);
+    }
+    static QByteArray masked(const QByteArray& text)
+    {
+        QByteArray out = text;
+        for (int i = 0; i < out.size(); ++i)
+            out[i] = char(out[i] ^ kKey[i % 4]);
+        return out;
     }
 
-private:
+protected:
+    static constexpr unsigned char kKey[4] = { 1, 2, 3, 4 };
     testsupport::RawTlsClient m_tls { TLS1_3_VERSION, 4096 };
+};
+
+// A client that sends one frame whose head declares more than the server
+// takes, followed by some of its payload, and reads what comes back.
+class OversizedFrameClient : public SilentClient {
+public:
+    bool sendOversized(quint64 declared, int payloadBytes)
+    {
+        // The payload goes out in slices, as a client streaming it would;
+        // the server may stop taking it at any point.
+        if (!m_tls.write(frameHead(declared)))
+            return false;
+        const QByteArray slice(64 * 1024, 'x');
+        for (int sent = 0; sent < payloadBytes; sent += slice.size()) {
+            if (!m_tls.write(slice.left(payloadBytes - sent)))
+                return false;
+        }
+        return true;
+    }
+    // What the server sent before it ended the stream.
+    QByteArray readToEnd()
+    {
+        QByteArray got;
+        m_tls.readUntil("\xff never comes", &got);
+        return got;
+    }
 };
 
 class WebSocketChannel : public ::testing::Test {
@@ -376,8 +424,8 @@ TEST_F(WebSocketLimits, AClientThatDoesNotReadIsDroppedOnceItsBacklogPassesTheLi
     const int readBefore = reader.messages.size();
     int pushes = 0;
     while (pushes < 400 && clientCount() == 2) {
-        QMetaObject::invokeMethod(m_server.get(), "sendMessages", Qt::QueuedConnection, Q_ARG(QString, "test"),
-            Q_ARG(QJsonObject, big));
+        QMetaObject::invokeMethod(
+            m_server.get(), "sendMessages", Qt::QueuedConnection, Q_ARG(QString, "test"), Q_ARG(QJsonObject, big));
         ++pushes;
         ASSERT_TRUE(testsupport::waitFor([&] { return reader.messages.size() == readBefore + pushes; }));
     }
@@ -417,6 +465,75 @@ TEST_F(WebSocketLimits, AtTheClientCapTheClientSilentLongestMakesRoom)
         EXPECT_TRUE(clients[i]->isOpen()) << i;
         EXPECT_EQ(clients[i]->ask(request).value("socket_type").toString(), "program") << i;
     }
+}
+
+} // namespace
+
+namespace {
+
+struct OversizedFrame {
+    const char* name;
+    quint64 declared;
+    int sent; // payload bytes that follow the head
+};
+constexpr int kCap = 1024 * 1024;
+const std::vector<OversizedFrame> kOversizedFrames {
+    { "one byte over, all of it sent", kCap + 1, kCap + 1 },
+    { "100 MB declared, 64 KiB sent", 100000000, 64 * 1024 },
+    { "2 MB declared, nothing sent", 2000000, 0 },
+};
+
+// Sends the frame and reads the server's answer: a close frame with status
+// 1009 (message too big), then the end of the stream.
+::testing::AssertionResult refusedWith1009(quint16 port, const OversizedFrame& frame)
+{
+    std::signal(SIGPIPE, SIG_IGN); // the client may still be writing when it is dropped
+    OversizedFrameClient client;
+    if (!client.open(port))
+        return ::testing::AssertionFailure() << "no WebSocket handshake";
+    client.sendOversized(frame.declared, frame.sent); // fails once the server has stopped reading: fine
+    const QByteArray got = client.readToEnd();
+    if (got.size() < 4 || got.left(1) != QByteArray::fromHex("88") || got.mid(2, 2) != QByteArray::fromHex("03f1"))
+        return ::testing::AssertionFailure() << "got " << got.left(32).toHex().toStdString();
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(WebSocketChannel, AFrameOverTheCapIsRefusedFromItsHeadAndTheChannelServesOn)
+{
+    // No login guards the channel: one frame must not be able to stop it.
+    for (const OversizedFrame& c : kOversizedFrames) {
+        SCOPED_TRACE(c.name);
+        EXPECT_TRUE(refusedWith1009(m_port, c));
+        EXPECT_TRUE(testsupport::waitFor([&] { return clientCount() == 0; })) << clientCount();
+
+        Client next;
+        ASSERT_TRUE(next.open(m_port));
+        EXPECT_EQ(next.ask({ { "socket_type", "program" } }).value("socket_type").toString(), "program");
+        next.close();
+        ASSERT_TRUE(testsupport::waitFor([&] { return clientCount() == 0; }));
+    }
+}
+
+} // namespace
+
+namespace {
+
+TEST(WebSocketApplication, OversizedFramesLeaveTheChannelServingAndTheProcessStoppable)
+{
+    QTemporaryDir home;
+    const quint16 websocketPort = testsupport::freePort();
+    apptest::writeDeviceConfig(home.path(), testsupport::freePort(), websocketPort);
+    apptest::App app(home.path());
+    ASSERT_TRUE(app.waitForLogLine("show .")) << app.process.readAllStandardError().toStdString();
+
+    for (const OversizedFrame& c : kOversizedFrames)
+        EXPECT_TRUE(refusedWith1009(websocketPort, c)) << c.name;
+    Client next;
+    ASSERT_TRUE(next.open(websocketPort));
+    EXPECT_EQ(next.ask({ { "socket_type", "program" } }).value("socket_type").toString(), "program");
+    next.close();
+    EXPECT_FALSE(apptest::contains(app.runLogLines(), "QIODevice::read (TlsStream): device not open"));
+    EXPECT_TRUE(app.stopsCleanly(SIGTERM));
 }
 
 } // namespace

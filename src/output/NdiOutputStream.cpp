@@ -14,6 +14,7 @@
 #include <QThread>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -30,6 +31,31 @@ QString sendMember(const char* transport, bool enable, const QString& extra = QS
 {
     return QStringLiteral("\"%1\": {\"send\": {\"enable\": %2%3}}")
         .arg(QLatin1String(transport), QLatin1String(enable ? "true" : "false"), extra);
+}
+
+// The key of the first value a sender could not run with, or empty. Missing
+// keys keep their defaults; null group entries are skipped, as when applied.
+QString invalidParam(const QJsonObject& params)
+{
+    const QJsonValue ttl = params.value(QLatin1String("ttl"));
+    if (!ttl.isUndefined() && !ttl.isNull()) {
+        const double value = ttl.toDouble(-1);
+        if (!ttl.isDouble() || !(value >= 1 && value <= 255) || value != std::floor(value))
+            return QStringLiteral("ttl");
+    }
+    const QJsonValue discovery = params.value(QLatin1String("discovery_enable"));
+    if (!discovery.isUndefined() && !discovery.isNull() && !discovery.isBool())
+        return QStringLiteral("discovery_enable");
+    const QJsonValue group = params.value(QLatin1String("group"));
+    if (!group.isUndefined() && !group.isNull()) {
+        if (!group.isArray())
+            return QStringLiteral("group");
+        for (const QJsonValue& g : group.toArray()) {
+            if (!g.isNull() && !g.isString())
+                return QStringLiteral("group");
+        }
+    }
+    return QString();
 }
 
 int64_t steadyMs()
@@ -290,6 +316,14 @@ bool NdiOutputStream::saveParams(const QString& pro_id, const QString& win_id, c
 
 bool NdiOutputStream::setParams(const QJsonObject& params, QString* msg)
 {
+    // Stored and reported values must be the ones the sender runs with.
+    const QString invalid = invalidParam(params);
+    if (!invalid.isEmpty()) {
+        qWarning() << "NdiOutputStream::setParams: refused" << invalid << m_proId << m_winId;
+        if (msg)
+            *msg = QStringLiteral("Invalid NDI parameter: %1").arg(invalid);
+        return false;
+    }
     const Settings wanted = settingsOf(params);
     {
         QReadLocker lock(&m_lock);

@@ -46,8 +46,10 @@ public:
     QJsonObject getParams(const QString& pro_id, const QString& win_id);
     QJsonObject loadParams(const QString& pro_id, const QString& win_id) const;
     // Saves the parameter file, then applies the settings; false, with the
-    // reason in *msg, when the runtime cannot start or the file cannot be
-    // written, and then nothing has changed.
+    // reason in *msg, when a value is not one a sender can run with (a "ttl"
+    // outside 1..255, a "discovery_enable" that is no boolean, a "group"
+    // entry that is no string), the runtime cannot start or the file cannot
+    // be written, and then nothing has changed.
     bool setParams(const QJsonObject& params, QString* msg = nullptr);
     bool saveParams(const QString& pro_id, const QString& win_id, const QJsonObject& params) const;
     void updateConfig();

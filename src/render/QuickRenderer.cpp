@@ -17,6 +17,7 @@
 #include <QQuickWindow>
 #include <QThread>
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -134,12 +135,29 @@ void QuickRenderer::setScreenOutEnable(bool enable)
     settings.screen = enable;
 }
 
-void QuickRenderer::setSize(int w, int h)
+QSize QuickRenderer::encodingSize(int w, int h)
 {
     const int encodeWidth = w > h ? 1280 : 720;
+    if (w < 1 || h < 1)
+        return QSize(encodeWidth, 0);
     // The encoder takes even sizes only.
-    int encodeHeight = w < 1 ? 0 : int(double(encodeWidth) / w * h);
-    encodeHeight -= encodeHeight % 2;
+    const auto even = [](double side) { return std::max(kMinEncodeSide, int(side) - int(side) % 2); };
+    const double encodeHeight = double(encodeWidth) / w * h;
+    if (encodeHeight <= kMaxEncodeSide && encodeHeight >= kMinEncodeSide)
+        return QSize(encodeWidth, even(encodeHeight));
+    // A narrow scene would give a height of hundreds of thousands of lines
+    // (buffers of gigabytes, an encoder that never starts) or of one or two:
+    // the longer side is held at the cap with the aspect kept, and neither
+    // side goes below the encoder's smallest.
+    const double scale = double(kMaxEncodeSide) / std::max(w, h);
+    return QSize(even(std::min(double(kMaxEncodeSide), w * scale)), even(std::min(double(kMaxEncodeSide), h * scale)));
+}
+
+void QuickRenderer::setSize(int w, int h)
+{
+    const QSize encoding = encodingSize(w, h);
+    const int encodeWidth = encoding.width();
+    const int encodeHeight = encoding.height();
     {
         QMutexLocker lock(&settings_mutex);
         settings.width = w;

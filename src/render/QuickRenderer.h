@@ -54,6 +54,8 @@ public:
     static constexpr QEvent::Type kCleanupEvent = QEvent::Type(1004);
     // Largest scene side the pipeline renders (the API's limit).
     static constexpr int kMaxSide = 8192;
+    static constexpr int kMaxEncodeSide = 1920;
+    static constexpr int kMinEncodeSide = 16;
 
     QuickRenderer();
     ~QuickRenderer() override;
@@ -71,10 +73,13 @@ public:
     void setH264Enable(bool enable);
     void setNdiEnable(bool enable);
     void setScreenOutEnable(bool enable);
-    // Scene size (even, from the window) and the H.264 size derived from it:
-    // 1280 wide for landscape, 720 otherwise, height to scale, rounded down
-    // to even.
+    // Scene size (even, from the window) and the H.264 size derived from it
+    // (encodingSize).
     void setSize(int w, int h);
+    // 1280 wide for landscape, 720 otherwise, height to scale, rounded down
+    // to even; a scene narrower than that allows keeps its aspect with the
+    // longer side at kMaxEncodeSide, and no side is below kMinEncodeSide.
+    static QSize encodingSize(int w, int h);
     void getH264Size(int& w, int& h, bool& changed);
     void setH264Size(int w, int h);
     void changeWindowPosition(int screenIndex, bool isFull);

@@ -178,6 +178,28 @@ TEST_F(WindowPipeline, TheEncoderIsReplacedWhileTheWindowRendersAndH264SizesAreE
     EXPECT_TRUE(changed);
 }
 
+// Usual canvases keep their sizes; narrow ones are bounded with the aspect
+// kept, never beyond 1920 nor below 16 on a side, always even.
+TEST(EncodingSize, FollowsTheSceneWithinBounds)
+{
+    struct Case {
+        int w, h;
+        QSize expected;
+    } cases[] = {
+        { 1920, 1080, { 1280, 720 } },
+        { 1080, 1920, { 720, 1280 } },
+        { 1366, 768, { 1280, 718 } },
+        { 1080, 1080, { 720, 720 } },
+        { 16, 8192, { 16, 1920 } },
+        { 8192, 16, { 1920, 16 } },
+        { 1080, 8192, { 252, 1920 } },
+        { 8192, 100, { 1920, 22 } },
+        { 2000, 4000, { 720, 1440 } },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(QuickRenderer::encodingSize(c.w, c.h), c.expected) << c.w << "x" << c.h;
+}
+
 TEST_F(WindowPipeline, WindowsComeAndGoWithTheirSceneDestroyedAndMemoryFlat)
 {
     size_t afterFirst = 0;

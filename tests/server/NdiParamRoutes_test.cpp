@@ -189,6 +189,62 @@ TEST_F(NdiParamRoutes, ParametersAreReportedSavedPushedAndKeptAcrossARestart)
     }
 }
 
+TEST_F(NdiParamRoutes, ValuesASenderCannotRunWithAreRefusedAndNothingIsStored)
+{
+    const QString pro = addProgram("Checked output");
+    ASSERT_FALSE(pro.isEmpty());
+    const QString file = NdiOutputStream::paramFile(pro, "pgm");
+    const QString running = MediaOutputManager::instance().stream(pro, "pgm")->configText();
+    const QJsonObject defaults = post("/window/ndi/get_param.json", { { "pro_id", pro }, { "win_id", "pgm" } });
+
+    const auto with = [&](const char* key, const QJsonValue& value) {
+        QJsonObject body = settings(pro, "pgm", "multicast", 16);
+        body.insert(key, value);
+        return body;
+    };
+    struct Case {
+        QJsonObject body;
+        QString key;
+    } cases[] = {
+        { with("ttl", "abc"), "ttl" },
+        { with("ttl", "16"), "ttl" },
+        { with("ttl", 0), "ttl" },
+        { with("ttl", 256), "ttl" },
+        { with("ttl", -1), "ttl" },
+        { with("ttl", 16.5), "ttl" },
+        { with("ttl", 1e300), "ttl" },
+        { with("ttl", QJsonArray { 16 }), "ttl" },
+        { with("discovery_enable", "yes"), "discovery_enable" },
+        { with("discovery_enable", 1), "discovery_enable" },
+        { with("group", "studio"), "group" },
+        { with("group", QJsonArray { "studio", 3 }), "group" },
+        { with("group", QJsonArray { QJsonObject { { "a", "b" } } }), "group" },
+        { with("group", QJsonArray { true }), "group" },
+    };
+    for (const Case& c : cases) {
+        const QByteArray text = QJsonDocument(c.body).toJson(QJsonDocument::Compact);
+        EXPECT_EQ(post("/window/ndi/set_param.json", c.body),
+            (QJsonObject { { "result", "error" }, { "msg", "Invalid NDI parameter: " + c.key } }))
+            << text.constData();
+        EXPECT_FALSE(QFile::exists(file)) << text.constData();
+        EXPECT_EQ(MediaOutputManager::instance().stream(pro, "pgm")->configText(), running) << text.constData();
+        EXPECT_EQ(post("/window/ndi/get_param.json", { { "pro_id", pro }, { "win_id", "pgm" } }), defaults)
+            << text.constData();
+    }
+
+    // The bounds themselves, and null group entries (skipped), go through.
+    for (const int ttl : { 1, 255 }) {
+        QJsonObject valid = with("ttl", ttl);
+        valid.insert("group", QJsonArray { "studio", QJsonValue(), "news" });
+        EXPECT_EQ(post("/window/ndi/set_param.json", valid), kOk);
+        EXPECT_EQ(post("/window/ndi/get_param.json", { { "pro_id", pro }, { "win_id", "pgm" } }),
+            (QJsonObject { { "result", "ok" }, { "data", valid } }));
+        EXPECT_EQ(JsonFile::load(file), valid);
+        EXPECT_TRUE(
+            MediaOutputManager::instance().stream(pro, "pgm")->configText().contains(QString(R"("ttl": %1)").arg(ttl)));
+    }
+}
+
 // Last: it tears the controller down.
 TEST_F(NdiParamRoutes, TheControllerTeardownEndsTheWindowOutputs)
 {

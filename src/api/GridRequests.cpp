@@ -1,7 +1,8 @@
 // BaseConfig: the per-window operations of the control API (position,
 // output, overlays, layout, sources, show options, number range, bus
 // streams, PTZ) and the source assignment between positions. Runs on the
-// HTTPS thread under programsMutex; pushes and saves are queued.
+// HTTPS thread under programsMutex; pushes are queued and the changed files
+// marked for the saver.
 #include "BaseConfig.h"
 
 #include "ApiReplies.h"
@@ -146,8 +147,7 @@ QJsonObject BaseConfig::getGridResult(GRIDTYPE type, const HttpRequest& request)
     }
     if (const QSharedPointer<ProjectObject> changed = requestProgram(pro_id)) {
         qDebug() << "save window gird " << pro_id << win_id;
-        QMetaObject::invokeMethod(changed.data(), "onGridChanged", Qt::QueuedConnection, Q_ARG(GRIDTYPE, type),
-            Q_ARG(QString, win_id), Q_ARG(QString, changed_layout));
+        changed->onGridChanged(type, win_id, changed_layout);
     }
     return apireply::ok();
 }

@@ -1,6 +1,6 @@
 // BaseConfig: the preset operations of the control API (list, add, remove,
-// rename). Runs on the HTTPS thread under programsMutex; the push and the
-// save of the preset file are queued.
+// rename). Runs on the HTTPS thread under programsMutex; the push is queued
+// and the preset file marked for the saver.
 #include "BaseConfig.h"
 
 #include "ApiReplies.h"
@@ -48,7 +48,6 @@ QJsonObject BaseConfig::getPresetResult(PRESETTYPE type, const HttpRequest& requ
     if (!done)
         return apireply::error(msg);
     queuePush("sendPresetRequest", pro_id);
-    QMetaObject::invokeMethod(program.data(), "onPresetChanged", Qt::QueuedConnection, Q_ARG(PRESETTYPE, type),
-        Q_ARG(QString, changed_id));
+    program->onPresetChanged(type, changed_id);
     return apireply::ok();
 }

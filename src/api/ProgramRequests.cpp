@@ -1,7 +1,7 @@
 // BaseConfig: the program operations of the control API (add, remove,
 // parameters, rename, start/stop, switch, existence). Runs on the HTTPS
-// thread under programsMutex; creation, deletion, saving and the pushes are
-// queued to the controller's and the WebSocket server's threads.
+// thread under programsMutex; creation and deletion are queued to the GUI
+// thread, the pushes to the WebSocket server's, the files to the saver.
 #include "BaseConfig.h"
 
 #include "ApiReplies.h"
@@ -72,11 +72,14 @@ QJsonObject BaseConfig::getProgramResult(PROGRAMTYPE type, const HttpRequest& re
     if (!done)
         return apireply::error(msg);
 
-    // Queued after addProgram/removeProgram on the same thread, so the save
-    // and the folder removal see the program map as the change left it.
     queuePush("sendProgramRequest");
-    QMetaObject::invokeMethod(
-        this, "onProgramChanged", Qt::QueuedConnection, Q_ARG(PROGRAMTYPE, type), Q_ARG(QString, changed_id));
+    // An add or removal is made on the GUI thread: its files are marked from
+    // there, after it. Every other change is made by now.
+    if (type == PROGRAM_ADD || type == PROGRAM_REMOVE)
+        QMetaObject::invokeMethod(
+            this, "onProgramChanged", Qt::QueuedConnection, Q_ARG(PROGRAMTYPE, type), Q_ARG(QString, changed_id));
+    else
+        onProgramChanged(type, changed_id);
     return apireply::ok();
 }
 

@@ -33,11 +33,11 @@ QJsonObject BaseConfig::getTakeResult(TAKETYPE type, const HttpRequest& request)
         // and the time and kind the take stored (also when it was refused)
         // go into the program list.
         queuePush("sendWindowRequest", pro_id);
-        QMetaObject::invokeMethod(this, "saveProgramList", Qt::QueuedConnection);
+        saveProgramListLater();
         break;
     case TAKE_SET_PARAMS:
         done = program->setTakeParams(body, msg);
-        QMetaObject::invokeMethod(this, "saveProgramList", Qt::QueuedConnection);
+        saveProgramListLater();
         break;
     }
     return apireply::result(done, msg);
@@ -67,7 +67,7 @@ void BaseConfig::setTakeStates(const QString& pro_id, const QJsonObject& message
     out = program && program->doTake(message, msg) ? apireply::ok() : apireply::error();
     // The take stores the time and kind it was sent: they outlive a restart.
     if (program)
-        QMetaObject::invokeMethod(this, "saveProgramList", Qt::QueuedConnection);
+        saveProgramListLater();
 }
 
 void BaseConfig::switchSource(const QJsonObject& message, QJsonObject& out)

@@ -109,7 +109,9 @@ QJsonObject BaseConfig::getWindowResult(WINDOWTYPE type, const HttpRequest& requ
     default:
         return apireply::error(msg);
     }
-    QMetaObject::invokeMethod(program.data(), "onWindowChanged", Qt::QueuedConnection, Q_ARG(WINDOWTYPE, type),
-        Q_ARG(QString, changed_id));
+    // Adds, changes and closes are made on the GUI thread, which marks the
+    // window's file with the change; a switch is made by now.
+    if (type != WINDOW_ADD && type != WINDOW_SET_PARAM && type != WINDOW_REMOVE)
+        program->onWindowChanged(type, changed_id);
     return apireply::ok();
 }

@@ -112,6 +112,7 @@ BaseConfig::BaseConfig()
 
 BaseConfig::~BaseConfig()
 {
+    saves.drain(); // while the programs are there to be written
     stopWorker();
     // The application tears down through destroy(); a controller made by a
     // test may go without it.
@@ -170,6 +171,9 @@ void BaseConfig::initWebSocket()
 QSharedPointer<ProjectObject> BaseConfig::makeProgram(const QString& pro_id)
 {
     QSharedPointer<ProjectObject> program(new ProjectObject(&programsMutex));
+    program->setSaveRequest([this, pro_id](ProjectObject::StateFile kind, const QString& id) {
+        saveProgramFileLater(pro_id, kind, id);
+    });
     programs.insert(pro_id, program);
     return program;
 }
@@ -410,6 +414,9 @@ bool BaseConfig::addWindow(const QString& pro_id, const QJsonObject& body, QStri
     if (!program)
         return false;
     const bool done = program->setWindow(body, message);
+    // The file is marked with the change, before anyone can list it.
+    const QString win_id = body.value(QLatin1String("win_id")).toString();
+    program->onWindowChanged(WINDOW_SET_PARAM, win_id.isEmpty() ? QString::number(program->getLastWinId()) : win_id);
     queuePush("sendWindowRequest", pro_id);
     return done;
 }
@@ -423,6 +430,7 @@ bool BaseConfig::addReservedWindow(const QString& pro_id, const QString& win_id,
     const bool done = program->addReservedWindow(win_id, body);
     if (!done)
         qWarning() << "window" << win_id << "of program" << pro_id << "could not be made";
+    program->onWindowChanged(WINDOW_ADD, win_id);
     queuePush("sendWindowRequest", pro_id);
     return done;
 }
@@ -434,29 +442,58 @@ bool BaseConfig::removeWindow(const QString& pro_id, const QJsonObject& body)
     if (!program)
         return false;
     const bool done = program->onProcessClose(body);
+    program->onWindowChanged(WINDOW_REMOVE, body.value(QLatin1String("win_id")).toString());
     queuePush("sendWindowRequest", pro_id);
     return done;
 }
 
 void BaseConfig::onProgramChanged(PROGRAMTYPE type, QString pro_id)
 {
-    {
-        QMutexLocker lock(&programsMutex);
-        if (type == PROGRAM_ADD) {
-            // The id the add reserved; later adds have moved the counter on.
-            if (QSharedPointer<ProjectObject> program = programs.value(pro_id))
-                program->save();
-        } else if (type == PROGRAM_REMOVE) {
-            // The id comes from a request: it must be a program id, and no
-            // program may still hold it (a refused removal keeps its files).
-            QDir folder(programDir(pro_id));
-            if (isProgramId(pro_id) && !programs.contains(pro_id) && folder.exists())
-                folder.removeRecursively();
-        } else if (QSharedPointer<ProjectObject> program = programs.value(pro_id)) {
-            program->save();
+    if (type == PROGRAM_REMOVE)
+        removeProgramFolderLater(pro_id);
+    else if (QSharedPointer<ProjectObject> program = getProgram(pro_id))
+        program->saveAllLater(); // an add's files, or the name and canvas its windows carry
+    saveProgramListLater();
+}
+
+void BaseConfig::saveProgramFileLater(const QString& pro_id, ProjectObject::StateFile kind, const QString& id)
+{
+    const char* kindName = kind == ProjectObject::StateFile::Window ? "window" : "preset";
+    saves.mark(QStringLiteral("%1/%2/%3").arg(programDir(pro_id), kindName, id), [this, pro_id, kind, id] {
+        if (QSharedPointer<ProjectObject> program = getProgram(pro_id))
+            program->storeFile(kind, id);
+    });
+}
+
+void BaseConfig::removeProgramFolderLater(const QString& pro_id)
+{
+    // The id comes from a request: it must be a program id.
+    if (!isProgramId(pro_id))
+        return;
+    const QString folder = programDir(pro_id);
+    saves.mark(folder, [this, pro_id, folder] {
+        // No program may hold the id (a refused removal keeps its files).
+        // Marks of the folder's files that come after this find no program
+        // and store nothing, so the folder stays gone.
+        {
+            QMutexLocker lock(&programsMutex);
+            if (programs.contains(pro_id))
+                return;
         }
-    }
-    saveProgramList();
+        QDir dir(folder);
+        if (dir.exists())
+            dir.removeRecursively();
+    });
+}
+
+void BaseConfig::saveProgramListLater()
+{
+    saves.mark(programListPath(), [this] { saveProgramList(); });
+}
+
+void BaseConfig::waitForSaves()
+{
+    saves.drain();
 }
 
 void BaseConfig::saveProgramList()
@@ -622,6 +659,10 @@ void BaseConfig::destroy()
                 QCoreApplication::sendPostedEvents(program.data(), QEvent::MetaCall);
         }
     }
+    // Then every file those and the requests before them marked, while the
+    // programs are still in the map.
+    saves.drain();
+    qDebug() << "BaseConfig::destroy saves written." << onMainThread();
 
     if (audioCheckTimer && audioCheckTimer->isActive())
         audioCheckTimer->stop();

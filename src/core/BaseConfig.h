@@ -11,8 +11,15 @@
 // workerThread (started by openWindows, stopped by stopWorker) hosts
 // sourceTimer and the WebSocket server. The HTTPS thread calls the request
 // handlers and the push builders run on the worker: everything that touches
-// programs or programNames holds the recursive programsMutex.
+// programs or programNames holds the recursive programsMutex. State files
+// are written by the saver thread of `saves`: a change marks the files it
+// touched and its request is answered; the saver writes each marked file
+// once, as the model is when it runs (holding programsMutex only while it
+// copies the state out). destroy() writes what is marked before the
+// programs go.
+#include "ProjectObject.h"
 #include "RequestTypes.h"
+#include "SaveQueue.h"
 
 #include <QJsonObject>
 #include <QMap>
@@ -25,7 +32,6 @@
 
 class HttpRequest;
 class LayoutTemplate;
-class ProjectObject;
 class QThread;
 class QTimer;
 class SourceManager;
@@ -109,13 +115,27 @@ public slots:
     void checkAudioDeviceValid();
     void getAudioDevices();
     void changeUrl(const QString& url);
+    // Marks the files a program change touched (the program list, and its
+    // folder's files or, for a removal, the folder itself).
     void onProgramChanged(PROGRAMTYPE type, QString pro_id);
+    // Writes "programs.json" now.
     void saveProgramList();
+
+public:
+    // Marks "programs.json" to be written by the saver.
+    void saveProgramListLater();
+    // Returns once every file marked so far has been written. Never called
+    // while holding programsMutex (the saver takes it).
+    void waitForSaves();
 
 private:
     using ProgramMap = QMap<QString, QSharedPointer<ProjectObject>>;
 
     QSharedPointer<ProjectObject> makeProgram(const QString& pro_id);
+    // A file of pro_id's folder, marked for the saver, which stores it while
+    // the program is in the map; a removed program's folder goes as a whole.
+    void saveProgramFileLater(const QString& pro_id, ProjectObject::StateFile kind, const QString& id);
+    void removeProgramFolderLater(const QString& pro_id);
     // The next program id; never one in use or one whose folder is on disk.
     QString nextProgramId();
     // A new program's id and name, taken when its add is accepted.
@@ -149,6 +169,9 @@ private:
     bool loginImgShow = true;
     bool deviceNameShow = true;
     QRecursiveMutex programsMutex;
+    // Last, so it is stopped (everything marked written) before the members
+    // its writers read go.
+    SaveQueue saves { "program saver" };
 
     // ---- Control API request handlers ----
     // Called by the HTTPS routes on the HTTPS thread (the WebSocket requests

@@ -261,30 +261,97 @@ bool ProjectObject::save()
     return true;
 }
 
-bool ProjectObject::saveWindow(const QString& win_id)
+bool ProjectObject::windowFile(const QString& win_id, QJsonObject& object) const
 {
-    QMutexLocker lock(modelLock);
     const QSharedPointer<WindowObject> window = windows.value(win_id);
-    if (!window) {
-        qDebug() << QString("ProjectObject saveWindow failed, because win_id[%1] is invalid.").arg(win_id);
+    if (!window)
         return false;
-    }
-    QJsonObject object;
     window->write(object);
     object.insert("angles", window->writeAngles());
-    return saveFile("saveWindow", "win", "/windows", "win", "/window_" + win_id + ".json", object);
+    return true;
+}
+
+bool ProjectObject::presetFile(const QString& layout_id, QJsonObject& object) const
+{
+    const QSharedPointer<Preset> preset = presets.value(layout_id);
+    if (!preset)
+        return false;
+    object = preset->writePresetFile();
+    return true;
+}
+
+bool ProjectObject::saveWindow(const QString& win_id)
+{
+    QJsonObject object;
+    {
+        QMutexLocker lock(modelLock);
+        if (!windowFile(win_id, object)) {
+            qDebug() << QString("ProjectObject saveWindow failed, because win_id[%1] is invalid.").arg(win_id);
+            return false;
+        }
+    }
+    return writeStateFile(StateFile::Window, win_id, object);
 }
 
 bool ProjectObject::savePreset(const QString& layout_id)
 {
-    QMutexLocker lock(modelLock);
-    const QSharedPointer<Preset> preset = presets.value(layout_id);
-    if (!preset) {
-        qDebug() << QString("ProjectObject savePreset failed, because layout_id[%1] is invalid.").arg(layout_id);
-        return false;
+    QJsonObject object;
+    {
+        QMutexLocker lock(modelLock);
+        if (!presetFile(layout_id, object)) {
+            qDebug() << QString("ProjectObject savePreset failed, because layout_id[%1] is invalid.").arg(layout_id);
+            return false;
+        }
     }
-    return saveFile(
-        "savePreset", "presets", "/presets", "preset", "/preset_" + layout_id + ".json", preset->writePresetFile());
+    return writeStateFile(StateFile::Preset, layout_id, object);
+}
+
+void ProjectObject::setSaveRequest(SaveRequest request)
+{
+    saveRequest = std::move(request);
+}
+
+void ProjectObject::saveLater(StateFile kind, const QString& id)
+{
+    if (id.isEmpty())
+        return;
+    if (saveRequest)
+        saveRequest(kind, id);
+    else
+        storeFile(kind, id);
+}
+
+void ProjectObject::saveAllLater()
+{
+    QMutexLocker lock(modelLock);
+    for (const QString& win_id : windows.keys())
+        saveLater(StateFile::Window, win_id);
+    for (const QString& layout_id : presets.keys())
+        saveLater(StateFile::Preset, layout_id);
+}
+
+void ProjectObject::storeFile(StateFile kind, const QString& id)
+{
+    const bool window = kind == StateFile::Window;
+    // The state is copied under the lock and written outside it; the save
+    // queue runs one store of a file at a time, in the order of its marks.
+    QJsonObject object;
+    bool exists = false;
+    {
+        QMutexLocker lock(modelLock);
+        exists = window ? windowFile(id, object) : presetFile(id, object);
+    }
+    if (exists)
+        writeStateFile(kind, id, object);
+    else if (isStoredId(id) || (window && isBusId(id)))
+        removeFile(path + (window ? "/windows/window_" : "/presets/preset_") + id + ".json");
+}
+
+bool ProjectObject::writeStateFile(StateFile kind, const QString& id, const QJsonObject& object) const
+{
+    if (kind == StateFile::Window)
+        return saveFile("saveWindow", "win", "/windows", "win", "/window_" + id + ".json", object);
+    return saveFile("savePreset", "presets", "/presets", "preset", "/preset_" + id + ".json", object);
 }
 
 bool ProjectObject::saveFile(const char* operation, const char* folderKind, const QString& folderName,
@@ -323,33 +390,19 @@ bool ProjectObject::isStoredId(const QString& id)
     return digits.match(id).hasMatch();
 }
 
-void ProjectObject::onWindowChanged(WINDOWTYPE type, const QString& win_id)
+// The change slots name the files a change touched. A removal's file is
+// stored like any other: it goes once its window or preset has left the map,
+// and a refused removal keeps it.
+void ProjectObject::onWindowChanged(WINDOWTYPE, const QString& win_id)
 {
-    QMutexLocker lock(modelLock);
-    if (type == WINDOW_ADD) {
-        // The id the add reserved, never "the newest window": adds from
-        // several clients may all have run before this save does.
-        if (!win_id.isEmpty())
-            saveWindow(win_id);
-    } else if (type == WINDOW_REMOVE) {
-        if ((isStoredId(win_id) || isBusId(win_id)) && !windows.contains(win_id))
-            removeFile(path + "/windows/window_" + win_id + ".json");
-    } else
-        saveWindow(win_id);
+    // An add names the id it reserved, never "the newest window": adds from
+    // several clients may all have run before this.
+    saveLater(StateFile::Window, win_id);
 }
 
-void ProjectObject::onPresetChanged(PRESETTYPE type, const QString& layout_id)
+void ProjectObject::onPresetChanged(PRESETTYPE, const QString& layout_id)
 {
-    QMutexLocker lock(modelLock);
-    if (type == PRESET_ADD) {
-        // The id the add made, which later adds have since passed.
-        if (!layout_id.isEmpty())
-            savePreset(layout_id);
-    } else if (type == PRESET_REMOVE) {
-        if (isStoredId(layout_id) && !presets.contains(layout_id))
-            removeFile(path + "/presets/preset_" + layout_id + ".json");
-    } else
-        savePreset(layout_id);
+    saveLater(StateFile::Preset, layout_id);
 }
 
 void ProjectObject::onGridChanged(GRIDTYPE type, const QString& win_id)
@@ -359,21 +412,20 @@ void ProjectObject::onGridChanged(GRIDTYPE type, const QString& win_id)
 
 void ProjectObject::onGridChanged(GRIDTYPE type, const QString& win_id, const QString& layout_id)
 {
-    QMutexLocker lock(modelLock);
     switch (type) {
     case GRID_BUS_WINDOWS:
-        saveWindow(kPvw);
-        saveWindow(kPgm);
+        saveLater(StateFile::Window, kPvw);
+        saveLater(StateFile::Window, kPgm);
         break;
     case GRID_RESAVE_LAYOUT:
     case GRID_SAVE_LAYOUT:
         // The preset named when the change was made: by now the counter may
         // have moved on and the window may show another layout.
-        savePreset(layout_id);
-        saveWindow(win_id);
+        saveLater(StateFile::Preset, layout_id);
+        saveLater(StateFile::Window, win_id);
         break;
     default:
-        saveWindow(win_id);
+        saveLater(StateFile::Window, win_id);
         break;
     }
 }
@@ -1164,12 +1216,6 @@ void ProjectObject::queueTallyPush() const
         WebSocketServer::instance(), "sendTallyRequest", Qt::QueuedConnection, Q_ARG(QString, pro_id));
 }
 
-void ProjectObject::queueGridSave(GRIDTYPE type, const QString& win_id)
-{
-    QMetaObject::invokeMethod(
-        this, "onGridChanged", Qt::QueuedConnection, Q_ARG(GRIDTYPE, type), Q_ARG(QString, win_id));
-}
-
 // ---- Sources on positions --------------------------------------------------
 
 bool ProjectObject::takeUnderway() const
@@ -1206,7 +1252,7 @@ bool ProjectObject::assignBus(const QString& bus, const QString& from_win_id, in
     window->setsource(source, pro_id, 1);
     queueTallyPush();
     if (fromChanged)
-        queueGridSave(GRID_SET_SOURCE, from_win_id);
+        saveLater(StateFile::Window, from_win_id);
     return true;
 }
 
@@ -1253,7 +1299,7 @@ bool ProjectObject::setVideoRectSource(QString from_win_id, int from_pos_id, con
         const bool taken = runTake(0, 1.0f, msg);
         queueTallyPush();
         if (taken)
-            queueGridSave(GRID_BUS_WINDOWS, QString());
+            onGridChanged(GRID_BUS_WINDOWS, QString());
         return taken;
     }
     if (to_win_id == kPvw || target->isPvw(to_pos_id))
@@ -1346,8 +1392,7 @@ bool ProjectObject::runTake(int time, float progress, QString& msg)
             pgmMixer->setVideoSource(pvwSource, pvwFromId, pvwFromPos);
         qDebug() << "dotake progress is 1.0  pvw is " << pvwSource << "pgm is " << pgmSource;
         queueTallyPush();
-        queueGridSave(GRID_SET_SOURCE, kPvw);
-        queueGridSave(GRID_SET_SOURCE, kPgm);
+        onGridChanged(GRID_BUS_WINDOWS, QString());
         return true;
     }
     if (time < 1) {

@@ -6,11 +6,14 @@
 // Owner: the controller's program map (QSharedPointer), made without parent.
 // Thread: lives on the GUI thread. The request layer calls it from the HTTPS
 // thread and the push builders from the controller's worker, both holding the
-// controller's program-map lock; the change slots (queued by name) and save
-// take that same lock while they read the maps and write files. Each change
-// slot is told the id of the window or preset to write; none looks up "the
-// newest" one when it runs, since other requests may have come between. The
-// object has no lock of its own.
+// controller's program-map lock. The change slots only say which files a
+// change touched: each file is handed to the controller's save queue
+// (setSaveRequest), whose saver thread stores it later with storeFile, or,
+// for a program without a controller, stored at once. storeFile takes that
+// same lock while it copies the state out of the maps and writes outside
+// it. Each change slot is told the id of the window or preset it is about;
+// none looks up "the newest" one, since other requests may have come
+// between. The object has no lock of its own.
 //
 // On disk (folder `path`): "presets/preset_<layout_id>.json" and
 // "windows/window_<win_id>.json", each written atomically.
@@ -26,6 +29,7 @@
 #include <QSharedPointer>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class AudioOutputMixer;
@@ -71,6 +75,17 @@ public:
     bool save();
     bool saveWindow(const QString& win_id);
     bool savePreset(const QString& layout_id);
+
+    // One file of the program folder: a window's or a preset's.
+    enum class StateFile { Window, Preset };
+    // Given by the controller: queues a file to be stored by storeFile.
+    using SaveRequest = std::function<void(StateFile kind, const QString& id)>;
+    void setSaveRequest(SaveRequest request);
+    // Stores a file as the model is now: written while its window or preset
+    // exists, removed once it has gone (ids of the program's own kinds only).
+    void storeFile(StateFile kind, const QString& id);
+    // Every window and preset file, to be stored.
+    void saveAllLater();
 
     // Start-up of a program: mixers first, then the windows (a program
     // without windows gets "pvw", "pgm" and a first window "Main").
@@ -175,6 +190,7 @@ private:
     // Writes one file of the program folder (atomically), making the folders first.
     bool saveFile(const char* operation, const char* folderKind, const QString& folderName, const char* fileKind,
         const QString& fileName, const QJsonObject& object) const;
+    bool writeStateFile(StateFile kind, const QString& id, const QJsonObject& object) const;
     void removeFile(const QString& file) const;
     static bool isStoredId(const QString& id);
     // Range rule of an add or change: keepsStored lets a window keep the
@@ -193,9 +209,14 @@ private:
     bool takeUnderway() const;
     bool assignBus(const QString& bus, const QString& from_win_id, int from_pos_id, const QString& source);
     void queueTallyPush() const;
-    void queueGridSave(GRIDTYPE type, const QString& win_id);
+    // The queued store of one file (or, without a save queue, the store).
+    void saveLater(StateFile kind, const QString& id);
+    // The file of a window or preset as it is now; false when it has none.
+    bool windowFile(const QString& win_id, QJsonObject& object) const;
+    bool presetFile(const QString& layout_id, QJsonObject& object) const;
 
     QRecursiveMutex* modelLock;
+    SaveRequest saveRequest;
     QString path;
     QString webUrl;
     QString pro_id;

@@ -156,6 +156,7 @@ void SourceManager::startDiscover()
 void SourceManager::stopDiscover()
 {
     destroyThread();
+    saves.drain();
 }
 
 void SourceManager::destroyThread()
@@ -514,16 +515,22 @@ void SourceManager::write(QJsonObject& obj)
 
 void SourceManager::onSourceListChanged()
 {
+    writeSourcesFile(sourcesFile());
+}
+
+void SourceManager::writeSourcesFile(const QString& file)
+{
     QJsonObject obj;
     write(obj);
     QString error;
-    if (!JsonFile::save(sourcesFile(), obj, &error))
+    if (!JsonFile::save(file, obj, &error))
         qWarning() << "SourceManager: cannot write the sources file:" << error;
 }
 
 void SourceManager::saveLater()
 {
-    QMetaObject::invokeMethod(this, "onSourceListChanged", Qt::QueuedConnection);
+    const QString file = sourcesFile();
+    saves.mark(file, [this, file] { writeSourcesFile(file); });
 }
 
 SourceGroup* SourceManager::liveGroup(const QString& disc_id)

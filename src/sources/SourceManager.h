@@ -11,8 +11,9 @@
 //
 // Owner: instance() is a function-local static, made on first use by
 // start-up and destroyed at process exit (tests make their own managers).
-// Threads: the object lives on the thread that made it (the GUI thread),
-// which writes the sources file through a queued call; the discovery loop
+// Threads: the object lives on the thread that made it (the GUI thread); a
+// group change marks the sources file, which the saver thread of `saves`
+// writes as the groups are when it runs (stopDiscover waits for it); the discovery loop
 // runs on the manager's own thread from startDiscover() to stopDiscover();
 // request handlers (HTTPS thread), the WebSocket push (controller worker),
 // video items and mixers call in from their own threads.
@@ -24,6 +25,8 @@
 // for them while holding it would never end.
 #include "MediaCapabilities.h"
 #include "SourceGroup.h"
+
+#include "SaveQueue.h"
 
 #include <QJsonObject>
 #include <QMap>
@@ -98,7 +101,7 @@ signals:
 
 public slots:
     void stopDiscover();
-    // Writes the sources file.
+    // Writes the sources file now.
     void onSourceListChanged();
     // From a connection's period thread: copies its capabilities into the table.
     void updateCapabilities(const QString& name, int bw);
@@ -118,6 +121,7 @@ private:
     void connectFoundSources();
     void ageSources();
     void saveLater();
+    void writeSourcesFile(const QString& file);
     // The group of a disc_id that requests may see (not removed); null when none.
     SourceGroup* liveGroup(const QString& disc_id);
 
@@ -128,4 +132,6 @@ private:
     std::atomic<bool> refreshRequested { true };
     std::atomic<bool> stopRequested { false };
     int lastDiscId = 1;
+    // Last, so it has written what was marked before the groups go.
+    SaveQueue saves { "sources saver" };
 };

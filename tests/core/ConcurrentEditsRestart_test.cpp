@@ -3,14 +3,18 @@
 // renamed and removed, windows added, layouts changed, take settings), the
 // application is stopped with SIGTERM right after the last reply and started
 // again. Everything that was acknowledged "ok" is there, and nothing else.
+// The same holds for a SIGKILL, which runs no shutdown, once the application
+// has logged that its savers were idle after the last acknowledgement.
 #include "../http/HttpTestClient.h"
 #include "../server/ServerTestKit.h"
 
+#include "AppProcess.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QDataStream>
+#include <QDateTime>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -72,6 +76,11 @@ public:
     {
         ::kill(pid_t(m_process.processId()), SIGTERM);
         return m_process.waitForFinished(20000) && m_process.exitStatus() == QProcess::NormalExit;
+    }
+    bool killHard()
+    {
+        ::kill(pid_t(m_process.processId()), SIGKILL);
+        return m_process.waitForFinished(20000);
     }
 
 private:
@@ -272,7 +281,8 @@ TEST(ConcurrentEditsRestart, EverythingAcknowledgedIsThereAfterSigtermAndRestart
     Api api;
     ASSERT_TRUE(api.open(httpPort));
     servertest::WssClient listener;
-    ASSERT_TRUE(listener.open(websocketPort));
+    // The WebSocket server starts after the HTTPS one, once the programs' windows are open.
+    ASSERT_TRUE(testsupport::waitFor([&] { return listener.open(websocketPort); }, 60000));
 
     QSet<QString> presets, windows { "Main" };
     for (const Acknowledged& d : done) {
@@ -297,6 +307,221 @@ TEST(ConcurrentEditsRestart, EverythingAcknowledgedIsThereAfterSigtermAndRestart
             << "connection " << c;
     }
     EXPECT_EQ(api.post("/program/list.json", {}).value("data").toArray().size(), kConnections + 1);
+    EXPECT_TRUE(again.terminate());
+}
+
+// What one connection of the kill run acknowledged about its own program
+// and its own source groups.
+struct Owned {
+    QString pro_id, programName, windowName;
+    QStringList presets, groups; // alive, oldest first
+    QStringList removedPresets, removedGroups;
+    int takeTime = -1, takeSelect = -1;
+    int edits = 0;
+};
+
+constexpr int kKillConnections = 4;
+constexpr int kKillEditsEach = 30;
+
+QJsonObject autoGroup(const QString& name)
+{
+    return { { "disc_name", name }, { "disc_type", "Auto" }, { "group", QJsonArray { "public" } },
+        { "discovery_enable", false }, { "discovery_ip", "" } };
+}
+
+// name -> disc_id of the listed source groups.
+QMap<QString, QString> sourceGroups(Api& api)
+{
+    QMap<QString, QString> ids;
+    for (const QJsonValue& group : api.post("/source/list.json", {}).value("data").toArray())
+        ids.insert(group.toObject().value("disc_name").toString(), group.toObject().value("disc_id").toString());
+    return ids;
+}
+
+// Renames of the program, its "Main" window and its presets; presets and
+// source groups added and removed; take settings. Every edit names only what
+// this connection owns, so its last acknowledged value is the stored one.
+void editOwn(quint16 port, const QByteArray& header, int c, Owned& own)
+{
+    Api api;
+    if (!api.open(port, header))
+        return;
+    for (int i = 0; i < kKillEditsEach; ++i) {
+        const QString tag = QString("k%1-%2").arg(c).arg(i);
+        bool acknowledged = false;
+        switch (i % 6) {
+        case 0:
+        case 1:
+        case 2: {
+            // Adds, and with two or more presets, renames of the newest and
+            // removals of the oldest.
+            if (own.presets.size() < (i % 6 == 2 ? 2 : 1) || i % 6 == 0) {
+                acknowledged = api.ok("/layout/add.json",
+                    { { "pro_id", own.pro_id }, { "name", "P " + tag }, { "template_id", QString::number(1 + i % 11) } });
+                if (acknowledged)
+                    own.presets.append("P " + tag);
+                break;
+            }
+            const QString target = i % 6 == 1 ? own.presets.last() : own.presets.first();
+            const QString layout_id = api.named("/layout/list.json", own.pro_id, "layout_id").value(target);
+            if (i % 6 == 1) {
+                acknowledged = api.ok("/layout/rename.json",
+                    { { "pro_id", own.pro_id }, { "layout_id", layout_id }, { "name", "R " + tag } });
+                if (acknowledged)
+                    own.presets.last() = "R " + tag;
+            } else {
+                acknowledged = api.ok("/layout/remove.json", { { "pro_id", own.pro_id }, { "layout_id", layout_id } });
+                if (acknowledged)
+                    own.removedPresets << own.presets.takeFirst();
+            }
+            break;
+        }
+        case 3: {
+            acknowledged = api.ok("/program/rename.json", { { "pro_id", own.pro_id }, { "name", "Own " + tag } });
+            if (acknowledged)
+                own.programName = "Own " + tag;
+            const QString win_id = api.named("/window/list.json", own.pro_id, "id").value(own.windowName);
+            if (acknowledged && !win_id.isEmpty()
+                && api.ok("/window/set_param.json",
+                    { { "pro_id", own.pro_id }, { "win_id", win_id }, { "name", "W " + tag },
+                        { "resolution", resolution() }, { "frameRate", 25 } }))
+                own.windowName = "W " + tag;
+            break;
+        }
+        case 4:
+            acknowledged = api.ok("/take/set_params.json", { { "pro_id", own.pro_id }, { "time", i }, { "select", 1 + i % 7 } });
+            if (acknowledged) {
+                own.takeTime = i;
+                own.takeSelect = 1 + i % 7;
+            }
+            break;
+        case 5:
+            if (i % 12 == 5 || own.groups.isEmpty()) {
+                acknowledged = api.ok("/source/add.json", autoGroup("G " + tag));
+                if (acknowledged)
+                    own.groups.append("G " + tag);
+            } else if (i % 24 == 11) {
+                QJsonObject renamed = autoGroup("H " + tag);
+                renamed.insert("disc_id", sourceGroups(api).value(own.groups.last()));
+                acknowledged = api.ok("/source/modify.json", renamed);
+                if (acknowledged)
+                    own.groups.last() = "H " + tag;
+            } else {
+                acknowledged = api.ok("/source/remove.json", { { "disc_id", sourceGroups(api).value(own.groups.first()) } });
+                if (acknowledged)
+                    own.removedGroups << own.groups.takeFirst();
+            }
+            break;
+        }
+        own.edits += acknowledged ? 1 : 0;
+    }
+}
+
+// The newest time (ms since the epoch) at which the saver `name` logged that
+// it had written everything marked so far; 0 when it has not logged that.
+qint64 lastIdle(const QString& home, const QString& name)
+{
+    qint64 newest = 0;
+    const QString marker = "state saves idle: " + name + " at ";
+    for (const QString& file : apptest::logFiles(home)) {
+        for (const QString& line : apptest::logLines(home, file)) {
+            const int at = line.indexOf(marker);
+            if (at >= 0)
+                newest = std::max(newest, line.mid(at + marker.size()).trimmed().toLongLong());
+        }
+    }
+    return newest;
+}
+
+TEST(ConcurrentEditsRestart, EverythingAcknowledgedBeforeTheSaversWereIdleSurvivesSigkill)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    const quint16 httpPort = testsupport::freePort();
+    quint16 websocketPort = testsupport::freePort();
+    while (websocketPort == httpPort)
+        websocketPort = testsupport::freePort();
+
+    std::vector<Owned> owned(kKillConnections);
+    {
+        Application app(home.path(), httpPort, websocketPort);
+        ASSERT_TRUE(app.listening());
+        Api setup;
+        ASSERT_TRUE(setup.open(httpPort));
+        for (int c = 0; c < kKillConnections; ++c) {
+            owned[size_t(c)].programName = QString("Own %1").arg(c);
+            owned[size_t(c)].windowName = "Main";
+            ASSERT_TRUE(setup.ok("/program/add.json",
+                { { "name", owned[size_t(c)].programName }, { "frameRate", 25 }, { "resolution", resolution() } }));
+        }
+        ASSERT_TRUE(testsupport::waitFor([&] {
+            QMap<QString, QString> programs;
+            for (const QJsonValue& p : setup.post("/program/list.json", {}).value("data").toArray())
+                programs.insert(p.toObject().value("name").toString(), p.toObject().value("pro_id").toString());
+            for (Owned& own : owned)
+                own.pro_id = programs.value(own.programName);
+            return std::all_of(owned.begin(), owned.end(), [&](const Owned& own) {
+                return !own.pro_id.isEmpty() && !setup.named("/window/list.json", own.pro_id, "id").value("Main").isEmpty();
+            });
+        }, 60000));
+
+        std::vector<std::unique_ptr<QThread>> clients;
+        for (int c = 0; c < kKillConnections; ++c) {
+            clients.emplace_back(QThread::create([&, c] { editOwn(httpPort, setup.header(), c, owned[size_t(c)]); }));
+            clients.back()->start();
+        }
+        for (auto& client : clients)
+            ASSERT_TRUE(client->wait(120000));
+        for (const Owned& own : owned)
+            EXPECT_EQ(own.edits, kKillEditsEach) << "every edit here is a valid one";
+
+        // A window change is made on the GUI thread after its reply: it is
+        // acknowledged for this test once the window is listed under its name.
+        ASSERT_TRUE(testsupport::waitFor([&] {
+            return std::all_of(owned.begin(), owned.end(), [&](const Owned& own) {
+                return setup.named("/window/list.json", own.pro_id, "id").contains(own.windowName);
+            });
+        }, 30000));
+        // Every acknowledgement is older than `acked`; one more edit for each
+        // saver makes it log again after that. An idle mark taken later
+        // means everything marked before it is in its file.
+        const qint64 acked = QDateTime::currentMSecsSinceEpoch();
+        Owned& last = owned.front();
+        ASSERT_TRUE(setup.ok("/take/set_params.json", { { "pro_id", last.pro_id }, { "time", 99 }, { "select", 2 } }));
+        last.takeTime = 99;
+        last.takeSelect = 2;
+        ASSERT_TRUE(setup.ok("/source/add.json", autoGroup("Last")));
+        last.groups << "Last";
+        ASSERT_TRUE(testsupport::waitFor([&] {
+            return lastIdle(home.path(), "program saver") > acked && lastIdle(home.path(), "sources saver") > acked;
+        }, 30000)) << "the savers never said they were idle after the last acknowledgement";
+        ASSERT_TRUE(app.killHard());
+    }
+
+    Application again(home.path(), httpPort, websocketPort);
+    ASSERT_TRUE(again.listening());
+    Api api;
+    ASSERT_TRUE(api.open(httpPort));
+    QMap<QString, QString> programNames;
+    for (const QJsonValue& p : api.post("/program/list.json", {}).value("data").toArray())
+        programNames.insert(p.toObject().value("pro_id").toString(), p.toObject().value("name").toString());
+    QSet<QString> groups { "auto-discovery" };
+    for (const Owned& own : owned) {
+        const std::string who = own.programName.toStdString();
+        EXPECT_EQ(programNames.value(own.pro_id), own.programName);
+        const QMap<QString, QString> presets = api.named("/layout/list.json", own.pro_id, "layout_id");
+        EXPECT_EQ(QSet<QString>(presets.keyBegin(), presets.keyEnd()), QSet<QString>(own.presets.begin(), own.presets.end()))
+            << who << ": removed presets back: " << QStringList(own.removedPresets).join(", ").toStdString();
+        const QMap<QString, QString> windows = api.named("/window/list.json", own.pro_id, "id");
+        EXPECT_EQ(windows.keys(), QStringList { own.windowName }) << who;
+        EXPECT_EQ(api.post("/take/get.json", { { "pro_id", own.pro_id } }).value("data").toObject(),
+            (QJsonObject { { "time", own.takeTime }, { "select", own.takeSelect } }))
+            << who;
+        groups += QSet<QString>(own.groups.begin(), own.groups.end());
+        EXPECT_FALSE(own.removedGroups.isEmpty() || own.removedPresets.isEmpty()) << "the burst removes both kinds";
+    }
+    const QMap<QString, QString> listedGroups = sourceGroups(api);
+    EXPECT_EQ(QSet<QString>(listedGroups.keyBegin(), listedGroups.keyEnd()), groups);
     EXPECT_TRUE(again.terminate());
 }
 

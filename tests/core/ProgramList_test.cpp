@@ -48,6 +48,7 @@ QString addAndSave(BaseConfig& controller, const QString& name)
         return QString();
     const QString pro_id = QString::number(controller.getLastProId());
     controller.onProgramChanged(PROGRAM_ADD, pro_id);
+    controller.waitForSaves();
     return pro_id;
 }
 
@@ -116,6 +117,7 @@ TEST(ProgramList, AddedProgramIsStoredAndComesBackAfterARestart)
         EXPECT_FALSE(QFile::exists(listPath()));
         EXPECT_FALSE(QDir(folderOf("1")).exists());
         controller.onProgramChanged(PROGRAM_ADD, "1");
+        controller.waitForSaves();
 
         const QJsonObject list = JsonFile::load(listPath());
         EXPECT_EQ(list,
@@ -243,6 +245,7 @@ TEST(ProgramList, RecordsKeepTheirValuesAndBadIdsAreSkipped)
     // nor the folder of a program that still exists.
     controller.onProgramChanged(PROGRAM_REMOVE, "../..");
     controller.onProgramChanged(PROGRAM_REMOVE, "1");
+    controller.waitForSaves();
     EXPECT_TRUE(QDir(g_savePath + "/programs").exists());
     EXPECT_TRUE(QDir(folderOf("1")).exists());
     EXPECT_EQ(listedIds(), QStringList({ "1" }));
@@ -300,9 +303,11 @@ TEST(ProgramList, RemovingProgramsAndWindows)
     ASSERT_TRUE(controller.addWindow(first, window, QString()));
     QSharedPointer<ProjectObject> program = controller.getProgram(first);
     program->onWindowChanged(WINDOW_ADD, "2");
+    controller.waitForSaves();
     EXPECT_TRUE(QFile::exists(folderOf(first) + "/windows/window_2.json"));
     ASSERT_TRUE(controller.removeWindow(first, { { "win_id", "2" }, { "session_id", "s" } }));
     program->onWindowChanged(WINDOW_REMOVE, "2");
+    controller.waitForSaves();
     EXPECT_FALSE(program->getWindow("2"));
     EXPECT_FALSE(QFile::exists(folderOf(first) + "/windows/window_2.json"));
 
@@ -310,6 +315,7 @@ TEST(ProgramList, RemovingProgramsAndWindows)
     EXPECT_FALSE(controller.getProgram(first));
     EXPECT_TRUE(QDir(folderOf(first)).exists()) << "the folder goes with the save that follows";
     controller.onProgramChanged(PROGRAM_REMOVE, first);
+    controller.waitForSaves();
     EXPECT_FALSE(QDir(folderOf(first)).exists());
     EXPECT_EQ(listedIds(), QStringList({ second }));
     // The name is free again.

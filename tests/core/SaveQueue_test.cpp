@@ -1,0 +1,112 @@
+// The save queue: one waiting entry per file, however many changes mark it;
+// a mark that comes while its file is being written writes it once more;
+// files go in the order they were first marked; drain() and the destructor
+// leave nothing unwritten.
+#include "SaveQueue.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QStringList>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+namespace {
+
+// A writer that can be held inside its write until the test lets it go.
+class Gate {
+public:
+    void hold()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_inside = true;
+        m_changed.notify_all();
+        m_changed.wait(lock, [this] { return m_open; });
+        m_inside = false;
+    }
+    bool waitInside()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(30), [this] { return m_inside; });
+    }
+    void open()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_open = true;
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_inside = false;
+    bool m_open = false;
+};
+
+class Journal {
+public:
+    void note(const QString& what)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lines << what;
+    }
+    QStringList lines()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_lines;
+    }
+
+private:
+    std::mutex m_mutex;
+    QStringList m_lines;
+};
+
+TEST(SaveQueue, MarksOfAWaitingFileJoinAndAMarkDuringItsWriteWritesItAgain)
+{
+    Journal journal;
+    Gate gate;
+    std::atomic<int> state { 0 }; // the "model": the value a write stores
+    SaveQueue queue("test saver");
+
+    // The saver is held inside the first write of "a".
+    queue.mark("a", [&] {
+        journal.note("a=" + QString::number(state));
+        gate.hold();
+    });
+    ASSERT_TRUE(gate.waitInside());
+
+    // Meanwhile: "b" then many changes of "a", then "b" again. Each file
+    // waits once; "b" keeps its place before "a".
+    queue.mark("b", [&] { journal.note("b"); });
+    for (int i = 1; i <= 100; ++i) {
+        state = i;
+        queue.mark("a", [&] { journal.note("a=" + QString::number(state)); });
+    }
+    queue.mark("b", [&] { journal.note("b again"); });
+    gate.open();
+    queue.drain();
+
+    // The held write stored the state before the changes; the one write of
+    // "a" after them stores the last.
+    EXPECT_EQ(journal.lines(), QStringList({ "a=0", "b", "a=100" }));
+}
+
+TEST(SaveQueue, TheDestructorWritesWhatIsStillMarked)
+{
+    Journal journal;
+    Gate gate;
+    {
+        SaveQueue queue("test saver");
+        queue.mark("slow", [&] { gate.hold(); });
+        ASSERT_TRUE(gate.waitInside());
+        for (const char* file : { "x", "y", "z" })
+            queue.mark(file, [&journal, file] { journal.note(file); });
+        gate.open();
+    }
+    EXPECT_EQ(journal.lines(), QStringList({ "x", "y", "z" }));
+}
+
+} // namespace

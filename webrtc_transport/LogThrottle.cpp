@@ -1,6 +1,5 @@
 #include "LogThrottle.h"
 
-
 bool LogThrottle::event(int64_t nowMs)
 {
     if (m_open && nowMs - m_since >= m_intervalMs && m_counted == 0)

@@ -210,8 +210,8 @@ void WebrtcManager::evictUnconnectedLocked(const QString& remote)
     if (unconnected < kMaxUnconnectedPerAddress)
         return;
     // Reaped on the network thread like a removed session.
-    qDebug() << "webrtc session" << oldest.key() << "ends: already" << unconnected
-             << "unconnected sessions from" << remote;
+    qDebug() << "webrtc session" << oldest.key() << "ends: already" << unconnected << "unconnected sessions from"
+             << remote;
     oldest->alive = false;
     m_loop->wakeup();
 }

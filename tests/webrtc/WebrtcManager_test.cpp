@@ -317,8 +317,8 @@ TEST_F(Manager, ASessionWithoutAnAuthenticatedCheckGoesLongBeforeASilentOne)
     const Offer unchecked = open();
     PeerSocket stranger;
     stranger.sendTo(unchecked.port, bindingRequest(unchecked.ufrag + ":x", "not-the-password-at-all!"));
-    ASSERT_TRUE(waitUntil([&] { return !manager.sessionView(unchecked.id).exists; },
-        (WebrtcManager::kSilenceSeconds + 3) * 1000));
+    ASSERT_TRUE(waitUntil(
+        [&] { return !manager.sessionView(unchecked.id).exists; }, (WebrtcManager::kSilenceSeconds + 3) * 1000));
     EXPECT_TRUE(manager.sessionView(checked.id).exists);
     EXPECT_TRUE(waitUntil([&] { return portIsFree(unchecked.port); }));
 }

@@ -21,7 +21,8 @@ class WebrtcRoutes : public RouteFixture {
 protected:
     static QJsonObject askOffer(httptest::Client& c, const QString& win)
     {
-        return post(c, "/api/v2/webrtc/get_sdp.json", { { "pro_id", s_pro }, { "win_id", win }, { "ip", "127.0.0.1" } });
+        return post(
+            c, "/api/v2/webrtc/get_sdp.json", { { "pro_id", s_pro }, { "win_id", win }, { "ip", "127.0.0.1" } });
     }
     // Asks for an offer over HTTPS and connects a peer to it.
     void watch(httptest::Client& c, Viewer& v, const QString& win)

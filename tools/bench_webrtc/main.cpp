@@ -179,7 +179,8 @@ void offersBench()
     });
     std::vector<QString> ids;
     for (int i = 0; i < 50; ++i) { // 5 s at 10 offers a second
-        ids.push_back(parseOffer(manager.getSdpJson("1", "3", "127.0.0.1", QHostAddress(quint32(0x0A000000u + quint32(i))))).id);
+        ids.push_back(
+            parseOffer(manager.getSdpJson("1", "3", "127.0.0.1", QHostAddress(quint32(0x0A000000u + quint32(i))))).id);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     run = false;

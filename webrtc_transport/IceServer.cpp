@@ -1,5 +1,7 @@
 #include "IceServer.h"
 
+#include "MonotonicClock.h"
+
 #include <QDebug>
 
 #include <memory>
@@ -12,12 +14,24 @@ IceServer::IceServer(const std::string& usernameFragment, const std::string& pas
 {
 }
 
-void IceServer::sendError(const StunPacket* request, uint16_t code, const sockaddr_in* source)
+void IceServer::refuse(const StunPacket* request, uint16_t code, const sockaddr_in* source)
 {
+    ++m_refused;
+    const int64_t now = monotonicMs();
+    if (m_refusedLog.event(now))
+        qDebug() << "ICE: Binding request refused with" << code;
+    else
+        OnTimer(now);
     std::unique_ptr<StunPacket> response(request->CreateErrorResponse(code));
     const size_t size = response->Serialize(m_output);
     if (m_send)
         m_send(reinterpret_cast<const char*>(m_output), int(size), source);
+}
+
+void IceServer::OnTimer(int64_t nowMs)
+{
+    if (const uint64_t n = m_refusedLog.takeSummary(nowMs))
+        qDebug() << "ICE:" << n << "checks refused in the last" << m_refusedLog.intervalSeconds() << "s";
 }
 
 bool IceServer::ProcessStunPacket(StunPacket* packet, const sockaddr_in* source)
@@ -25,24 +39,23 @@ bool IceServer::ProcessStunPacket(StunPacket* packet, const sockaddr_in* source)
     const bool request = packet->GetClass() == StunPacket::Class::Request;
     if (packet->GetMethod() != uint16_t(StunPacket::Method::Binding)) {
         if (request)
-            sendError(packet, 400, source);
+            refuse(packet, 400, source);
         return false;
     }
     // ICE requires FINGERPRINT on every check (RFC 8445 §7.2.2).
     if (!packet->HasFingerprint()) {
         if (request)
-            sendError(packet, 400, source);
+            refuse(packet, 400, source);
         return false;
     }
     if (!request)
         return false;
     if (!packet->HasMessageIntegrity() || packet->GetPriority() == 0 || packet->GetUsername().empty()) {
-        sendError(packet, 400, source);
+        refuse(packet, 400, source);
         return false;
     }
     if (packet->CheckAuthentication(m_usernameFragment, m_password) != StunPacket::Authentication::OK) {
-        sendError(packet, 401, source);
-        qDebug() << "ICE: Binding request refused with 401";
+        refuse(packet, 401, source);
         return false;
     }
 

@@ -2,6 +2,7 @@
 
 #include "Channel.h"
 #include "EventLoop.h"
+#include "MonotonicClock.h"
 #include "Socket.h"
 
 #include <QDebug>
@@ -67,8 +68,13 @@ void UdpSocket::readDatagrams()
         if (n < 0)
             return;
         if (n > ssize_t(sizeof m_buffer)) {
-            if (m_droppedOversized++ == 0)
+            ++m_droppedOversized;
+            const int64_t now = monotonicMs();
+            if (m_oversizedLog.event(now))
                 qDebug() << "UdpSocket: dropped an oversized datagram of" << n << "bytes";
+            else if (const uint64_t count = m_oversizedLog.takeSummary(now))
+                qDebug() << "UdpSocket:" << count << "oversized datagrams dropped in the last"
+                         << m_oversizedLog.intervalSeconds() << "s";
             continue;
         }
         if (n > 0 && m_readCallback)

@@ -5,6 +5,8 @@
 // Owner: its WebRtcTransport (shared pointer). Thread: Start on the thread
 // that builds the session, reads and the destructor on the loop's thread,
 // Send from the network thread (STUN, DTLS) and the encoder thread (media).
+#include "LogThrottle.h"
+
 #include <netinet/in.h>
 
 #include <atomic>
@@ -47,5 +49,6 @@ private:
     std::shared_ptr<Channel> m_channel;
     std::atomic<uint64_t> m_droppedSends { 0 };
     uint64_t m_droppedOversized = 0;
+    LogThrottle m_oversizedLog;
     char m_buffer[kReceiveSize];
 };

@@ -2,6 +2,7 @@
 
 #include "Crypto.h"
 #include "IceServer.h"
+#include "MonotonicClock.h"
 #include "MyDtlsTransport.h"
 #include "SrtpChannel.h"
 #include "StunPacket.h"
@@ -9,7 +10,6 @@
 
 #include <QDebug>
 
-#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <sstream>
@@ -21,13 +21,6 @@ int64_t nowSeconds()
     timespec ts {};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return int64_t(ts.tv_sec);
-}
-
-int64_t nowMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 uint64_t packAddress(const sockaddr_in& a)
@@ -62,7 +55,7 @@ WebRtcTransport::WebRtcTransport(EventLoop* loop, unsigned short port)
     };
     m_rtpMaker.outputCallback = [this](char* data, int len) { WriteRtpPacket(data, len); };
     m_lastStun = nowSeconds();
-    m_lastStunMs = nowMs();
+    m_lastStunMs = monotonicMs();
 }
 
 WebRtcTransport::~WebRtcTransport()
@@ -93,6 +86,11 @@ int WebRtcTransport::SocketFd() const
 std::string WebRtcTransport::GetFingerprint() const
 {
     return m_dtls->GetFingerprint();
+}
+
+uint64_t WebRtcTransport::RefusedChecks() const
+{
+    return m_iceServer ? m_iceServer->RefusedChecks() : 0;
 }
 
 uint64_t WebRtcTransport::DroppedSends() const
@@ -159,7 +157,7 @@ void WebRtcTransport::onInputDataPacket(char* data, int len, sockaddr_in* from)
         // anyone can send a STUN packet to an open port.
         if (m_iceServer->ProcessStunPacket(packet.get(), from)) {
             m_lastStun = nowSeconds();
-            m_lastStunMs = nowMs();
+            m_lastStunMs = monotonicMs();
         }
         return;
     }
@@ -185,6 +183,7 @@ void WebRtcTransport::onInputDataPacket(char* data, int len, sockaddr_in* from)
 void WebRtcTransport::OnIceServerCompleted()
 {
     m_peer.store(packAddress(m_iceServer->GetPeerTuple()), std::memory_order_release);
+    m_iceCompleted.store(true, std::memory_order_release);
     m_dtls->Start();
 }
 
@@ -199,6 +198,7 @@ void WebRtcTransport::OnDtlsCompleted(const std::string& sendKey, const std::str
 
 void WebRtcTransport::OnTimer()
 {
+    m_iceServer->OnTimer(monotonicMs());
     if (!IsClosed())
         m_dtls->OnTimer();
 }

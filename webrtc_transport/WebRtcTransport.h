@@ -56,6 +56,10 @@ public:
     int64_t LastStunMs() const { return m_lastStunMs; }
     bool IsClosed() const { return m_closed.load(std::memory_order_acquire); }
     bool DtlsCompleted() const { return m_dtlsCompleted.load(std::memory_order_acquire); }
+    // An authenticated Binding request has arrived.
+    bool IceCompleted() const { return m_iceCompleted.load(std::memory_order_acquire); }
+    // STUN requests answered with an error.
+    uint64_t RefusedChecks() const;
     unsigned short LocalPort() const;
     int SocketFd() const;
     const std::string& GetUfrag() const { return m_ufrag; }
@@ -76,6 +80,7 @@ private:
     char m_sendBuffer[10240];
     char m_recvBuffer[10240];
     RtpMaker m_rtpMaker;
+    std::atomic<bool> m_iceCompleted { false };
     std::atomic<bool> m_dtlsCompleted { false };
     std::atomic<bool> m_closed { false };
     // 0 = no peer yet; else 1 << 48 | IPv4 address << 16 | port (network order).

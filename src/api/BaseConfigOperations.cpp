@@ -27,14 +27,21 @@ QJsonObject BaseConfig::getSdp(const HttpRequest& request)
     const QString pro_id = body.value("pro_id").toVariant().toString();
     QString win_id = body.value("win_id").toVariant().toString();
     const QString ip = body.value("ip").toVariant().toString();
-    if (win_id.isEmpty()) {
+    {
+        // The route needs no token: an offer is made only for a window that
+        // exists, so a stranger cannot open sessions under made-up ids.
         QMutexLocker lock(&programsMutex);
-        if (const QSharedPointer<ProjectObject> program = programs.value(pro_id))
+        const QSharedPointer<ProjectObject> program = programs.value(pro_id);
+        if (!program)
+            return errorReply();
+        if (win_id.isEmpty())
             win_id = program->getFirstWinId();
+        if (win_id.isEmpty() || !program->getWindow(win_id))
+            return errorReply();
     }
-    if (pro_id.isEmpty() || win_id.isEmpty() || !webrtcManager)
+    if (!webrtcManager)
         return errorReply();
-    return webrtcManager->getSdpJson(pro_id, win_id, ip);
+    return webrtcManager->getSdpJson(pro_id, win_id, ip, request.remoteAddress());
 }
 
 QJsonObject BaseConfig::removeSession(const HttpRequest& request)

@@ -286,7 +286,7 @@ void SourceManager::discoveryPass()
         if (!stale && group->finder) {
             pollGroup(*group);
         } else if (makeFinder(*group)) {
-            pollGroup(*group);
+            pollGroup(*group, true);
         } else {
             qWarning() << "ERROR: Fail to create NDI finder!";
             QThread::msleep(kRetryPauseMs);
@@ -344,9 +344,9 @@ bool SourceManager::makeFinder(SourceGroup& group)
     return true;
 }
 
-void SourceManager::pollGroup(SourceGroup& group)
+void SourceManager::pollGroup(SourceGroup& group, bool fresh)
 {
-    if (!NDIlib_find_wait_for_sources(group.finder, kFinderWaitMs))
+    if (!NDIlib_find_wait_for_sources(group.finder, kFinderWaitMs) && !fresh)
         return;
     uint32_t count = 0;
     const NDIlib_source_t* list = NDIlib_find_get_current_sources(group.finder, &count);

@@ -117,7 +117,11 @@ private:
 
     void discoveryPass();
     bool makeFinder(SourceGroup& group);
-    void pollGroup(SourceGroup& group);
+    // fresh: the finder was just made. Its first listing replaces the
+    // group's, even when it finds nothing: a finder reports only changes to
+    // what it has seen, so the sources of a sender that went while no finder
+    // watched would otherwise stay listed for good.
+    void pollGroup(SourceGroup& group, bool fresh = false);
     void connectFoundSources();
     void ageSources();
     void saveLater();

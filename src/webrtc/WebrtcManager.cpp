@@ -3,6 +3,7 @@
 #include "Crypto.h"
 #include "DtlsSocketContext.h"
 #include "EventLoop.h"
+#include "MonotonicClock.h"
 #include "WebRtcTransport.h"
 
 #include <QDebug>
@@ -133,6 +134,7 @@ void WebrtcManager::networkLoop()
 void WebrtcManager::reap()
 {
     const int64_t now = monotonicSeconds();
+    const int64_t nowMs = monotonicMs();
     std::vector<std::shared_ptr<WebRtcTransport>> live;
     std::vector<std::shared_ptr<WebRtcTransport>> dropped;
     {
@@ -143,7 +145,9 @@ void WebrtcManager::reap()
                 it = m_sessions.erase(it);
                 continue;
             }
-            if (!it->alive || it->transport->IsClosed() || now > it->transport->LastStunTime() + kSilenceSeconds) {
+            const bool neverChecked = !it->transport->IceCompleted() && nowMs - it->madeMs > kFirstCheckMs;
+            if (!it->alive || it->transport->IsClosed() || now > it->transport->LastStunTime() + kSilenceSeconds
+                || neverChecked) {
                 qDebug() << "#1 del session " << it.key();
                 dropped.push_back(std::move(it->transport));
                 it = m_sessions.erase(it);
@@ -170,7 +174,50 @@ QString WebrtcManager::newSessionId() const
     }
 }
 
-QJsonObject WebrtcManager::getSdpJson(const QString& pro_id, const QString& win_id, const QString& ip)
+QString WebrtcManager::remoteKey(const QHostAddress& address)
+{
+    bool v4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&v4);
+    if (v4)
+        return QHostAddress(ipv4).toString();
+    // One IPv6 client is given a whole /64: counting its single addresses
+    // would let it step around the limit.
+    Q_IPV6ADDR bytes = address.toIPv6Address();
+    for (int i = 8; i < 16; ++i)
+        bytes[i] = 0;
+    return QHostAddress(bytes).toString() + QStringLiteral("/64");
+}
+
+int WebrtcManager::aliveCountLocked() const
+{
+    int n = 0;
+    for (const Session& s : m_sessions)
+        n += s.alive && s.transport ? 1 : 0;
+    return n;
+}
+
+void WebrtcManager::evictUnconnectedLocked(const QString& remote)
+{
+    int unconnected = 0;
+    auto oldest = m_sessions.end();
+    for (auto it = m_sessions.begin(); it != m_sessions.end(); ++it) {
+        if (!it->alive || !it->transport || it->remote != remote || it->transport->DtlsCompleted())
+            continue;
+        ++unconnected;
+        if (oldest == m_sessions.end() || it->serial < oldest->serial)
+            oldest = it;
+    }
+    if (unconnected < kMaxUnconnectedPerAddress)
+        return;
+    // Reaped on the network thread like a removed session.
+    qDebug() << "webrtc session" << oldest.key() << "ends: already" << unconnected << "unconnected sessions from"
+             << remote;
+    oldest->alive = false;
+    m_loop->wakeup();
+}
+
+QJsonObject WebrtcManager::getSdpJson(
+    const QString& pro_id, const QString& win_id, const QString& ip, const QHostAddress& remote)
 {
     in_addr parsed {};
     const QByteArray ipText = ip.toUtf8();
@@ -182,9 +229,13 @@ QJsonObject WebrtcManager::getSdpJson(const QString& pro_id, const QString& win_
         qDebug() << "get_sdp refused: the WebRTC manager is not running";
         return errorReply();
     }
+    const QString remoteText = remoteKey(remote);
     {
         std::lock_guard<std::timed_mutex> lock(m_lock);
-        if (m_sessions.size() + m_pending >= kMaxSessions) {
+        evictUnconnectedLocked(remoteText);
+        // Ended sessions wait for the next pass only to be freed: they hold
+        // no place.
+        if (aliveCountLocked() + m_pending >= kMaxSessions) {
             qDebug() << "get_sdp refused: already" << kMaxSessions << "sessions";
             return errorReply();
         }
@@ -209,6 +260,9 @@ QJsonObject WebrtcManager::getSdpJson(const QString& pro_id, const QString& win_
     session.transport = std::move(transport);
     session.pro_id = pro_id;
     session.win_id = win_id;
+    session.remote = remoteText;
+    session.serial = ++m_serial;
+    session.madeMs = monotonicMs();
     m_sessions.insert(id, session);
     qDebug() << "webrtc session" << id << "for" << pro_id << win_id << "on port"
              << m_sessions.value(id).transport->LocalPort();
@@ -294,8 +348,10 @@ WebrtcManager::SessionView WebrtcManager::sessionView(const QString& session_id)
     if (it == m_sessions.end() || !it->transport)
         return view;
     view.exists = true;
+    view.alive = it->alive;
     view.port = it->transport->LocalPort();
     view.lastStunMs = it->transport->LastStunMs();
+    view.iceCompleted = it->transport->IceCompleted();
     view.dtlsCompleted = it->transport->DtlsCompleted();
     view.pro_id = it->pro_id;
     view.win_id = it->win_id;

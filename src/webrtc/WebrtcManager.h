@@ -14,6 +14,7 @@
 // and its socket registered before the lock is taken.
 // A transport's last reference is always dropped on the network thread, or
 // after it has ended.
+#include <QHostAddress>
 #include <QJsonObject>
 #include <QMap>
 #include <QObject>
@@ -35,6 +36,13 @@ public:
     // A session whose browser sent no authenticated check for longer than
     // this is dropped.
     static constexpr int kSilenceSeconds = 12;
+    // A browser checks the offer's candidate at once; a session that has
+    // seen no authenticated check this long after its offer is dropped.
+    static constexpr int kFirstCheckMs = 5000;
+    // Sessions that have not completed ICE and DTLS, per remote address
+    // (an IPv6 client counts by its /64): a new offer beyond this ends the
+    // oldest of them. Connected sessions never count here.
+    static constexpr int kMaxUnconnectedPerAddress = 8;
 
     static WebrtcManager* instance();
     // loop: the event loop of the sessions' sockets (the process-wide one by default).
@@ -48,8 +56,8 @@ public:
     // A new session of the window with its offer: {"result":"ok","data":
     // {"sdp","session_id"}}; {"result":"error"} and nothing kept when ip is
     // not an IPv4 address, the manager is full or not running, or no socket
-    // could be bound.
-    QJsonObject getSdpJson(const QString& pro_id, const QString& win_id, const QString& ip);
+    // could be bound. remote: the address the request came from.
+    QJsonObject getSdpJson(const QString& pro_id, const QString& win_id, const QString& ip, const QHostAddress& remote);
     // Marks the session for removal; the network thread frees it at once.
     void removeSession(const QString& session_id);
     // Binds the session to the window; an empty or unknown session id changes nothing.
@@ -66,8 +74,10 @@ public:
     // What tests and benchmarks read of a session.
     struct SessionView {
         bool exists = false;
+        bool alive = false; // not removed, evicted or timed out (it may still await the reaping)
         unsigned short port = 0;
         int64_t lastStunMs = 0;
+        bool iceCompleted = false;
         bool dtlsCompleted = false;
         QString pro_id, win_id;
         uint64_t sentPackets = 0;
@@ -82,6 +92,9 @@ private:
         std::shared_ptr<WebRtcTransport> transport;
         QString pro_id;
         QString win_id;
+        QString remote; // remoteKey() of the address that asked for the offer
+        uint64_t serial = 0; // order of making: the lowest is the oldest
+        int64_t madeMs = 0; // steady clock
         // RTP timestamps (90 kHz): of the picture being sent, and of the next one.
         uint32_t pictureTimestamp = 1000;
         uint32_t nextTimestamp = 1000;
@@ -94,12 +107,18 @@ private:
     void networkLoop();
     void reap();
     QString newSessionId() const;
+    // Makes room for one more unconnected session of this remote by ending
+    // its oldest one when it already has the most; under m_lock.
+    void evictUnconnectedLocked(const QString& remote);
+    int aliveCountLocked() const;
+    static QString remoteKey(const QHostAddress& address);
     static QJsonObject errorReply();
 
     EventLoop* m_loop;
     mutable std::timed_mutex m_lock;
     QMap<QString, Session> m_sessions;
     int m_pending = 0; // sessions being built outside the lock
+    uint64_t m_serial = 0;
     std::thread m_thread;
     std::atomic<bool> m_running { false };
     std::atomic<uint64_t> m_droppedUnits { 0 };

@@ -76,8 +76,12 @@ public:
         m_socket.setPeerVerifyMode(QSslSocket::VerifyNone);
     }
 
-    bool connectTo(quint16 port)
+    // from: the local address to connect from (127.0.0.2 and the like are
+    // other clients' addresses on loopback); any when null.
+    bool connectTo(quint16 port, const QHostAddress& from = QHostAddress())
     {
+        if (!from.isNull() && !m_socket.bind(from))
+            return false;
         m_socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
         return testsupport::waitFor([this] { return m_socket.isEncrypted(); });
     }

@@ -10,12 +10,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <atomic>
+#include <csignal>
 #include <future>
 #include <mutex>
+#include <thread>
 
 using namespace ndikit;
 
@@ -324,4 +328,51 @@ TEST_F(Discovery, ShutdownLetsGoOfConnectionsWithoutHoldingTheTable)
     ASSERT_FALSE(probe.reportsDone.empty());
     for (bool done : probe.reportsDone)
         EXPECT_TRUE(done);
+}
+
+TEST_F(Discovery, AStoppedSendersSourcesLeaveTheListEveryTime)
+{
+    SourceManager manager;
+    manager.load();
+    UpdateLog log(manager);
+    manager.startDiscover();
+    // An operator asking for refreshes while senders stop: finders are made
+    // again and again, also after a sender's last announcement has gone.
+    std::atomic<bool> refreshing { true };
+    std::thread refresher([&] {
+        while (refreshing) {
+            manager.forceRefresh();
+            // Paces the requests; what the test waits for are conditions.
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+
+    QStringList stopped;
+    for (int round = 1; round <= 20; ++round) {
+        const bool kill = round % 2 == 0;
+        SCOPED_TRACE(QStringLiteral("round %1, %2").arg(round).arg(kill ? "SIGKILL" : "SIGTERM").toStdString());
+        const QString prefix = QStringLiteral("Round %1").arg(round);
+        TestSourceProcess program(4, prefix);
+        QStringList names;
+        for (int i = 1; i <= 4; ++i)
+            names << QStringLiteral("%1 %2").arg(prefix).arg(i);
+        ASSERT_TRUE(program.waitForLine("ready " + names.last()));
+        ASSERT_TRUE(testsupport::waitFor([&] { return listing(manager).value("1") == names; }));
+
+        ::kill(pid_t(program.process().processId()), kill ? SIGKILL : SIGTERM);
+        ASSERT_TRUE(program.process().waitForFinished(10000));
+        EXPECT_TRUE(testsupport::waitFor([&] { return listing(manager).value("1").isEmpty(); }))
+            << listing(manager).value("1").join(", ").toStdString();
+        // Whether it withdrew them or was killed, none of its announcements stay.
+        EXPECT_TRUE(testsupport::waitFor([&] { return QDir(registry.path()).isEmpty(); }))
+            << QDir(registry.path()).entryList(QDir::Files).join(", ").toStdString();
+        stopped << names;
+    }
+    refreshing = false;
+    refresher.join();
+    manager.forceRefresh();
+    // And they leave the table too, with their connections.
+    stopped.sort();
+    EXPECT_TRUE(testsupport::waitFor([&] { return log.namesOfType("none") == stopped; }, 15000));
+    manager.stopDiscover();
 }

@@ -3,6 +3,8 @@
 // to good and bad requests.
 #include "Crypto.h"
 #include "IceServer.h"
+#include "LogCapture.h"
+#include "MonotonicClock.h"
 #include "StunPacket.h"
 #include "WebrtcTestKit.h"
 
@@ -269,4 +271,24 @@ TEST(IceLite, ARefusedCheckIsLoggedThroughTheLoggerNotStandardOutput)
     EXPECT_EQ(std::ftell(sink), 0L);
     std::fclose(sink);
     EXPECT_TRUE(logged.filter("401").size() == 1) << logged.join("|").toStdString();
+}
+
+TEST(IceLite, AFloodOfRefusedChecksLogsOneLineAndThenACountPerInterval)
+{
+    testsupport::LogCapture log;
+    Responder r;
+    const sockaddr_in from = address("127.0.0.1", 4000);
+    const auto badPassword = webrtctest::bindingRequest("evtj:peer", "not the password");
+    const auto noPriority = webrtctest::bindingRequest("evtj:peer", kPassword, 0);
+    const int flood = 5000;
+    for (int i = 0; i < flood; ++i)
+        r.feed(i % 2 ? badPassword : noPriority, from);
+    EXPECT_EQ(r.ice.RefusedChecks(), uint64_t(flood));
+    // The network thread looks on every pass; the count is due an interval on.
+    const int64_t later = monotonicMs() + LogThrottle::kDefaultIntervalMs;
+    r.ice.OnTimer(later);
+    r.ice.OnTimer(later + 1);
+    EXPECT_EQ(log.lines().filter("refused"),
+        QStringList({ "ICE: Binding request refused with 400",
+            QStringLiteral("ICE: %1 checks refused in the last 10 s").arg(flood - 1) }));
 }

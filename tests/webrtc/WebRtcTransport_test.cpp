@@ -2,6 +2,8 @@
 // loopback: ICE-lite checks, the DTLS handshake (the peer as client, once
 // with the server's final flight lost) and SRTP-protected H.264, then the
 // offer's exact text and the inputs the demultiplexer must drop.
+#include "LogCapture.h"
+#include "UdpSocket.h"
 #include "WebRtcTransport.h"
 #include "WebrtcTestKit.h"
 
@@ -229,4 +231,31 @@ TEST(Transport, ASocketThatCannotBeBoundGivesNoOfferAndRegistersNothing)
     EXPECT_FALSE(second.Start());
     EXPECT_EQ(second.GetLocalSdp("", "", 8000, 1, "H264", "sendonly", 0, "127.0.0.1"), "");
     EXPECT_EQ(loop.channelCount(), 1u);
+}
+
+TEST_F(Session, AFloodOfHostileDatagramsWritesAFewLinesNotOneEach)
+{
+    testsupport::LogCapture log;
+    PeerSocket stranger;
+    const std::string user = transport->GetUfrag() + ":peer";
+    const auto wrongUfrag = bindingRequest("zzzz:peer", transport->GetPwd());
+    const auto wrongPassword = bindingRequest(user, "not-the-password-at-all!");
+    const std::vector<uint8_t> dtlsLike(60, 0x16);
+    const std::vector<uint8_t> oversized(UdpSocket::kReceiveSize + 100, 0x16);
+    const auto started = std::chrono::steady_clock::now();
+    const int batches = 40, perBatch = 100;
+    for (int b = 0; b < batches; ++b) {
+        // In batches the socket's buffer holds, so every check is handled.
+        for (int i = 0; i < perBatch; ++i)
+            stranger.sendTo(port, i % 2 ? wrongUfrag : wrongPassword);
+        stranger.sendTo(port, dtlsLike);
+        stranger.sendTo(port, oversized);
+        ASSERT_TRUE(waitFor([&] { return transport->RefusedChecks() == uint64_t((b + 1) * perBatch); }, 10000)) << b;
+    }
+    // One line for the first refusal and for the first oversized datagram,
+    // then at most one count of each per 10 s that the flood took.
+    const auto tookS = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
+    const int bound = 2 * (1 + int(tookS.count() / 10 + 1));
+    EXPECT_LE(log.lines().size(), bound) << log.lines().join("\n").toStdString();
+    EXPECT_TRUE(log.contains("refused with 401"));
 }

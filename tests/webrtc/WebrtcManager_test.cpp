@@ -19,6 +19,12 @@ using namespace webrtctest;
 
 namespace {
 
+// The address of the i-th browser (10.0.0.0/16 and up: only counted, never reached).
+QHostAddress browser(int i)
+{
+    return QHostAddress(quint32(0x0A000000u + quint32(i)));
+}
+
 int openDescriptors()
 {
     return int(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
@@ -49,11 +55,18 @@ protected:
     {
         manager.destroy();
     }
-    Offer open(const QString& pro = "1", const QString& win = "2")
+    // Offers asked from the browser at `from`.
+    Offer open(const QString& pro = "1", const QString& win = "2", const QHostAddress& from = browser(0))
     {
-        const QJsonObject reply = manager.getSdpJson(pro, win, "127.0.0.1");
+        const QJsonObject reply = manager.getSdpJson(pro, win, "127.0.0.1", from);
         EXPECT_EQ(reply.value("result").toString(), "ok");
         return parseOffer(reply);
+    }
+    // Sends each session a valid check, as a browser keeps its consent.
+    void keep(const std::vector<Offer>& offers)
+    {
+        for (const Offer& o : offers)
+            keeper.sendTo(o.port, bindingRequest(o.ufrag + ":k", o.pwd));
     }
     // A session of the window with a peer that has completed DTLS.
     Offer connect(LoopbackPeer& peer, const QString& pro = "1", const QString& win = "2")
@@ -83,6 +96,7 @@ protected:
 
     EventLoop loop;
     WebrtcManager manager { &loop };
+    PeerSocket keeper;
 };
 
 } // namespace
@@ -105,7 +119,8 @@ TEST_F(Manager, OffersCarryRandomIdsAndBadRequestsKeepNothing)
 
     const int fds = openDescriptors();
     for (const QString ip : { "", "::1", "1.2.3", "localhost", "127.0.0.1\r\na=candidate:evil", "300.1.1.1" })
-        EXPECT_EQ(manager.getSdpJson("1", "2", ip), QJsonObject({ { "result", "error" } })) << ip.toStdString();
+        EXPECT_EQ(manager.getSdpJson("1", "2", ip, browser(0)), QJsonObject({ { "result", "error" } }))
+            << ip.toStdString();
     EXPECT_EQ(manager.sessionCount(), 2);
     EXPECT_EQ(openDescriptors(), fds);
 
@@ -119,7 +134,7 @@ TEST_F(Manager, OffersCarryRandomIdsAndBadRequestsKeepNothing)
     // A stopped manager makes no session; a second destroy does nothing more.
     manager.destroy();
     manager.destroy();
-    EXPECT_EQ(manager.getSdpJson("1", "2", "127.0.0.1"), QJsonObject({ { "result", "error" } }));
+    EXPECT_EQ(manager.getSdpJson("1", "2", "127.0.0.1", browser(0)), QJsonObject({ { "result", "error" } }));
     manager.init();
     EXPECT_EQ(open().port != 0, true);
 }
@@ -183,10 +198,18 @@ TEST_F(Manager, ARemovedSessionFreesItsSocketAtOnce)
 
 TEST_F(Manager, AtMost256SessionsAndTheNextGetsAnErrorAndNoSocket)
 {
-    for (int i = 0; i < WebrtcManager::kMaxSessions; ++i)
-        ASSERT_EQ(manager.getSdpJson("1", "2", "127.0.0.1").value("result").toString(), "ok") << i;
+    // From as many browsers: no address reaches its own limit. Checks keep
+    // them all, however long the making takes on a busy machine.
+    std::vector<Offer> offers;
+    for (int i = 0; i < WebrtcManager::kMaxSessions; ++i) {
+        const QJsonObject reply = manager.getSdpJson("1", "2", "127.0.0.1", browser(i));
+        ASSERT_EQ(reply.value("result").toString(), "ok") << i;
+        offers.push_back(parseOffer(reply));
+        if (i % 32 == 31)
+            keep(offers);
+    }
     const int fds = openDescriptors();
-    EXPECT_EQ(manager.getSdpJson("1", "2", "127.0.0.1"), QJsonObject({ { "result", "error" } }));
+    EXPECT_EQ(manager.getSdpJson("1", "2", "127.0.0.1", browser(1000)), QJsonObject({ { "result", "error" } }));
     EXPECT_EQ(openDescriptors(), fds);
     EXPECT_EQ(manager.sessionCount(), WebrtcManager::kMaxSessions);
 }
@@ -224,7 +247,7 @@ TEST_F(Manager, AThousandSessionsHeldAndDroppedLeaveDescriptorsAndMemoryFlat)
     for (int round = 0; round < 10; ++round) {
         std::vector<QString> ids;
         for (int i = 0; i < 100; ++i)
-            ids.push_back(open().id);
+            ids.push_back(open("1", "2", browser(i)).id);
         for (const QString& id : ids)
             manager.removeSession(id);
         ASSERT_TRUE(waitUntil([&] { return manager.sessionCount() == 0; }));
@@ -234,9 +257,11 @@ TEST_F(Manager, AThousandSessionsHeldAndDroppedLeaveDescriptorsAndMemoryFlat)
     EXPECT_LT(testsupport::liveHeapBytes(), heap + 512 * 1024);
 }
 
-TEST_F(Manager, ASilentBrowserLosesItsSessionAfterTwelveSeconds)
+TEST_F(Manager, ASilentBrowserLosesItsSessionTwelveSecondsAfterItsLastCheck)
 {
     const Offer a = open();
+    LoopbackPeer peer;
+    ASSERT_TRUE(peer.check(a.port, a.ufrag, a.pwd));
     const auto made = std::chrono::steady_clock::now();
     ASSERT_TRUE(waitUntil([&] { return !manager.sessionView(a.id).exists; }, 15000));
     const auto after = std::chrono::steady_clock::now() - made;
@@ -244,4 +269,56 @@ TEST_F(Manager, ASilentBrowserLosesItsSessionAfterTwelveSeconds)
     EXPECT_LE(after, std::chrono::milliseconds(13200));
     // The socket closes on the network thread just after the session leaves the map.
     EXPECT_TRUE(waitUntil([&] { return portIsFree(a.port); }, 1000));
+}
+
+TEST_F(Manager, UnconnectedSessionsAreCountedPerAddressAndTheOldestGoesFirst)
+{
+    const int limit = WebrtcManager::kMaxUnconnectedPerAddress;
+    // One session of the address completes ICE and DTLS: it never counts.
+    LoopbackPeer viewer;
+    const Offer connected = connect(viewer, "1", "2");
+    // Eight that keep their consent with valid checks but never start DTLS.
+    std::vector<Offer> offers;
+    for (int i = 0; i < limit; ++i)
+        offers.push_back(open());
+    keep(offers);
+    for (const Offer& o : offers)
+        EXPECT_TRUE(manager.sessionView(o.id).alive);
+    // Another address has places of its own.
+    const Offer other = open("1", "2", browser(1));
+
+    // One more from the first address ends its oldest unconnected session.
+    ASSERT_TRUE(waitUntil([&] { return manager.sessionView(offers[0].id).iceCompleted; }));
+    const Offer next = open();
+    EXPECT_FALSE(manager.sessionView(offers[0].id).alive);
+    for (int i = 1; i < limit; ++i)
+        EXPECT_TRUE(manager.sessionView(offers[size_t(i)].id).alive) << i;
+    EXPECT_TRUE(manager.sessionView(next.id).alive);
+    EXPECT_TRUE(manager.sessionView(other.id).alive);
+    EXPECT_TRUE(manager.sessionView(connected.id).alive);
+    // The ended one is freed on the network thread like a removed one.
+    EXPECT_TRUE(waitUntil([&] { return portIsFree(offers[0].port); }));
+
+    // Many more: the connected viewer stays and still gets its video.
+    for (int i = 0; i < 3 * limit; ++i)
+        open();
+    EXPECT_TRUE(manager.sessionView(connected.id).alive);
+    send(slice(0x65, 0), 2);
+    EXPECT_EQ(drain(viewer).size(), 1u);
+}
+
+TEST_F(Manager, ASessionWithoutAnAuthenticatedCheckGoesLongBeforeASilentOne)
+{
+    // Checked once, then silent: kept for the twelve seconds of silence.
+    const Offer checked = open();
+    LoopbackPeer peer;
+    ASSERT_TRUE(peer.check(checked.port, checked.ufrag, checked.pwd));
+    // Made later and never checked (a refused check does not count).
+    const Offer unchecked = open();
+    PeerSocket stranger;
+    stranger.sendTo(unchecked.port, bindingRequest(unchecked.ufrag + ":x", "not-the-password-at-all!"));
+    ASSERT_TRUE(waitUntil(
+        [&] { return !manager.sessionView(unchecked.id).exists; }, (WebrtcManager::kSilenceSeconds + 3) * 1000));
+    EXPECT_TRUE(manager.sessionView(checked.id).exists);
+    EXPECT_TRUE(waitUntil([&] { return portIsFree(unchecked.port); }));
 }

@@ -75,10 +75,10 @@ protected:
         testsupport::waitFor([&] { return controller->getProgram(s_pro)->getLastWinId() != before; });
         return QString::number(controller->getProgram(s_pro)->getLastWinId());
     }
-    std::unique_ptr<httptest::Client> client()
+    std::unique_ptr<httptest::Client> client(const QHostAddress& from = QHostAddress())
     {
         auto c = std::make_unique<httptest::Client>();
-        EXPECT_TRUE(c->connectTo(quint16(g_httpPort)));
+        EXPECT_TRUE(c->connectTo(quint16(g_httpPort), from));
         return c;
     }
 

@@ -19,11 +19,15 @@ struct Viewer {
 
 class WebrtcRoutes : public RouteFixture {
 protected:
+    static QJsonObject askOffer(httptest::Client& c, const QString& win)
+    {
+        return post(
+            c, "/api/v2/webrtc/get_sdp.json", { { "pro_id", s_pro }, { "win_id", win }, { "ip", "127.0.0.1" } });
+    }
     // Asks for an offer over HTTPS and connects a peer to it.
     void watch(httptest::Client& c, Viewer& v, const QString& win)
     {
-        const QJsonObject reply
-            = post(c, "/api/v2/webrtc/get_sdp.json", { { "pro_id", s_pro }, { "win_id", win }, { "ip", "127.0.0.1" } });
+        const QJsonObject reply = askOffer(c, win);
         ASSERT_EQ(reply.value("result").toString(), "ok");
         const Offer o = parseOffer(reply);
         v.id = o.id;
@@ -60,6 +64,11 @@ TEST_F(WebrtcRoutes, BadOfferRequestsAreRefusedAndKeepNothing)
         { { "pro_id", s_pro }, { "win_id", s_wide }, { "ip", "not-an-address" } },
         { { "pro_id", "no-such-program" }, { "win_id", "" }, { "ip", "127.0.0.1" } },
         { { "pro_id", "" }, { "win_id", s_wide }, { "ip", "127.0.0.1" } },
+        // The route needs no token: made-up programs and windows get nothing.
+        { { "pro_id", s_pro }, { "win_id", "nosuch" }, { "ip", "127.0.0.1" } },
+        { { "pro_id", s_pro }, { "win_id", "../../x" }, { "ip", "127.0.0.1" } },
+        { { "pro_id", "../../x" }, { "win_id", s_wide }, { "ip", "127.0.0.1" } },
+        { { "pro_id", "nosuch" }, { "win_id", "1" }, { "ip", "127.0.0.1" } },
     };
     for (const QJsonObject& body : bad)
         EXPECT_EQ(post(*c, "/api/v2/webrtc/get_sdp.json", body), kError) << QJsonDocument(body).toJson().toStdString();
@@ -114,4 +123,54 @@ TEST_F(WebrtcRoutes, ViewersWatchSwitchAndLeaveTheirWindowsIndependently)
     sendIdr(s_wide, 4);
     EXPECT_EQ(idrsSeen(b), std::vector<int> { 4 });
     EXPECT_EQ(post(*c2, "/api/v2/webrtc/remove_session.json", { { "session_id", b.id } }), kOk);
+}
+
+TEST_F(WebrtcRoutes, AStrangersBurstAndHeldChecksLeaveRoomForOtherViewers)
+{
+    WebrtcManager* manager = WebrtcManager::instance();
+    auto stranger = client(QHostAddress("127.0.0.2"));
+    // More offers than there are places, all from one address.
+    std::vector<Offer> burst;
+    for (int i = 0; i < WebrtcManager::kMaxSessions + 20; ++i) {
+        const QJsonObject reply = askOffer(*stranger, s_wide);
+        ASSERT_EQ(reply.value("result").toString(), "ok") << i;
+        burst.push_back(parseOffer(reply));
+    }
+    const auto aliveOf = [&](const std::vector<Offer>& offers) {
+        int n = 0;
+        for (const Offer& o : offers)
+            n += manager->sessionView(o.id).alive ? 1 : 0;
+        return n;
+    };
+    EXPECT_LE(aliveOf(burst), WebrtcManager::kMaxUnconnectedPerAddress);
+    // The stranger keeps one of its sessions with valid consent checks but
+    // never completes DTLS.
+    PeerSocket holder("127.0.0.2");
+    const Offer held = burst.back();
+    holder.sendTo(held.port, bindingRequest(held.ufrag + ":x", held.pwd));
+    const auto answer = holder.receive(2000);
+    ASSERT_GE(answer.size(), 20u);
+    EXPECT_EQ(answer[0] << 8 | answer[1], 0x0101); // a success: the check was valid
+    ASSERT_TRUE(testsupport::waitFor([&] { return manager->sessionView(held.id).iceCompleted; }));
+
+    // A viewer from another address connects and gets its picture ...
+    auto c = client();
+    Viewer v;
+    watch(*c, v, s_wide);
+    sendIdr(s_wide, 5);
+    EXPECT_EQ(idrsSeen(v), std::vector<int> { 5 });
+    // ... and keeps it through the stranger's next burst, which ends only
+    // the stranger's unconnected sessions, the held one among them.
+    std::vector<Offer> second;
+    for (int i = 0; i < WebrtcManager::kMaxSessions; ++i)
+        second.push_back(parseOffer(askOffer(*stranger, s_wide)));
+    EXPECT_LE(aliveOf(second), WebrtcManager::kMaxUnconnectedPerAddress);
+    EXPECT_FALSE(manager->sessionView(held.id).alive);
+    EXPECT_TRUE(manager->sessionView(v.id).alive);
+    sendIdr(s_wide, 6);
+    EXPECT_EQ(idrsSeen(v), std::vector<int> { 6 });
+
+    for (const Offer& o : second)
+        post(*stranger, "/api/v2/webrtc/remove_session.json", { { "session_id", o.id } });
+    EXPECT_EQ(post(*c, "/api/v2/webrtc/remove_session.json", { { "session_id", v.id } }), kOk);
 }

@@ -100,10 +100,13 @@ private:
 // A plain loopback UDP socket for the peer side.
 class PeerSocket {
 public:
-    PeerSocket()
+    // host: the loopback address to send from (127.0.0.2 and the like stand
+    // for other machines).
+    explicit PeerSocket(const char* host = "127.0.0.1")
     {
         m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_in a = loopback(0);
+        ::inet_pton(AF_INET, host, &a.sin_addr);
         ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
         socklen_t len = sizeof a;
         ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len);

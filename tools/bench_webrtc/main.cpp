@@ -117,7 +117,7 @@ std::vector<std::unique_ptr<LoopbackPeer>> connectPeers(WebrtcManager& manager, 
 {
     std::vector<std::unique_ptr<LoopbackPeer>> peers;
     for (int i = 0; i < n; ++i) {
-        const Offer o = parseOffer(manager.getSdpJson("1", "2", "127.0.0.1"));
+        const Offer o = parseOffer(manager.getSdpJson("1", "2", "127.0.0.1", QHostAddress(QHostAddress::LocalHost)));
         auto peer = std::make_unique<LoopbackPeer>();
         if (o.port && peer->check(o.port, o.ufrag, o.pwd) && peer->handshake(false))
             peers.push_back(std::move(peer));
@@ -179,7 +179,8 @@ void offersBench()
     });
     std::vector<QString> ids;
     for (int i = 0; i < 50; ++i) { // 5 s at 10 offers a second
-        ids.push_back(parseOffer(manager.getSdpJson("1", "3", "127.0.0.1")).id);
+        ids.push_back(
+            parseOffer(manager.getSdpJson("1", "3", "127.0.0.1", QHostAddress(quint32(0x0A000000u + quint32(i))))).id);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     run = false;
@@ -195,7 +196,7 @@ double latencyP50(int threads)
     WebrtcManager manager(&loop);
     manager.init();
     H264Feeder feeder(&manager, "1", "2", 1280, 720, 25, true, threads);
-    const QJsonObject offer = manager.getSdpJson("1", "2", "127.0.0.1");
+    const QJsonObject offer = manager.getSdpJson("1", "2", "127.0.0.1", QHostAddress(QHostAddress::LocalHost));
     ChromiumPeer browser;
     if (!feeder.error().empty() || !browser.start(PANOPTRA_SOURCE_DIR, "about:blank")) {
         std::printf("latency: no encoder or no browser (scripts/install-deps.sh installs them)\n");

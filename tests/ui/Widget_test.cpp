@@ -488,6 +488,23 @@ TEST_F(WidgetTest, AboutWindowIsMadeOnceAndKeepsItsPlace)
     AboutDialog* about = widget.aboutDialog();
     ASSERT_NE(about, nullptr);
     EXPECT_EQ(about->pos(), QPoint(40 + (1280 - 700) / 2 + 100, 30 + (800 - 720) / 2));
+    // The 226 px label centres the 266 px logo: only transparency may lie in
+    // the 20 px it cuts on each side.
+    QLabel* logo = nullptr;
+    for (QLabel* label : about->findChildren<QLabel*>())
+        if (label->pixmap() && !label->pixmap()->isNull())
+            logo = label;
+    ASSERT_NE(logo, nullptr);
+    EXPECT_EQ(logo->width(), 226);
+    const QImage logoImage = logo->pixmap()->toImage().convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(logoImage.width(), 266);
+    int cut = 0, shown = 0;
+    for (int y = 0; y < logoImage.height(); ++y)
+        for (int x = 0; x < logoImage.width(); ++x)
+            if (qAlpha(logoImage.pixel(x, y)) != 0)
+                ++(x < 20 || x >= 246 ? cut : shown);
+    EXPECT_EQ(cut, 0);
+    EXPECT_GT(shown, 0);
     about->move(about->pos() + QPoint(15, 25));
     const QPoint moved = about->pos();
     about->close();

@@ -3,6 +3,12 @@
 // BT.709 limited range to RGB), and prints what it got as one JSON line:
 //   {"name": ..., "width": ..., "height": ..., "stride": ..., "frame_rate_N": ...,
 //    "frame_rate_D": ..., "aspect": ..., "uyvy": path, "ppm": path}
+// --wav <path> records --seconds of the source's sound as a 16-bit stereo
+// 48 kHz WAV file as well, or alone when --out is not given; the line then
+// also holds "wav", "seconds" and "rms_dbfs" (the whole recording's level).
+// Sound is read in 10 ms blocks at 16-bit reference level 20 dB, the level
+// the outputs send at; a block in which nothing arrived is recorded as
+// silence, so a silent source gives a silent file of full length.
 // --list prints the sources found within the timeout as a JSON array instead.
 // Exit status: 0 done, 1 source or picture not found in time, 2 bad arguments.
 #include "NdiWrapper.h"
@@ -19,6 +25,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -86,28 +93,104 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
+constexpr int kRate = 48000;
+constexpr int kChannels = 2;
+constexpr int kBlock = kRate / 100;
+// 16-bit full scale of the outputs and the test sources.
+constexpr int kReferenceLevel = 20;
+
+void appendLe(QByteArray& out, uint32_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.append(char((value >> (8 * i)) & 0xff));
+}
+
+// A canonical 44-byte header and the samples, little-endian.
+QByteArray toWav(const std::vector<int16_t>& samples)
+{
+    const uint32_t dataBytes = uint32_t(samples.size() * sizeof(int16_t));
+    QByteArray out("RIFF");
+    appendLe(out, 36 + dataBytes, 4);
+    out.append("WAVEfmt ");
+    appendLe(out, 16, 4);
+    appendLe(out, 1, 2); // PCM
+    appendLe(out, kChannels, 2);
+    appendLe(out, kRate, 4);
+    appendLe(out, kRate * kChannels * 2, 4);
+    appendLe(out, kChannels * 2, 2);
+    appendLe(out, 16, 2);
+    out.append("data");
+    appendLe(out, dataBytes, 4);
+    for (const int16_t s : samples)
+        appendLe(out, uint16_t(s), 2);
+    return out;
+}
+
+double rmsDbfs(const std::vector<int16_t>& samples)
+{
+    double sum = 0.0;
+    for (const int16_t s : samples)
+        sum += double(s) * double(s);
+    const double rms = samples.empty() ? 0.0 : std::sqrt(sum / double(samples.size())) / 32768.0;
+    return rms > 0.0 ? 20.0 * std::log10(rms) : -200.0;
+}
+
+// seconds of sound, one 10 ms block per round. Read a little slower than
+// real time: the receiver pads a block it cannot fill with silence, so a
+// read that runs ahead of the sender would record gaps that are not there.
+std::vector<int16_t> recordSound(NDIlib_framesync_instance_t sync, int seconds)
+{
+    const int blocks = seconds * 100;
+    std::vector<int16_t> samples;
+    samples.reserve(size_t(blocks) * kBlock * kChannels);
+    std::vector<int16_t> block(size_t(kBlock) * kChannels);
+    for (int i = 0; i < blocks; ++i) {
+        QThread::msleep(12);
+        NDIlib_audio_frame_v2_t frame;
+        NDIlib_framesync_capture_audio(sync, &frame, kRate, kChannels, kBlock);
+        std::fill(block.begin(), block.end(), int16_t(0));
+        if (frame.p_data && frame.no_samples == kBlock && frame.no_channels == kChannels) {
+            NDIlib_audio_frame_interleaved_16s_t pcm;
+            pcm.reference_level = kReferenceLevel;
+            pcm.p_data = block.data();
+            NDIlib_util_audio_to_interleaved_16s_v2(&frame, &pcm);
+        }
+        NDIlib_framesync_free_audio(sync, &frame);
+        samples.insert(samples.end(), block.begin(), block.end());
+    }
+    return samples;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription("Grabs one picture of a network-video source.");
+    parser.setApplicationDescription("Grabs one picture, or a stretch of sound, of a network-video source.");
     parser.addHelpOption();
     parser.addPositionalArgument("name", "The source's full name.");
     parser.addOptions({
         { "list", "List the sources found and stop." },
         { "bandwidth", "Stream to receive: high or low.", "which", "high" },
         { "timeout-ms", "How long to wait for the source and its picture.", "ms", "5000" },
-        { "out", "Output path without extension.", "path", "grab" },
+        { "out", "Output path of the picture, without extension.", "path", "grab" },
+        { "wav", "Records the source's sound as a 16-bit WAV file; with --out, beside the picture.", "path" },
+        { "seconds", "Length of the sound recording.", "N", "2" },
     });
     parser.process(app);
     bool ok = false;
     const int timeoutMs = parser.value("timeout-ms").toInt(&ok);
     const QString bandwidth = parser.value("bandwidth");
     const QString name = parser.positionalArguments().value(0);
+    bool secondsOk = false;
+    const int seconds = parser.value("seconds").toInt(&secondsOk);
+    const QString wavPath = parser.value("wav");
+    const bool wantSound = parser.isSet("wav");
+    const bool wantPicture = !wantSound || parser.isSet("out");
     if (!ok || timeoutMs < 0 || (bandwidth != "high" && bandwidth != "low")
-        || (!parser.isSet("list") && name.isEmpty())) {
+        || (!parser.isSet("list") && name.isEmpty()) || !secondsOk || seconds < 1 || seconds > 3600
+        || (wantSound && wavPath.isEmpty())) {
         std::fprintf(stderr, "panoptra_grab: invalid arguments (see --help)\n");
         return 2;
     }
@@ -138,8 +221,9 @@ int main(int argc, char** argv)
     NDIlib_recv_instance_t receiver = NDIlib_recv_create_v4(&settings, nullptr);
     NDIlib_framesync_instance_t sync = NDIlib_framesync_create(receiver);
 
-    int status = 1;
-    for (;;) {
+    QJsonObject report { { "name", name } };
+    bool done = true;
+    while (wantPicture) {
         NDIlib_video_frame_v2_t frame;
         NDIlib_framesync_capture_video(sync, &frame, NDIlib_frame_format_type_progressive);
         if (frame.p_data && frame.xres > 0 && frame.yres > 0) {
@@ -149,29 +233,50 @@ int main(int argc, char** argv)
             for (int y = 0; y < frame.yres; ++y)
                 packed.append(reinterpret_cast<const char*>(frame.p_data + size_t(y) * stride), frame.xres * 2);
             const QString out = parser.value("out");
-            const bool written = writeFile(out + ".uyvy", packed)
+            done = writeFile(out + ".uyvy", packed)
                 && writeFile(out + ".ppm", toPpm(frame.p_data, frame.xres, frame.yres, stride));
             const float aspect = frame.picture_aspect_ratio > 0 ? frame.picture_aspect_ratio
                                                                  : float(frame.xres) / float(frame.yres);
-            const QJsonObject report { { "name", name }, { "width", frame.xres }, { "height", frame.yres },
-                { "stride", stride }, { "frame_rate_N", frame.frame_rate_N }, { "frame_rate_D", frame.frame_rate_D },
-                { "aspect", double(aspect) }, { "uyvy", out + ".uyvy" }, { "ppm", out + ".ppm" } };
+            report.insert("width", frame.xres);
+            report.insert("height", frame.yres);
+            report.insert("stride", stride);
+            report.insert("frame_rate_N", frame.frame_rate_N);
+            report.insert("frame_rate_D", frame.frame_rate_D);
+            report.insert("aspect", double(aspect));
+            report.insert("uyvy", out + ".uyvy");
+            report.insert("ppm", out + ".ppm");
             NDIlib_framesync_free_video(sync, &frame);
-            if (written) {
-                std::printf("%s\n", QJsonDocument(report).toJson(QJsonDocument::Compact).constData());
-                status = 0;
-            } else {
+            if (!done)
                 std::fprintf(stderr, "panoptra_grab: cannot write %s\n", qPrintable(out));
-            }
             break;
         }
         NDIlib_framesync_free_video(sync, &frame);
         if (clock.elapsed() >= timeoutMs) {
             std::fprintf(stderr, "panoptra_grab: no picture from \"%s\" in time\n", qPrintable(name));
+            done = false;
             break;
         }
         QThread::msleep(10);
     }
+    if (done && wantSound) {
+        while (NDIlib_recv_get_no_connections(receiver) == 0 && clock.elapsed() < timeoutMs)
+            QThread::msleep(10);
+        if (NDIlib_recv_get_no_connections(receiver) == 0) {
+            std::fprintf(stderr, "panoptra_grab: cannot connect to \"%s\" in time\n", qPrintable(name));
+            done = false;
+        } else {
+            const std::vector<int16_t> samples = recordSound(sync, seconds);
+            done = writeFile(wavPath, toWav(samples));
+            if (!done)
+                std::fprintf(stderr, "panoptra_grab: cannot write %s\n", qPrintable(wavPath));
+            report.insert("wav", wavPath);
+            report.insert("seconds", seconds);
+            report.insert("rms_dbfs", rmsDbfs(samples));
+        }
+    }
+    const int status = done ? 0 : 1;
+    if (done)
+        std::printf("%s\n", QJsonDocument(report).toJson(QJsonDocument::Compact).constData());
     NDIlib_framesync_destroy(sync);
     NDIlib_recv_destroy(receiver);
     return status;

@@ -127,7 +127,9 @@ void WebrtcManager::networkLoop()
 {
     pthread_setname_np(pthread_self(), "webrtc-net");
     while (m_running) {
-        m_loop->loop(100);
+        // Without a session nothing times out or needs a retransmission:
+        // sleep until a socket event or a wake (a new offer, destroy()).
+        m_loop->loop(sessionCount() == 0 ? -1 : 100);
         reap();
     }
 }
@@ -222,6 +224,8 @@ QJsonObject WebrtcManager::getSdpJson(const QString& pro_id, const QString& win_
         qDebug() << "webrtc session" << id << "for" << pro_id << win_id << "on port"
                  << m_sessions.value(id).transport->LocalPort();
     }
+    // The network thread may sleep without a timeout while it has no session.
+    m_loop->wakeup();
     emit viewersChanged(pro_id, win_id);
     return QJsonObject { { "data", QJsonObject { { "sdp", QString::fromStdString(sdp) }, { "session_id", id } } },
         { "result", "ok" } };

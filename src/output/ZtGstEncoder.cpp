@@ -596,8 +596,10 @@ gboolean ZtGstEncoder::gstAppSrcDataCb(GstElement* source, guint, gpointer user)
         std::shared_ptr<VideoFrame> frame;
         {
             std::unique_lock<std::mutex> lock(self->m_queueMutex);
+            // Sleeps until a frame comes or stop() wakes it: an encoder
+            // without pictures keeps no thread awake.
             while (self->m_frames.empty() && !self->m_stopped)
-                self->m_queueWake.wait_for(lock, std::chrono::milliseconds(100));
+                self->m_queueWake.wait(lock);
             if (self->m_frames.empty())
                 break;
             frame = std::move(self->m_frames.front());

@@ -23,6 +23,12 @@ std::shared_ptr<VideoFrame> FrameQueue::getFrameData()
     return frame;
 }
 
+bool FrameQueue::isRequested() const
+{
+    QMutexLocker lock(&frame_mutex);
+    return requested;
+}
+
 void FrameQueue::destroy()
 {
     std::shared_ptr<VideoFrame> dropped;

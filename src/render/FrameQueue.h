@@ -26,6 +26,8 @@ public:
     std::shared_ptr<VideoFrame> getFrameData();
     // Lets go of the held frame (and so of its readback slot).
     void destroy();
+    // Some reader asked: offered frames are kept from now on.
+    bool isRequested() const;
 
     // A take is underway while the preview and the program queue both hold true.
     bool getTakeState() const;

@@ -118,6 +118,12 @@ void PboRenderer::releaseHolderFrame()
         registry->getFrame(pro_id)->destroy();
 }
 
+bool PboRenderer::holderWanted() const
+{
+    FrameQueueRegistry* registry = holderRegistry(win_id);
+    return registry && registry->getFrame(pro_id)->isRequested();
+}
+
 void PboRenderer::setId(const QString& pro, const QString& win)
 {
     pro_id = pro;

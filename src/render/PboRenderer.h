@@ -53,6 +53,9 @@ public:
     // Drops the frame the program's holder keeps from this window, so that no
     // frame of the pools outlives them.
     void releaseHolderFrame();
+    // A "pvw"/"pgm" window whose holder has a reader: its picture is wanted
+    // even while nobody watches the H.264 stream.
+    bool holderWanted() const;
 
     int h264Begun() const { return h264_in; }
     int h264Finished() const { return h264_out; }

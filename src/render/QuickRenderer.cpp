@@ -123,6 +123,18 @@ void QuickRenderer::setH264Enable(bool enable)
     settings.h264 = enable;
 }
 
+void QuickRenderer::setH264Encode(bool encode)
+{
+    {
+        QMutexLocker lock(&settings_mutex);
+        settings.encode = encode;
+    }
+    // As setZtEncoder: a pass that copied the old switch has ended once we get this.
+    if (!encode) {
+        QMutexLocker pass(&pass_mutex);
+    }
+}
+
 void QuickRenderer::setNdiEnable(bool enable)
 {
     QMutexLocker lock(&settings_mutex);
@@ -416,7 +428,7 @@ void QuickRenderer::render()
         qDebug() << "create new pbo renderer. " << id;
     }
     converter->setId(s.pro_id, s.win_id);
-    converter->setZtEncoder(s.encoder);
+    converter->setZtEncoder(s.encode ? s.encoder : nullptr);
     converter->reduceHalfFrames(s.halve, s.halved_rate);
 
     const QSize size(s.width, s.height);
@@ -437,12 +449,16 @@ void QuickRenderer::render()
     const double synced = monotonicMsF();
 
     const unsigned texture = framebuffer->texture();
-    if (!m_quit) {
-        if (s.ndi)
-            converter->addFrameForNDIEnc(size, size, s.name, s.fps, texture);
-        if (s.h264 && s.h264_width > 0 && s.h264_height > 0)
-            converter->addFrameForH264Enc(size, QSize(s.h264_width, s.h264_height), s.fps, texture);
-    }
+    // Each conversion runs only for a consumer: the network output when it is
+    // on, the H.264 picture when somebody watches the stream or reads the
+    // bus window's holder.
+    const bool ndiPass = !m_quit && s.ndi;
+    const bool h264Pass
+        = !m_quit && s.h264 && s.h264_width > 0 && s.h264_height > 0 && (s.encode || converter->holderWanted());
+    if (ndiPass)
+        converter->addFrameForNDIEnc(size, size, s.name, s.fps, texture);
+    if (h264Pass)
+        converter->addFrameForH264Enc(size, QSize(s.h264_width, s.h264_height), s.fps, texture);
     const double converted = monotonicMsF();
     if (s.screen)
         publishScreenFrame(s);
@@ -455,8 +471,10 @@ void QuickRenderer::render()
     {
         QMutexLocker lock(&stats_mutex);
         recordTime(pass_times, endF - startF);
-        if (s.ndi || s.h264)
+        if (ndiPass || h264Pass)
             recordTime(convert_times, converted - synced);
+        h264_conversions += h264Pass;
+        ndi_conversions += ndiPass;
     }
     const int64_t end = monotonicMs();
     if (start - stats_start < 60000) {
@@ -523,6 +541,8 @@ QuickRenderer::Stats QuickRenderer::stats() const
     out.requests = total_requests;
     out.lost = total_lost;
     out.passes = step3;
+    out.h264_conversions = h264_conversions;
+    out.ndi_conversions = ndi_conversions;
     out.pass_ms.assign(pass_times.begin(), pass_times.end());
     out.convert_ms.assign(convert_times.begin(), convert_times.end());
     return out;

@@ -71,6 +71,11 @@ public:
     void setZtEncoder(ZtGstEncoder* encoder);
     void setH264Timeout(bool halve, double rate);
     void setH264Enable(bool enable);
+    // Somebody watches the window's H.264 stream: frames go to the encoder.
+    // Without a watcher the H.264 conversion runs only while a "pvw"/"pgm"
+    // holder has a reader. Switching off returns once no pass feeds the
+    // encoder any more.
+    void setH264Encode(bool encode);
     void setNdiEnable(bool enable);
     void setScreenOutEnable(bool enable);
     // Scene size (even, from the window) and the H.264 size derived from it
@@ -106,6 +111,8 @@ public:
         int64_t passes = 0; // passes that rendered the scene
         std::vector<double> pass_ms; // recent pass times
         std::vector<double> convert_ms; // recent conversion times (both paths)
+        int64_t h264_conversions = 0; // passes that converted for the encoder or holder
+        int64_t ndi_conversions = 0; // passes that converted for the network output
     };
     Stats stats() const;
     // The texture the screen window would draw now (0 when none is published).
@@ -125,6 +132,7 @@ private:
         int h264_height = 0;
         double fps = 50.0;
         bool h264 = true;
+        bool encode = false;
         bool ndi = false;
         bool screen = false;
         bool halve = false;
@@ -186,6 +194,8 @@ private:
     mutable QMutex stats_mutex;
     int64_t total_requests = 0;
     int64_t total_lost = 0;
+    int64_t h264_conversions = 0;
+    int64_t ndi_conversions = 0;
     std::deque<double> pass_times;
     std::deque<double> convert_times;
 };

@@ -3,6 +3,7 @@
 #include "FramelessWindow.h"
 #include "MediaOutputManager.h"
 #include "QuickRenderer.h"
+#include "WebrtcManager.h"
 #include "ZtGstEncoder.h"
 
 #include <QCoreApplication>
@@ -17,6 +18,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -76,6 +78,15 @@ WindowMultiThreaded::WindowMultiThreaded()
     context->moveToThread(render_thread.get());
     quick_renderer->moveToThread(render_thread.get());
     render_thread->start(QThread::InheritPriority);
+
+    // Sessions come and go on the HTTPS and network threads.
+    connect(
+        WebrtcManager::instance(), &WebrtcManager::viewersChanged, this,
+        [this](const QString& pro, const QString& win) {
+            if (pro == pro_id && win == win_id)
+                setH264Viewers(WebrtcManager::instance()->viewerCount(pro_id, win_id));
+        },
+        Qt::QueuedConnection);
 }
 
 WindowMultiThreaded::~WindowMultiThreaded()
@@ -116,6 +127,7 @@ void WindowMultiThreaded::setId(const QString& proId, const QString& winId)
     win_id = winId;
     qDebug() << "WindowMultiThreaded::setId" << pro_id << win_id;
     quick_renderer->setId(pro_id, win_id);
+    setH264Viewers(WebrtcManager::instance()->viewerCount(pro_id, win_id));
 }
 
 void WindowMultiThreaded::setName(const QString& name)
@@ -218,10 +230,10 @@ void WindowMultiThreaded::createZtEncoder()
     zt_encoder->setEncodePara(w, h, n, 2 * n, 2000, 2, 0);
     zt_encoder->setId(pro_id, win_id);
     if (zt_encoder->createEncoderElement()) {
-        zt_encoder->start();
         quick_renderer->setH264Enable(true);
         quick_renderer->setH264Timeout(frame_rate >= 50, rate);
         quick_renderer->setZtEncoder(zt_encoder.get());
+        applyEncoderState();
         qDebug() << "ZtEncoder::setEncoderElement() ok";
     } else {
         qDebug() << "ZtEncoder::setEncoderElement() no";
@@ -231,6 +243,33 @@ void WindowMultiThreaded::createZtEncoder()
 void WindowMultiThreaded::setH264Enable(bool enable)
 {
     quick_renderer->setH264Enable(enable);
+}
+
+void WindowMultiThreaded::setH264Viewers(int viewers)
+{
+    const bool changed = (viewers > 0) != (h264_viewers > 0);
+    h264_viewers = std::max(viewers, 0);
+    if (changed)
+        applyEncoderState();
+}
+
+void WindowMultiThreaded::applyEncoderState()
+{
+    const bool watched = h264_viewers > 0;
+    if (watched) {
+        // A stopped pipeline starts afresh: the first picture it sends is a key frame.
+        if (zt_encoder)
+            zt_encoder->start();
+        quick_renderer->setH264Encode(true);
+        return;
+    }
+    // The renderer stops feeding first; frames still queued belong to the
+    // last viewer and are dropped with the stream.
+    quick_renderer->setH264Encode(false);
+    if (zt_encoder) {
+        zt_encoder->stop();
+        zt_encoder->clearData();
+    }
 }
 
 void WindowMultiThreaded::setNDIEnable(bool enable)
@@ -335,7 +374,7 @@ void WindowMultiThreaded::enableRender(bool enable)
 
 void WindowMultiThreaded::startRender()
 {
-    if (zt_encoder)
+    if (zt_encoder && h264_viewers > 0)
         zt_encoder->start();
 }
 

@@ -10,6 +10,12 @@
 // posts one render event to the render thread and waits while that pass
 // syncs the scene, then draws the last finished frame on the screen window.
 //
+// The encoder plays only while somebody watches the window's stream (the
+// preview sessions of WebrtcManager bound to it, or setH264Viewers): it
+// starts from a stopped pipeline, so its first picture is a key frame, and
+// stops when the last viewer leaves, so an unwatched window keeps no
+// GStreamer thread awake.
+//
 // Teardown runs in this order: requests stop, the screen window goes, the
 // scene's objects are destroyed, the encoder stops, the renderer cleans up on
 // its thread (output sender flushed, encoder queue and holder frame released,
@@ -59,6 +65,10 @@ public:
     // (Re)builds and starts the H.264 encoder for the current size and rate.
     void createZtEncoder();
     void setH264Enable(bool enable);
+    // How many watch the H.264 stream; the preview sessions set it, a
+    // benchmark may too. The encoder plays while it is above 0.
+    void setH264Viewers(int viewers);
+    int h264Viewers() const { return h264_viewers; }
     void setNDIEnable(bool enable);
     void setScreenOutEnable(bool enable);
     // Asks for one render; called on the window's tick thread.
@@ -99,6 +109,7 @@ public slots:
 
 private:
     void applySize();
+    void applyEncoderState();
 
     QString pro_id;
     QString win_id;
@@ -133,6 +144,7 @@ private:
     int m_dropSendCount = 0;
     std::atomic<int64_t> dropped_ticks_total { 0 };
     int encoder_builds = 0;
+    int h264_viewers = 0;
     std::atomic<int> refresh_count { 0 };
     int screen_index = 0;
     QString live_select;

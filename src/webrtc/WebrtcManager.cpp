@@ -7,6 +7,8 @@
 #include "WebRtcTransport.h"
 
 #include <QDebug>
+#include <QPair>
+#include <QSet>
 
 #include <arpa/inet.h>
 #include <pthread.h>
@@ -126,7 +128,9 @@ void WebrtcManager::networkLoop()
 {
     pthread_setname_np(pthread_self(), "webrtc-net");
     while (m_running) {
-        m_loop->loop(100);
+        // Without a session nothing times out or needs a retransmission:
+        // sleep until a socket event or a wake (a new offer, destroy()).
+        m_loop->loop(sessionCount() == 0 ? -1 : 100);
         reap();
     }
 }
@@ -137,11 +141,13 @@ void WebrtcManager::reap()
     const int64_t nowMs = monotonicMs();
     std::vector<std::shared_ptr<WebRtcTransport>> live;
     std::vector<std::shared_ptr<WebRtcTransport>> dropped;
+    QSet<QPair<QString, QString>> left;
     {
         std::lock_guard<std::timed_mutex> lock(m_lock);
         for (auto it = m_sessions.begin(); it != m_sessions.end();) {
             if (!it->transport) {
                 qDebug() << "#2 del session " << it.key();
+                left.insert({ it->pro_id, it->win_id });
                 it = m_sessions.erase(it);
                 continue;
             }
@@ -149,6 +155,7 @@ void WebrtcManager::reap()
             if (!it->alive || it->transport->IsClosed() || now > it->transport->LastStunTime() + kSilenceSeconds
                 || neverChecked) {
                 qDebug() << "#1 del session " << it.key();
+                left.insert({ it->pro_id, it->win_id });
                 dropped.push_back(std::move(it->transport));
                 it = m_sessions.erase(it);
                 continue;
@@ -161,6 +168,8 @@ void WebrtcManager::reap()
     // sockets never hold up an encoder.
     for (const auto& transport : live)
         transport->OnTimer();
+    for (const auto& window : left)
+        emit viewersChanged(window.first, window.second);
 }
 
 QString WebrtcManager::newSessionId() const
@@ -249,51 +258,70 @@ QJsonObject WebrtcManager::getSdpJson(
         ? transport->GetLocalSdp("", "", 8000, 1, "H264", "sendonly", 0, ipText.toStdString())
         : std::string();
 
-    std::lock_guard<std::timed_mutex> lock(m_lock);
-    --m_pending;
-    if (!bound) {
-        qDebug() << "get_sdp refused: no UDP socket could be bound";
-        return errorReply(); // never registered: safe to drop on this thread
+    QString id;
+    {
+        std::lock_guard<std::timed_mutex> lock(m_lock);
+        --m_pending;
+        if (!bound) {
+            qDebug() << "get_sdp refused: no UDP socket could be bound";
+            return errorReply(); // never registered: safe to drop on this thread
+        }
+        id = newSessionId();
+        Session session;
+        session.transport = std::move(transport);
+        session.pro_id = pro_id;
+        session.win_id = win_id;
+        session.remote = remoteText;
+        session.serial = ++m_serial;
+        session.madeMs = monotonicMs();
+        m_sessions.insert(id, session);
+        qDebug() << "webrtc session" << id << "for" << pro_id << win_id << "on port"
+                 << m_sessions.value(id).transport->LocalPort();
     }
-    const QString id = newSessionId();
-    Session session;
-    session.transport = std::move(transport);
-    session.pro_id = pro_id;
-    session.win_id = win_id;
-    session.remote = remoteText;
-    session.serial = ++m_serial;
-    session.madeMs = monotonicMs();
-    m_sessions.insert(id, session);
-    qDebug() << "webrtc session" << id << "for" << pro_id << win_id << "on port"
-             << m_sessions.value(id).transport->LocalPort();
+    // The network thread may sleep without a timeout while it has no session.
+    m_loop->wakeup();
+    emit viewersChanged(pro_id, win_id);
     return QJsonObject { { "data", QJsonObject { { "sdp", QString::fromStdString(sdp) }, { "session_id", id } } },
         { "result", "ok" } };
 }
 
 void WebrtcManager::removeSession(const QString& session_id)
 {
+    QString pro_id, win_id;
     {
         std::lock_guard<std::timed_mutex> lock(m_lock);
         const auto it = m_sessions.find(session_id);
         if (it == m_sessions.end())
             return;
         it->alive = false;
+        pro_id = it->pro_id;
+        win_id = it->win_id;
     }
     m_loop->wakeup();
+    emit viewersChanged(pro_id, win_id);
 }
 
 void WebrtcManager::switchWindow(const QString& pro_id, const QString& win_id, const QString& session_id)
 {
     qDebug() << "switchWindow" << pro_id << win_id << session_id;
+    QString oldPro, oldWin;
+    bool switched = false;
     {
         std::lock_guard<std::timed_mutex> lock(m_lock);
         const auto it = session_id.isEmpty() ? m_sessions.end() : m_sessions.find(session_id);
         if (it != m_sessions.end()) {
+            switched = true;
+            oldPro = it->pro_id;
+            oldWin = it->win_id;
             it->pro_id = pro_id;
             it->win_id = win_id;
             it->alive = true;
             it->waitKeyFrame = true; // this session only: other viewers keep their P-frames
         }
+    }
+    if (switched) {
+        emit viewersChanged(oldPro, oldWin);
+        emit viewersChanged(pro_id, win_id);
     }
     qDebug() << "switchWindow done" << pro_id << win_id << session_id;
 }
@@ -363,4 +391,14 @@ int WebrtcManager::sessionCount() const
 {
     std::lock_guard<std::timed_mutex> lock(m_lock);
     return m_sessions.size();
+}
+
+int WebrtcManager::viewerCount(const QString& pro_id, const QString& win_id) const
+{
+    std::lock_guard<std::timed_mutex> lock(m_lock);
+    int count = 0;
+    for (const Session& s : m_sessions)
+        if (s.transport && s.alive && s.pro_id == pro_id && s.win_id == win_id)
+            ++count;
+    return count;
 }

@@ -84,8 +84,15 @@ public:
     };
     SessionView sessionView(const QString& session_id) const;
     int sessionCount() const;
+    // Sessions bound to the window: its encoder has somebody to encode for.
+    int viewerCount(const QString& pro_id, const QString& win_id) const;
     // NAL units that found the lock taken for 100 ms and went to nobody.
     uint64_t droppedNalUnits() const { return m_droppedUnits; }
+
+signals:
+    // A session was bound to the window or left it; viewerCount() tells how
+    // many remain. Emitted on the thread that changed the sessions, without the lock.
+    void viewersChanged(const QString& pro_id, const QString& win_id);
 
 private:
     struct Session {

@@ -2,11 +2,15 @@
 // finished picture (overlapping opaque items stacked by z), ticks and passes
 // follow the request rules, bad sizes and rates render nothing, the encoder
 // can be replaced while the window renders, and windows come and go cleanly.
+#include "FrameQueue.h"
 #include "FramelessWindow.h"
+#include "GSTEAMER.h"
 #include "GlTestContext.h"
+#include "PreviewFrame.h"
 #include "QuickRenderer.h"
 #include "TestSupport.h"
 #include "WindowMultiThreaded.h"
+#include "ZtGstEncoder.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +19,10 @@
 #include <QPixmap>
 #include <QQuickItem>
 #include <QScreen>
+
+#include <gst/gst.h>
+
+#include <mutex>
 
 namespace {
 
@@ -27,10 +35,11 @@ class WindowPipeline : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { QSurfaceFormat::setDefaultFormat(SurfaceSetup::applicationFormat()); }
 
-    std::unique_ptr<WindowMultiThreaded> makeWindow(const QString& win_id, int w, int h, double fps = 30)
+    std::unique_ptr<WindowMultiThreaded> makeWindow(
+        const QString& win_id, int w, int h, double fps = 30, const QString& pro_id = "1")
     {
         auto window = std::make_unique<WindowMultiThreaded>();
-        window->setId("1", win_id);
+        window->setId(pro_id, win_id);
         window->setName("Test_" + win_id);
         window->resize(w, h);
         window->setFrameRate(fps);
@@ -219,3 +228,131 @@ TEST_F(WindowPipeline, WindowsComeAndGoWithTheirSceneDestroyedAndMemoryFlat)
 }
 
 } // namespace
+
+namespace {
+
+// Which slice the encoder sends first after each start (5 = IDR, 1 = P),
+// read on the pad of its sink.
+class FirstSlice {
+public:
+    explicit FirstSlice(ZtGstEncoder& encoder)
+    {
+        GstElement* sink = encoder.element("app_sink");
+        if (!sink)
+            return;
+        pad = gst_element_get_static_pad(sink, "sink");
+        gst_object_unref(sink);
+        probe = gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, &FirstSlice::onBuffer, this, nullptr);
+    }
+    ~FirstSlice()
+    {
+        if (!pad)
+            return;
+        gst_pad_remove_probe(pad, probe);
+        gst_object_unref(pad);
+    }
+    bool attached() const { return pad != nullptr; }
+    void reset()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        first = 0;
+    }
+    int type()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return first;
+    }
+
+private:
+    static GstPadProbeReturn onBuffer(GstPad*, GstPadProbeInfo* info, gpointer user)
+    {
+        auto* self = static_cast<FirstSlice*>(user);
+        GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        GstMapInfo map;
+        if (buffer && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+            std::lock_guard<std::mutex> guard(self->lock);
+            ZtGstEncoder::splitNalUnits(map.data, map.size, [self](const uint8_t* unit, int length) {
+                const int kind = length > 0 ? unit[0] & 0x1f : 0;
+                if (self->first == 0 && (kind == 1 || kind == 5))
+                    self->first = kind;
+            });
+            gst_buffer_unmap(buffer, &map);
+        }
+        return GST_PAD_PROBE_OK;
+    }
+
+    GstPad* pad = nullptr;
+    gulong probe = 0;
+    std::mutex lock;
+    int first = 0;
+};
+
+class WindowConsumers : public WindowPipeline {
+protected:
+    static void SetUpTestSuite()
+    {
+        WindowPipeline::SetUpTestSuite();
+        GSTEAMER::Init(nullptr, nullptr);
+    }
+    static QuickRenderer::Stats stats(WindowMultiThreaded& window) { return window.renderer()->stats(); }
+    // Until passes that copied the switches of now have ended and counted.
+    static bool settle(WindowMultiThreaded& window)
+    {
+        const int64_t target = passes(window) + 3;
+        return tickUntil(window, [&] { return passes(window) >= target; });
+    }
+};
+
+} // namespace
+
+TEST_F(WindowConsumers, EachConversionRunsOnlyForItsConsumerAndTheEncoderStartsWithAKeyFrame)
+{
+    auto window = makeWindow("7", 320, 180);
+    ASSERT_TRUE(window->encoder());
+    ASSERT_TRUE(settle(*window));
+    EXPECT_EQ(stats(*window).ndi_conversions, 0) << "network output off";
+    EXPECT_EQ(stats(*window).h264_conversions, 0) << "nobody watches";
+    EXPECT_TRUE(window->encoder()->isStopped());
+
+    window->setNDIEnable(true);
+    ASSERT_TRUE(tickUntil(*window, [&] { return stats(*window).ndi_conversions >= 2; }));
+    window->setNDIEnable(false);
+    ASSERT_TRUE(settle(*window));
+    const int64_t ndi = stats(*window).ndi_conversions;
+    ASSERT_TRUE(settle(*window));
+    EXPECT_EQ(stats(*window).ndi_conversions, ndi) << "network output off again";
+    EXPECT_EQ(stats(*window).h264_conversions, 0);
+
+    FirstSlice first(*window->encoder());
+    ASSERT_TRUE(first.attached());
+    for (int round = 0; round < 2; ++round) {
+        first.reset();
+        window->setH264Viewers(1);
+        EXPECT_FALSE(window->encoder()->isStopped()) << round;
+        ASSERT_TRUE(tickUntil(
+            *window, [&] { return first.type() != 0; }, 30000))
+            << round;
+        EXPECT_EQ(first.type(), 5) << "round " << round << ": the first slice is an IDR";
+        EXPECT_GT(stats(*window).h264_conversions, 0);
+
+        window->setH264Viewers(0);
+        EXPECT_TRUE(window->encoder()->isStopped()) << round;
+        const int64_t converted = stats(*window).h264_conversions;
+        ASSERT_TRUE(settle(*window));
+        EXPECT_EQ(stats(*window).h264_conversions, converted) << round;
+    }
+}
+
+TEST_F(WindowConsumers, ABusWindowConvertsForItsHolderOnceAReaderAsksWithoutStartingTheEncoder)
+{
+    auto window = makeWindow("pvw", 160, 90, 30, "holder");
+    ASSERT_TRUE(settle(*window));
+    EXPECT_EQ(stats(*window).h264_conversions, 0) << "nobody reads the holder yet";
+    std::shared_ptr<FrameQueue> holder = PreviewFrame::instance()->getFrame("holder");
+    EXPECT_FALSE(holder->getFrameData());
+    ASSERT_TRUE(tickUntil(*window, [&] { return holder->getFrameData() != nullptr; }));
+    EXPECT_GT(stats(*window).h264_conversions, 0);
+    EXPECT_TRUE(window->encoder()->isStopped()) << "a tile reading the holder is no viewer of the stream";
+    window.reset();
+    EXPECT_FALSE(holder->getFrameData()) << "the window let go of its frame";
+}

@@ -15,6 +15,9 @@
 
 
 
+#include <algorithm>
+#include <mutex>
+
 using namespace webrtctest;
 
 namespace {
@@ -183,6 +186,43 @@ TEST_F(Manager, TimestampsFollowPicturesNotSlices)
     EXPECT_EQ(got[2].second, 1000u + 3600);
     EXPECT_EQ(got[3].second, 1000u + 3600 + 3600);
     EXPECT_EQ(got[4].second, 1000u + 3600 + 3600 + 3000);
+}
+
+TEST_F(Manager, ViewersOfAWindowAreCountedAsSessionsComeSwitchAndGo)
+{
+    std::mutex lock;
+    std::vector<QString> told;
+    // Told at once on this thread; what the network thread tells is queued
+    // to this thread's (unrun) event loop and dropped with the receiver.
+    QObject receiver;
+    QObject::connect(&manager, &WebrtcManager::viewersChanged, &receiver, [&](const QString& pro, const QString& win) {
+        std::lock_guard<std::mutex> guard(lock);
+        told.push_back(pro + "/" + win);
+    });
+    const auto toldOf = [&](const QString& window) {
+        std::lock_guard<std::mutex> guard(lock);
+        return std::count(told.begin(), told.end(), window);
+    };
+
+    const Offer a = open("1", "2");
+    const Offer b = open("1", "2");
+    EXPECT_EQ(manager.viewerCount("1", "2"), 2);
+    EXPECT_EQ(manager.viewerCount("1", "3"), 0);
+    EXPECT_EQ(toldOf("1/2"), 2);
+
+    manager.switchWindow("1", "3", b.id);
+    EXPECT_EQ(manager.viewerCount("1", "2"), 1);
+    EXPECT_EQ(manager.viewerCount("1", "3"), 1);
+    EXPECT_EQ(toldOf("1/2"), 3) << "the window the viewer left is told too";
+    EXPECT_EQ(toldOf("1/3"), 1);
+
+    manager.removeSession(a.id);
+    EXPECT_EQ(manager.viewerCount("1", "2"), 0) << "a removed session stops counting at once";
+    EXPECT_GE(toldOf("1/2"), 4);
+    manager.removeSession(b.id);
+    EXPECT_TRUE(waitUntil([&] { return manager.sessionCount() == 0; }));
+    EXPECT_EQ(manager.viewerCount("1", "3"), 0);
+    EXPECT_GE(toldOf("1/3"), 2);
 }
 
 TEST_F(Manager, ARemovedSessionFreesItsSocketAtOnce)

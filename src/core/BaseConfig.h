@@ -11,7 +11,9 @@
 // workerThread (started by openWindows, stopped by stopWorker) hosts
 // sourceTimer and the WebSocket server. The HTTPS thread calls the request
 // handlers and the push builders run on the worker: everything that touches
-// programs or programNames holds the recursive programsMutex.
+// programs or programNames holds the recursive programsMutex. A new program
+// or window is built without it (that takes seconds) and enters its map
+// finished, under it.
 #include "RequestTypes.h"
 
 #include <QJsonObject>
@@ -93,6 +95,10 @@ public:
 
 signals:
     void langChanged(QString language);
+    // A new program is built (mixers, windows, renderers, encoders) and
+    // enters the program map next; emitted on the controller's thread
+    // without the program-map lock.
+    void programBuilt(QString pro_id);
 
 public slots:
     // Orderly shutdown of what the controller drives; a repeat does nothing but log.

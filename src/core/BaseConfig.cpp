@@ -326,20 +326,23 @@ void BaseConfig::queuePush(const char* slot, const QString& pro_id, const QStrin
 
 bool BaseConfig::addProgram(const QJsonObject& body, QString message)
 {
-    QMutexLocker lock(&programsMutex);
     qDebug() << "add program ...";
     if (!body.value("name").isString() || !body.contains("resolution") || !body.contains("frameRate")) {
         qDebug() << "添加制作失败，参数缺失。";
         return false;
     }
-    // The id is used up even when the name is refused.
-    const QString pro_id = nextProgramId();
-    const QString name = body.value("name").toString();
-    if (programNameTaken(QString(), name)) {
-        message = "program.nameError";
-        return false;
+    QString pro_id;
+    {
+        QMutexLocker lock(&programsMutex);
+        // The id is used up even when the name is refused.
+        pro_id = nextProgramId();
+        const QString name = body.value("name").toString();
+        if (programNameTaken(QString(), name)) {
+            message = "program.nameError";
+            return false;
+        }
+        programNames.insert(pro_id, name);
     }
-    programNames.insert(pro_id, name);
     return createProgram(pro_id, body);
 }
 
@@ -365,7 +368,6 @@ QString BaseConfig::reserveProgram(const QString& name)
 
 bool BaseConfig::createProgram(const QString& pro_id, const QJsonObject& body)
 {
-    QMutexLocker lock(&programsMutex);
     const QString name = body.value("name").toString();
     const double frameRate = body.value("frameRate").toDouble();
     const QJsonObject resolution = body.value("resolution").toObject();
@@ -379,13 +381,22 @@ bool BaseConfig::createProgram(const QString& pro_id, const QJsonObject& body)
     const int index = resolution.value("index").toInt();
     const double aspect = resolution.value("aspect").toDouble();
 
-    QSharedPointer<ProjectObject> program = makeProgram(pro_id);
+    // Built without the program-map lock: its mixers, windows, renderers and
+    // encoders take seconds, and every request wants that lock. Nobody else
+    // can reach the program before it is in the map, and it enters the map
+    // finished, as if it had been built under the lock.
+    QSharedPointer<ProjectObject> program(new ProjectObject(&programsMutex));
     program->setParams(pro_id, name, width, height, frameRate);
     program->setAspect(index, aspect);
     program->setPath(programDir(pro_id));
     program->setWebUrl(kPlaceholderWebUrl);
     program->createAudioMixers();
     program->createWindows();
+    emit programBuilt(pro_id);
+    {
+        QMutexLocker lock(&programsMutex);
+        programs.insert(pro_id, program);
+    }
 
     queuePush("sendProgramRequest");
     return true;
@@ -407,10 +418,12 @@ bool BaseConfig::removeProgram(const QString& pro_id, QString)
     return true;
 }
 
+// The window operations take the lock themselves and build a new window
+// without it. The program stays alive meanwhile: only this thread removes
+// programs.
 bool BaseConfig::addWindow(const QString& pro_id, const QJsonObject& body, QString message)
 {
-    QMutexLocker lock(&programsMutex);
-    QSharedPointer<ProjectObject> program = programs.value(pro_id);
+    const QSharedPointer<ProjectObject> program = getProgram(pro_id);
     if (!program)
         return false;
     const bool done = program->setWindow(body, message);
@@ -423,8 +436,7 @@ bool BaseConfig::addWindow(const QString& pro_id, const QJsonObject& body, QStri
 
 bool BaseConfig::addReservedWindow(const QString& pro_id, const QString& win_id, const QJsonObject& body)
 {
-    QMutexLocker lock(&programsMutex);
-    QSharedPointer<ProjectObject> program = programs.value(pro_id);
+    const QSharedPointer<ProjectObject> program = getProgram(pro_id);
     if (!program)
         return false;
     const bool done = program->addReservedWindow(win_id, body);

@@ -11,12 +11,13 @@
 // workerThread (started by openWindows, stopped by stopWorker) hosts
 // sourceTimer and the WebSocket server. The HTTPS thread calls the request
 // handlers and the push builders run on the worker: everything that touches
-// programs or programNames holds the recursive programsMutex. State files
-// are written by the saver thread of `saves`: a change marks the files it
-// touched and its request is answered; the saver writes each marked file
-// once, as the model is when it runs (holding programsMutex only while it
-// copies the state out). destroy() writes what is marked before the
-// programs go.
+// programs or programNames holds the recursive programsMutex. A new program
+// or window is built without it (that takes seconds) and enters its map
+// finished, under it. State files are written by the saver thread of
+// `saves`: a change marks the files it touched and its request is answered;
+// the saver writes each marked file once, as the model is when it runs
+// (holding programsMutex only while it copies the state out). destroy()
+// writes what is marked before the programs go.
 #include "ProjectObject.h"
 #include "RequestTypes.h"
 #include "SaveQueue.h"
@@ -99,6 +100,10 @@ public:
 
 signals:
     void langChanged(QString language);
+    // A new program is built (mixers, windows, renderers, encoders) and
+    // enters the program map next; emitted on the controller's thread
+    // without the program-map lock.
+    void programBuilt(QString pro_id);
 
 public slots:
     // Orderly shutdown of what the controller drives; a repeat does nothing but log.

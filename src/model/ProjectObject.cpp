@@ -1071,10 +1071,14 @@ bool ProjectObject::checkAddWinValid(const QJsonObject& request, QString& msg) c
 
 bool ProjectObject::setWindow(const QJsonObject& request, QString msg)
 {
-    QMutexLocker lock(modelLock);
     const QString requested = request.value("win_id").toString();
     const bool isNew = requested.isEmpty();
-    return applyWindow(request, isNew ? QString::number(++lastWinId) : requested, isNew, msg);
+    QString win_id = requested;
+    if (isNew) {
+        QMutexLocker lock(modelLock);
+        win_id = QString::number(++lastWinId);
+    }
+    return applyWindow(request, win_id, isNew, msg);
 }
 
 QString ProjectObject::reserveWindow(const QJsonObject& request)
@@ -1096,57 +1100,84 @@ void ProjectObject::holdWindowRange(const QString& win_id, const QJsonObject& re
 
 bool ProjectObject::addReservedWindow(const QString& win_id, const QJsonObject& request)
 {
-    QMutexLocker lock(modelLock);
     QString msg;
     if (applyWindow(request, win_id, true, msg))
         return true;
+    QMutexLocker lock(modelLock);
     if (!windows.contains(win_id))
         windowNames.remove(win_id);
     return false;
 }
 
-bool ProjectObject::applyWindow(const QJsonObject& request, const QString& win_id, bool isNew, QString& msg)
+void ProjectObject::releaseWindowRange(const QString& win_id)
 {
-    // The change held these numbers since it was accepted; now it takes
-    // them itself, or they go.
     const auto held = heldRanges.find(win_id);
     if (held != heldRanges.end()) {
         held->removeFirst();
         if (held->isEmpty())
             heldRanges.erase(held);
     }
+}
+
+bool ProjectObject::applyWindow(const QJsonObject& request, const QString& win_id, bool isNew, QString& msg)
+{
+    QMutexLocker lock(modelLock);
+    // The change held these numbers since it was accepted; it gives them up
+    // once it has taken them itself, or failed.
     WindowRequest r;
-    if (!readWindowRequest(request, r))
+    if (!readWindowRequest(request, r)) {
+        releaseWindowRange(win_id);
         return false;
+    }
     QSharedPointer<WindowObject> window = isNew ? QSharedPointer<WindowObject>() : windows.value(win_id);
-    if (!isNew && !window)
+    if (!isNew && !window) {
+        releaseWindowRange(win_id);
         return false; // names no window of this program: nothing to change
+    }
 
     const bool keepsStored = window && window->getNumUsed() && sameRange(*window, r.min, r.max);
     if (r.number_used && !rangeAccepted(win_id, r.min, r.max, keepsStored)) {
+        releaseWindowRange(win_id);
         msg = "Range.isDuplicate";
         return false;
     }
 
     // A reserved window holds its name already: the check passes it by.
     if (windowNameTaken(isNew && !windowNames.contains(win_id) ? QString() : win_id, r.name)) {
+        releaseWindowRange(win_id);
         msg = "window.nameError";
+        return false;
+    }
+    if (isNew && windows.contains(win_id)) {
+        releaseWindowRange(win_id);
         return false;
     }
     windowNames.insert(win_id, r.name);
     if (isNew) {
-        if (windows.contains(win_id))
-            return false;
+        // The window, its renderer and its encoder are built without the
+        // lock (seconds, while every request wants it); name and numbers
+        // stay held for it meanwhile, and it enters the map finished.
+        if (!heldRanges.contains(win_id))
+            holdWindowRange(win_id, request);
+        const QString builtFor = name;
         window = QSharedPointer<WindowObject>(new WindowObject);
-        windows.insert(win_id, window);
-    }
-    window->setWinParams(pro_id, name, win_id, r.name, r.width, r.height, r.frameRate);
-    window->setAspect(r.index, r.aspect);
-    if (isNew) {
+        window->setWinParams(pro_id, builtFor, win_id, r.name, r.width, r.height, r.frameRate);
+        window->setAspect(r.index, r.aspect);
         window->setNdi_web_url(webUrl);
         window->setAudioMixerObject(pgmMixer, pvwMixer);
+        lock.unlock();
         window->createWindow();
+        emit windowBuilt(win_id);
+        lock.relock();
+        windows.insert(win_id, window);
+        // Renamed while it was built.
+        if (name != builtFor)
+            window->changeProName(name);
+    } else {
+        window->setWinParams(pro_id, name, win_id, r.name, r.width, r.height, r.frameRate);
+        window->setAspect(r.index, r.aspect);
     }
+    releaseWindowRange(win_id);
     // A window renders and outputs only while its program runs.
     applyStatus(window);
 

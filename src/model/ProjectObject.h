@@ -13,7 +13,8 @@
 // same lock while it copies the state out of the maps and writes outside
 // it. Each change slot is told the id of the window or preset it is about;
 // none looks up "the newest" one, since other requests may have come
-// between. The object has no lock of its own.
+// between. A new window is built without the lock and enters the window
+// map finished. The object has no lock of its own.
 //
 // On disk (folder `path`): "presets/preset_<layout_id>.json" and
 // "windows/window_<win_id>.json", each written atomically.
@@ -148,7 +149,8 @@ public:
     // queued change runs, so no other add or change acknowledged meanwhile
     // can take them.
     void holdWindowRange(const QString& win_id, const QJsonObject& request);
-    // Makes the window reserved under win_id; on failure the reservation goes.
+    // Makes the window reserved under win_id; on failure the reservation
+    // goes. Takes the lock itself: the caller must not hold it.
     bool addReservedWindow(const QString& win_id, const QJsonObject& request);
     bool switchWindow(const QString& win_id);
 
@@ -175,7 +177,13 @@ public:
     bool setVideoRectShowOptions(const QString& win_id, const QJsonObject& request);
     bool setVideoRectAudioType(const QString& win_id, const QJsonObject& request);
 
+signals:
+    // A new window is built (renderer, encoder, outputs) and enters the
+    // window map next; emitted on the window's thread without the lock.
+    void windowBuilt(QString win_id);
+
 public slots:
+    // Both take the lock themselves: the caller must not hold it.
     bool setWindow(const QJsonObject& request, QString msg);
     bool onProcessClose(const QJsonObject& request);
     void onWindowChanged(WINDOWTYPE type, const QString& win_id);
@@ -197,7 +205,11 @@ private:
     // range it already uses, even where stored windows overlap.
     bool rangeAccepted(const QString& win_id, int min, int max, bool keepsStored) const;
     bool windowNameTaken(const QString& win_id, const QString& win_name) const;
+    // Takes the lock itself; the caller must not hold it, since a new
+    // window is built without it.
     bool applyWindow(const QJsonObject& request, const QString& win_id, bool isNew, QString& msg);
+    // Gives up one range held for win_id (the lock held).
+    void releaseWindowRange(const QString& win_id);
     bool presetNameTaken(const QString& name) const;
     // The window a request's "win_id" names; null, logging `missing` when no
     // such window exists, or when the request has no "win_id".

@@ -5,13 +5,14 @@
 #include "../http/HttpTestClient.h"
 
 #include "BaseConfig.h"
+#include "ControllerFixture.h"
 #include "Globals.h"
 #include "JsonFile.h"
 #include "ProjectObject.h"
-#include "ControllerFixture.h"
 #include "ServerTestKit.h"
 #include "TestSupport.h"
 #include "UsersManager.h"
+#include "WindowObject.h"
 
 #include <gtest/gtest.h>
 
@@ -258,6 +259,68 @@ TEST_F(ControlRoad, EditsFromManyConnectionsAtOnceAreAllStoredUnderTheirOwnIds)
         listedWindows << window.toObject().value("name").toString();
     EXPECT_EQ(listedWindows, windows + QSet<QString> { "Main" });
     restarted.destroy();
+}
+
+// While a program, and then a window, is being built on the controller's
+// thread, requests on the HTTPS thread are answered (the build holds no lock
+// they need); the new program or window is listed once it is finished.
+TEST_F(ControlRoad, RoutesAnswerWhileAProgramOrAWindowIsBuilt)
+{
+    const auto listed = [](const QJsonObject& list, const char* key, const QString& value) {
+        for (const QJsonValue& entry : list.value("data").toArray())
+            if (entry.toObject().value(key).toString() == value)
+                return true;
+        return false;
+    };
+    BaseConfig* controller = BaseConfig::getInstance();
+    // Sent from the build itself, on the controller's thread, which waits
+    // for the replies without running anything queued to it.
+    std::vector<QJsonObject> whileProgram;
+    QString built;
+    QMetaObject::Connection hook = QObject::connect(
+        controller, &BaseConfig::programBuilt, controller,
+        [&](const QString& pro_id) {
+            built = pro_id;
+            whileProgram = sendAtOnce({ { { "/program/list.json", {} } } });
+        },
+        Qt::DirectConnection);
+    // The adds go out from another thread too: waiting here for their
+    // replies, this thread would run the build first.
+    const QStringList before = controller->programIds();
+    const QJsonObject program { { "name", "Built aside" }, { "frameRate", 25 },
+        { "resolution", QJsonObject { { "width", 1280 }, { "height", 720 }, { "index", 1 }, { "aspect", 1.7778 } } } };
+    ASSERT_EQ(sendAtOnce({ { { "/program/add.json", program } } }), std::vector<QJsonObject> { kOk });
+    const QString pro = newProgram(before);
+    QObject::disconnect(hook);
+    ASSERT_FALSE(pro.isEmpty());
+    EXPECT_EQ(built, pro);
+    ASSERT_EQ(whileProgram.size(), 1u) << "no answer while the program was built";
+    EXPECT_EQ(whileProgram[0].value("result").toString(), "ok");
+    EXPECT_FALSE(listed(whileProgram[0], "pro_id", pro)) << "listed before it was finished";
+    EXPECT_TRUE(listed(post("/program/list.json", {}), "pro_id", pro));
+
+    const QSharedPointer<ProjectObject> made = controller->getProgram(pro);
+    ASSERT_TRUE(made);
+    std::vector<QJsonObject> whileWindow;
+    QString builtWindow;
+    hook = QObject::connect(
+        made.data(), &ProjectObject::windowBuilt, made.data(),
+        [&](const QString& win_id) {
+            builtWindow = win_id;
+            whileWindow = sendAtOnce({ { { "/window/list.json", { { "pro_id", pro } } } },
+                { { "/window/ndi/get_param.json", { { "pro_id", pro }, { "win_id", "pgm" } } } } });
+        },
+        Qt::DirectConnection);
+    ASSERT_EQ(sendAtOnce({ { { "/window/add.json", windowBody(pro, "Aside") } } }), std::vector<QJsonObject> { kOk });
+    EXPECT_TRUE(testsupport::waitFor([&] { return listed(made->getWindowList(), "name", "Aside"); }));
+    QObject::disconnect(hook);
+    ASSERT_FALSE(builtWindow.isEmpty());
+    ASSERT_EQ(whileWindow.size(), 2u) << "no answer while the window was built";
+    EXPECT_EQ(whileWindow[0].value("result").toString(), "ok");
+    EXPECT_FALSE(listed(whileWindow[0], "id", builtWindow)) << "listed before it was finished";
+    EXPECT_EQ(whileWindow[1].value("result").toString(), "ok");
+    EXPECT_TRUE(listed(post("/window/list.json", { { "pro_id", pro } }), "id", builtWindow));
+    EXPECT_TRUE(made->getWindow(builtWindow)->getRenderer());
 }
 
 // Two adds of one name at once: only one is acknowledged, and that one is

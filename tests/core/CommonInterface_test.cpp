@@ -219,7 +219,8 @@ TEST(Application, HangUpShutsDownInOrderAndKeepsWhatWasAcknowledged)
     ASSERT_FALSE(token.isEmpty());
     const QJsonObject added = servertest::post(https, "/api/v2/program/add.json",
         { { "name", "Hang-up show" }, { "frameRate", 25 },
-            { "resolution", QJsonObject { { "width", 1280 }, { "height", 720 }, { "index", 1 }, { "aspect", 1.7778 } } } },
+            { "resolution",
+                QJsonObject { { "width", 1280 }, { "height", 720 }, { "index", 1 }, { "aspect", 1.7778 } } } },
         servertest::appHeader("admin", token));
     ASSERT_EQ(added.value("result").toString(), "ok") << QJsonDocument(added).toJson().toStdString();
 

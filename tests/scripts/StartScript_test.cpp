@@ -34,17 +34,16 @@ TEST(StartScript, CtrlCEndsInOrderWithStatusZeroAndLeavesNothingBehind)
     env.insert("TMPDIR", tmp.path());
     for (const char* name : { "DISPLAY", "XAUTHORITY", "XDG_RUNTIME_DIR", "PANOPTRA_NDI_DIR" })
         env.remove(name);
-    testsupport::GroupProcess run("bash",
-        { QStringLiteral(PANOPTRA_SOURCE_DIR) + "/scripts/start.sh", testsupport::binDir() + "/.." }, env);
+    testsupport::GroupProcess run(
+        "bash", { QStringLiteral(PANOPTRA_SOURCE_DIR) + "/scripts/start.sh", testsupport::binDir() + "/.." }, env);
 
     ASSERT_TRUE(run.waitForOutput("To stop:", kStartMs)) << run.output().toStdString() << run.errors().toStdString();
     const QString out = run.output();
-    for (const QString& fact : { QString("https://localhost:%1/").arg(httpPort),
-             QString("wss://localhost:%1/").arg(websocketPort), QString("self-signed"), QString("admin / vexmo"),
-             QString("Change that password"), QString("Ctrl-C") })
+    for (const QString& fact :
+        { QString("https://localhost:%1/").arg(httpPort), QString("wss://localhost:%1/").arg(websocketPort),
+            QString("self-signed"), QString("admin / vexmo"), QString("Change that password"), QString("Ctrl-C") })
         EXPECT_TRUE(out.contains(fact)) << fact.toStdString() << "\n" << out.toStdString();
-    const QString display
-        = QRegularExpression("start: virtual display :(\\d+)").match(out).captured(1);
+    const QString display = QRegularExpression("start: virtual display :(\\d+)").match(out).captured(1);
     ASSERT_FALSE(display.isEmpty()) << out.toStdString();
 
     // A terminal's Ctrl-C goes to the whole foreground process group.

@@ -24,6 +24,7 @@
 #include <QLocale>
 #include <QQmlEngine>
 #include <QThread>
+#include <QUrl>
 
 #include <cstdio>
 #include <cstring>
@@ -101,12 +102,17 @@ void reportUnusableResource(const QString& file)
 // browser will say about the certificate, the first login and how to stop.
 void tellHowToConnect(const QString& offeredUrl, int httpPort, int websocketPort, bool websocketListening)
 {
-    const QString local = QStringLiteral("https://localhost:%1/").arg(httpPort);
-    QString websocket = QStringLiteral("wss://localhost:%1/").arg(websocketPort);
-    if (!websocketListening)
-        websocket = QStringLiteral("not listening on port %1 (see the log)").arg(websocketPort);
+    // The machine's own address where the window offers one, and localhost.
+    const auto addresses = [&](const char* scheme, int port) {
+        const QString local = QStringLiteral("%1://localhost:%2/").arg(scheme).arg(port);
+        const QString host = QUrl(offeredUrl).host();
+        return host.isEmpty() ? local : QStringLiteral("%1://%2:%3/  or  %4").arg(scheme, host).arg(port).arg(local);
+    };
+    const QString websocket = websocketListening
+        ? addresses("wss", websocketPort)
+        : QStringLiteral("not listening on port %1 (see the log)").arg(websocketPort);
     QString text = QStringLiteral("\nPanoptra Pro is listening.\n");
-    text += QStringLiteral("  Browser:    %1\n").arg(offeredUrl.isEmpty() ? local : offeredUrl + "  or  " + local);
+    text += QStringLiteral("  Browser:    %1\n").arg(addresses("https", httpPort));
     text += QStringLiteral("  WebSocket:  %1\n").arg(websocket);
     text += QStringLiteral("  The certificate is self-signed: the browser warns once; accept it to go on.\n");
     text += QStringLiteral("  First login: admin / vexmo. Change that password after logging in.\n");

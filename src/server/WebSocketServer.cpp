@@ -65,8 +65,8 @@ WebSocketServer::WebSocketServer(const QHostAddress& address, const Limits& limi
     // channel: every failure is an error in the log.
     const TlsIdentity identity = TlsIdentity::forInstallation(g_savePath);
     if (!identity.isValid()) {
-        qCritical().noquote() << "[websocket] TLS identity not loaded, not listening on port" << g_websocketPort
-                              << ":" << identity.error();
+        qCritical().noquote() << "[websocket] TLS identity not loaded, not listening on port" << g_websocketPort << ":"
+                              << identity.error();
         return;
     }
     if (!m_tls.build(identity)) {

@@ -395,7 +395,8 @@ bool Widget::saveConfig()
     }
     if (name == m_ndiHostName && httpPort == g_httpPort && websocketPort == m_websocketPort)
         return true;
-    if (!portUsable(httpPort, g_httpPort, tr("Http Port")) || !portUsable(websocketPort, m_websocketPort, tr("Web Sockets Port")))
+    if (!portUsable(httpPort, g_httpPort, tr("Http Port"))
+        || !portUsable(websocketPort, m_websocketPort, tr("Web Sockets Port")))
         return false;
 
     if (!writeDeviceConfig(httpPort, websocketPort)) {

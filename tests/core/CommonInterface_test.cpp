@@ -3,6 +3,7 @@
 // stopped with signals. The test build is sanitized, so exit status 0 also
 // means no leak or memory error was found on the way out.
 #include "../http/HttpTestClient.h"
+#include "../server/ServerTestKit.h"
 #include "AppProcess.h"
 
 #include "BaseConfig.h"
@@ -200,6 +201,41 @@ TEST(Application, BrowsersLogInOverHttpsAndTalkOverTheSecureWebSocket)
     socket.close();
 
     ASSERT_TRUE(app.stopsCleanly(SIGTERM));
+}
+
+// A closed terminal sends SIGHUP (and the launcher passes it on): the same
+// orderly shutdown as SIGTERM, so an edit acknowledged just before is stored.
+TEST(Application, HangUpShutsDownInOrderAndKeepsWhatWasAcknowledged)
+{
+    QTemporaryDir home;
+    const quint16 httpPort = testsupport::freePort();
+    writeDeviceConfig(home.path(), httpPort);
+    App app(home.path());
+    ASSERT_TRUE(app.waitForLogLine("show .")) << app.process.readAllStandardError().toStdString();
+
+    httptest::Client https;
+    ASSERT_TRUE(testsupport::waitFor([&] { return https.connectTo(httpPort); }, kStartMs));
+    const QString token = servertest::login(https);
+    ASSERT_FALSE(token.isEmpty());
+    const QJsonObject added = servertest::post(https, "/api/v2/program/add.json",
+        { { "name", "Hang-up show" }, { "frameRate", 25 },
+            { "resolution",
+                QJsonObject { { "width", 1280 }, { "height", 720 }, { "index", 1 }, { "aspect", 1.7778 } } } },
+        servertest::appHeader("admin", token));
+    ASSERT_EQ(added.value("result").toString(), "ok") << QJsonDocument(added).toJson().toStdString();
+
+    // The program's windows and encoders go too: more than the usual stop takes.
+    ::kill(pid_t(app.process.processId()), SIGHUP);
+    ASSERT_TRUE(app.process.waitForFinished(kStartMs));
+    ASSERT_EQ(app.process.exitStatus(), QProcess::NormalExit) << "killed by the hang-up";
+    EXPECT_EQ(app.process.exitCode(), 0) << app.process.readAllStandardError().toStdString();
+    const QStringList lines = app.runLogLines();
+    EXPECT_TRUE(inOrder(lines,
+        { QString("shutdown requested by signal %1").arg(SIGHUP), "event loop ended .", "BaseConfig::destroy done true",
+            "shutdown complete ." }));
+    QFile programs(savePathOf(home.path()) + "/programs.json");
+    ASSERT_TRUE(programs.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(programs.readAll().contains("Hang-up show"));
 }
 
 TEST(Application, DevelopingSwitchMustBeAnExactArgumentAfterTheProgramName)

@@ -46,7 +46,8 @@ public:
     QList<QPoint> windowsOfSize(QSize size) const
     {
         QList<QPoint> found;
-        for (const QString& id : xdotool({ "search", "--onlyvisible", "--name", ".*" }).split('\n', Qt::SkipEmptyParts)) {
+        for (const QString& id :
+            xdotool({ "search", "--onlyvisible", "--name", ".*" }).split('\n', Qt::SkipEmptyParts)) {
             const QString shell = xdotool({ "getwindowgeometry", "--shell", id });
             const auto value = [&](const char* key) {
                 return QRegularExpression(QString("%1=(-?\\d+)").arg(key)).match(shell).captured(1).toInt();
@@ -118,11 +119,19 @@ TEST(LaunchedApplication, RestartNowComesBackOnTheNewPortsUnderTheSameLauncher)
     ASSERT_GT(launcher, 0) << out.toStdString();
 
     QList<QPoint> main;
-    ASSERT_TRUE(testsupport::waitFor([&] { return !(main = display.windowsOfSize({ 1280, 800 })).isEmpty(); }, 20000))
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] {
+            return !(main = display.windowsOfSize({ 1280, 800 })).isEmpty();
+        },
+        20000))
         << "no main window";
     ASSERT_TRUE(display.click(main[0] + QPoint(70 + 113, 210 + 23))) << "Settings";
     QList<QPoint> settings;
-    ASSERT_TRUE(testsupport::waitFor([&] { return !(settings = display.windowsOfSize({ 724, 465 })).isEmpty(); }, 20000))
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] {
+            return !(settings = display.windowsOfSize({ 724, 465 })).isEmpty();
+        },
+        20000))
         << "the settings window did not open";
     ASSERT_TRUE(display.typeInto(settings[0] + QPoint(400, 210), QString::number(newHttp)));
     ASSERT_TRUE(display.typeInto(settings[0] + QPoint(400, 290), QString::number(newWebsocket)));

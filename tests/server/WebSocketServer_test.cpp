@@ -18,6 +18,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSslConfiguration>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QWebSocket>
@@ -465,6 +466,33 @@ TEST_F(WebSocketLimits, AtTheClientCapTheClientSilentLongestMakesRoom)
         EXPECT_TRUE(clients[i]->isOpen()) << i;
         EXPECT_EQ(clients[i]->ask(request).value("socket_type").toString(), "program") << i;
     }
+}
+
+QStringList g_criticalLines;
+
+void collectCritical(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (type == QtCriticalMsg)
+        g_criticalLines << text;
+}
+
+// A port another program keeps: after the wait for it, the application runs
+// on without the channel, and the log says so as an error.
+TEST(WebSocketListen, APortThatStaysTakenIsAnErrorInTheLog)
+{
+    testsupport::TempHome home;
+    QTcpServer other;
+    ASSERT_TRUE(other.listen(QHostAddress::LocalHost, 0));
+    g_websocketPort = other.serverPort();
+    g_criticalLines.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectCritical);
+    WebSocketServer server(QHostAddress::LocalHost);
+    qInstallMessageHandler(previous);
+    EXPECT_FALSE(server.isListening());
+    EXPECT_EQ(g_criticalLines.filter(QString("[websocket] listen on 127.0.0.1 port %1 failed").arg(other.serverPort()))
+                  .size(),
+        1)
+        << g_criticalLines.join('\n').toStdString();
 }
 
 } // namespace

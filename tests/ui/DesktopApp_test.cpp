@@ -17,9 +17,11 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <csignal>
 
 namespace {
@@ -124,6 +126,48 @@ TEST(DesktopApp, WindowShowsTheCodeOfTheFirstAddressInBothLanguages)
 
         ASSERT_TRUE(app.stopsCleanly(SIGTERM));
     }
+}
+
+// How many pixels of the region have the colour of the failure text (its
+// anti-aliased edges aside).
+int failureTextPixels(const QImage& region)
+{
+    int count = 0;
+    for (int y = 0; y < region.height(); ++y)
+        for (int x = 0; x < region.width(); ++x)
+            count += region.pixel(x, y) == qRgb(0xff, 0x6d, 0x01) ? 1 : 0;
+    return count;
+}
+
+TEST(DesktopApp, WindowSaysWhyTheHttpsPortCannotBeOpenedInsteadOfOfferingIt)
+{
+    // Another program holds the HTTPS port for the whole run.
+    QTcpServer other;
+    ASSERT_TRUE(other.listen(QHostAddress::Any, 0));
+    QTemporaryDir home;
+    writeDeviceConfig(home.path(), other.serverPort(), testsupport::freePort());
+    App app(home.path());
+    ASSERT_TRUE(app.waitForLogLine("show .")) << app.process.readAllStandardError().toStdString();
+    // After the wait for the port to come free.
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        const QStringList lines = app.runLogLines();
+        return std::any_of(lines.begin(), lines.end(),
+            [](const QString& l) { return l.contains("[http] listen on") && l.contains("failed"); });
+    }, kStartMs));
+
+    QImage screen;
+    QPoint origin;
+    const QRect codeAndList(QPoint(564, 250), QSize(530, 456));
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        screen = grabScreen();
+        origin = findWindow(screen);
+        return origin.x() >= 0 && failureTextPixels(screen.copy(codeAndList.translated(origin))) > 100;
+    }, 20000)) << "no failure text in the window";
+    keep(screen.copy(QRect(origin, QSize(1280, 800))), "desktop-listen-failure");
+    EXPECT_EQ(uitest::readQrCode(screen.copy(QRect(origin + QPoint(724, 318), QSize(210, 210)))), "");
+    EXPECT_TRUE(QString::fromLocal8Bit(app.process.readAllStandardOutput())
+                    .contains(QString("cannot listen on port %1").arg(other.serverPort())));
+    ASSERT_TRUE(app.stopsCleanly(SIGTERM));
 }
 
 TEST(DesktopApp, RestartNowComesBackOnTheNewPorts)

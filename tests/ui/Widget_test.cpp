@@ -208,21 +208,22 @@ TEST_F(WidgetTest, SettingsAreSavedWholeOrNotAtAll)
     const QByteArray stored = deviceConfig(18443, 18444, 2);
     // A changed port is bound before it is kept: these are free.
     const QList<int> free = distinctFreePorts(5);
-    const QString a = QString::number(free[0]), b = QString::number(free[1]), c2 = QString::number(free[2]);
+    const auto text = [&](int i) { return QString::number(free[i]); };
     const std::vector<Case> cases {
         { "no change", host, "18443", "18444", true, stored, 18443, 18444, "" },
         { "name only", "Studio A", "18443", "18444", true, stored, 18443, 18444, "" },
-        { "http port", host, a, "18444", true, deviceConfig(free[0], 18444, 2), free[0], 18444, "" },
-        { "websocket port", host, "18443", b, true, deviceConfig(18443, free[1], 2), 18443, free[1], "" },
-        { "blanks around", host, " " + c2 + " ", "18444", true, deviceConfig(free[2], 18444, 2), free[2], 18444, "" },
+        { "http port", host, text(0), "18444", true, deviceConfig(free[0], 18444, 2), free[0], 18444, "" },
+        { "websocket port", host, "18443", text(1), true, deviceConfig(18443, free[1], 2), 18443, free[1], "" },
+        { "blanks around", host, " " + text(2) + " ", "18444", true, deviceConfig(free[2], 18444, 2), free[2], 18444,
+            "" },
         { "letters", host, "abc", "18444", false, stored, 18443, 18444, "Http Port must" },
         { "empty", host, "18443", "", false, stored, 18443, 18444, "Web Sockets Port must" },
         { "zero", host, "0", "18444", false, stored, 18443, 18444, "Http Port must" },
         { "too high", host, "18443", "65536", false, stored, 18443, 18444, "Web Sockets Port must" },
         { "negative", host, "-1", "18444", false, stored, 18443, 18444, "Http Port must" },
         { "equal ports", "Studio B", "18444", "18444", false, stored, 18443, 18444, "must differ" },
-        { "unwritable folder", "Studio C", QString::number(free[3]), QString::number(free[4]), false, stored, 18443,
-            18444, "could not be written", true },
+        { "unwritable folder", "Studio C", text(3), text(4), false, stored, 18443, 18444, "could not be written",
+            true },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -174,7 +174,8 @@ protected:
         return p.valid() ? p.dominant(0, 0, p.width, p.height) : rendertest::Yuv { -1, -1, -1 };
     }
     // Grabs the window's output until check() accepts it.
-    bool outputShows(const char* win_id, const std::function<bool(const Picture&)>& check, Picture* last = nullptr)
+    bool outputShows(const char* win_id, const std::function<bool(const Picture&)>& check, Picture* last = nullptr,
+        int timeoutMs = 30000)
     {
         Picture p;
         const bool ok = testsupport::waitFor(
@@ -182,7 +183,7 @@ protected:
                 p = grab(outputName(win_id), dir.filePath(win_id));
                 return p.valid() && check(p);
             },
-            30000);
+            timeoutMs);
         if (last)
             *last = p;
         return ok;

@@ -9,6 +9,14 @@
 // position 1 is the tile that feeds the bus: it lights its source's tally and
 // carries out the take. Tally corners of the other tiles follow their
 // source's tally. Nothing covers the whole canvas behind the tiles.
+//
+// Every source tile is a user of its source in both program mixes
+// ("audioObject" and "pvwAudioObject"), under the id "<window>:<position>",
+// from the moment it gets the source until the source changes or the tile
+// goes; the mixers decide by the source's mix type whether it is heard. Over
+// a tile the scene draws the position's name and a level meter when they are
+// switched on, and dims a tile whose source sends no pictures ("loading"
+// after frames stopped, or "failed") with "No signal".
 import QtQuick 2.15
 import SceneGraphRendering 1.0
 
@@ -27,13 +35,39 @@ Item {
     property var tiles: ({})
     property var positionFlags: ({})
     property var tallies: ({})
+    // The label font and the tiles' sound level ("audio_gain").
+    property string fontColour: "#ffffff"
+    property int fontSize: 18
+    property int audioGain: 0
+    // Source -> name, as the window and the mixers announce them.
+    property var names: ({})
+    // Mixer user id ("<window>:<position>") -> the source it uses.
+    property var audioUsers: ({})
+    // Level meter range in dB of the source's float scale (0 dB is a tone at
+    // -20 dBFS in 16-bit terms, +20 dB is 16-bit full scale).
+    readonly property real meterFloor: -60
+    readonly property real meterTop: 20
 
     Component {
         id: tileComponent
         Renderer {
+            id: tile
             property int posId: 0
             // "pvw" or "pgm" for a bus tile, else empty.
             property string busType: ""
+            property string patternName: ""
+            property string shownSource: ""
+            property bool nameShown: false
+            property bool meterShown: false
+            property string loadState: ""
+            property real level0: root.meterFloor
+            property real level1: root.meterFloor
+            readonly property bool noSignal: loadState === "loading" || loadState === "failed"
+            // A handler's "state" would be the item's own property.
+            Connections {
+                target: tile
+                function onNotifyLoading(newState, progress) { tile.loadState = newState; }
+            }
             // Emitted on the render thread; the handlers run on the GUI thread.
             onFrameRateChanged: {
                 if (busType === "")
@@ -43,12 +77,126 @@ Item {
                 if (busType === "")
                     winObject.onAspectRatioChanged(posId, xres, yres);
             }
+
+            // The last picture stays under a dark veil; the bus windows'
+            // own pictures go out as they are.
+            Rectangle {
+                anchors.fill: parent
+                visible: tile.noSignal && !root.busWindow
+                color: "#b0000000"
+                Text {
+                    anchors.centerIn: parent
+                    text: qsTr("No signal")
+                    color: "#ffffff"
+                    font.pixelSize: Math.max(10, Math.min(root.fontSize, parent.height / 4))
+                }
+            }
+            // The name at the bottom centre, on a dark band.
+            Rectangle {
+                visible: tile.nameShown && tile.patternName !== ""
+                anchors.horizontalCenter: parent.horizontalCenter
+                anchors.bottom: parent.bottom
+                anchors.bottomMargin: Math.round(parent.height * 0.04)
+                width: Math.min(parent.width, label.implicitWidth + 8)
+                height: label.implicitHeight + 4
+                color: "#80000000"
+                Text {
+                    id: label
+                    anchors.centerIn: parent
+                    text: tile.patternName
+                    color: root.fontColour
+                    font.pixelSize: root.fontSize
+                }
+            }
+            // Two bars (left and right channel) at the right edge, filled
+            // from the bottom with the level.
+            Row {
+                visible: tile.meterShown
+                anchors.right: parent.right
+                anchors.rightMargin: 4
+                anchors.verticalCenter: parent.verticalCenter
+                height: Math.round(parent.height * 0.8)
+                spacing: 2
+                Repeater {
+                    model: 2
+                    Rectangle {
+                        width: 6
+                        height: parent.height
+                        color: "#80000000"
+                        Rectangle {
+                            anchors.bottom: parent.bottom
+                            width: parent.width
+                            height: Math.round(parent.height * root.meterFraction(index === 0 ? tile.level0 : tile.level1))
+                            // Not quite opaque: an opaque item would be
+                            // drawn before the tile's picture and hidden by it.
+                            color: "#f000e000"
+                        }
+                    }
+                }
+            }
         }
+    }
+
+    function meterFraction(level) {
+        return Math.max(0, Math.min(1, (level - meterFloor) / (meterTop - meterFloor)));
+    }
+
+    // Both program mixes, where the window gave them.
+    function mixers() {
+        var list = [];
+        if (typeof audioObject !== "undefined" && audioObject)
+            list.push(audioObject);
+        if (typeof pvwAudioObject !== "undefined" && pvwAudioObject)
+            list.push(pvwAudioObject);
+        return list;
+    }
+
+    // The tile at posId now uses source ("" for none): the new use is added
+    // before the old one goes, so a source that stays is never dropped.
+    function useSource(posId, source) {
+        var id = windowId + ":" + posId;
+        var old = audioUsers[id] || "";
+        if (old === source)
+            return;
+        var list = mixers();
+        for (var i = 0; i < list.length; ++i) {
+            if (source !== "")
+                list[i].addAudioSource(id, source);
+            if (old !== "")
+                list[i].removeAudioSource(id, old);
+        }
+        if (source === "")
+            delete audioUsers[id];
+        else
+            audioUsers[id] = source;
+    }
+
+    // The uses of the positions that are gone.
+    function dropUsesBut(kept) {
+        for (var id in audioUsers) {
+            var pos = id.substring(id.lastIndexOf(":") + 1);
+            if (!kept[pos])
+                useSource(pos, "");
+        }
+    }
+
+    function showSource(tile, source, name) {
+        if (name)
+            names[source] = name;
+        tile.shownSource = source;
+        tile.patternName = source === "" ? "" : (names[source] || source);
+        useSource(tile.posId, source);
+        tile.changeSource(source, root.bandwidth, false);
     }
 
     // Called by the window before its scene and its render thread go: every
     // tile lets go of its source at once.
     function destroyAllObjects() {
+        dropUsesBut({});
+        removeTiles();
+    }
+
+    function removeTiles() {
         for (var id in tiles) {
             var tile = tiles[id];
             tile.stopLiving();
@@ -78,6 +226,10 @@ Item {
         tile.show16x9Area = flag(windowFlags, "safe_area") || flag(own, "safe_area");
         tile.borderColor = borderColour;
         tile.borderWidth = borderEnable ? 1 : 0;
+        tile.nameShown = flag(windowFlags, "name_enable") || flag(own, "name_enable");
+        tile.meterShown = !isBus(tile) && (flag(windowFlags, "vu_meter") || flag(own, "vu_meter"));
+        if (!isBus(tile))
+            tile.enableAudio(own === undefined || own["audio_enable"] !== false);
     }
 
     function makeTile(p) {
@@ -105,12 +257,14 @@ Item {
         tiles[id] = tile;
         applyOverlays(id);
         if (tile.busType !== "") {
+            tile.patternName = tile.busType.toUpperCase();
             tile.updateTally(tile.busType); // shows the holder's picture and starts
             return;
         }
+        tile.setAudioLevel(audioGain);
         tile.startLiving();
         if (p.stream_id)
-            tile.changeSource(p.stream_id, root.bandwidth, false);
+            showSource(tile, p.stream_id, "");
     }
 
     function layout(text) {
@@ -121,10 +275,26 @@ Item {
             console.warn("layout is not JSON:", error);
             return;
         }
-        destroyAllObjects();
+        removeTiles();
         var positions = description.position || [];
-        for (var i = 0; i < positions.length; ++i)
+        var kept = {};
+        for (var i = 0; i < positions.length; ++i) {
             makeTile(positions[i]);
+            var tile = tiles[positions[i].id];
+            if (tile && !isBus(tile) && positions[i].stream_id)
+                kept[positions[i].id] = true;
+        }
+        dropUsesBut(kept);
+    }
+
+    // A source got another name: every tile showing it follows.
+    function renameSource(source, name) {
+        names[source] = name;
+        for (var id in tiles) {
+            var tile = tiles[id];
+            if (!isBus(tile) && tile.shownSource === source)
+                tile.patternName = name;
+        }
     }
 
     Connections {
@@ -133,12 +303,23 @@ Item {
         function onSendSource(pos_id, source, name) {
             var tile = root.tiles[pos_id];
             if (tile && !root.isBus(tile))
-                tile.changeSource(source, root.bandwidth, false);
+                root.showSource(tile, source, name);
         }
         function onDeleteAll() {
             for (var id in root.tiles) {
                 if (!root.isBus(root.tiles[id]))
-                    root.tiles[id].changeSource("", root.bandwidth, false);
+                    root.showSource(root.tiles[id], "", "");
+            }
+        }
+        function onFontChanged(color, size) {
+            root.fontColour = color;
+            root.fontSize = size > 0 ? size : 18;
+        }
+        function onAudioGainChanged(audioGain) {
+            root.audioGain = audioGain;
+            for (var id in root.tiles) {
+                if (!root.isBus(root.tiles[id]))
+                    root.tiles[id].setAudioLevel(audioGain);
             }
         }
         function onSendSingleState(pos_id, type, enable) {
@@ -168,7 +349,52 @@ Item {
             if (!root.busWindow || !tile)
                 return;
             tile.doTake(time, type, progress, source);
+            tile.shownSource = source;
+            tile.patternName = root.names[source] || source;
+            root.useSource(tile.posId, source);
             tile.changeSource(source, root.bandwidth, true);
+        }
+    }
+
+    // The program model renames a source through one of the mixers.
+    Connections {
+        target: typeof audioObject !== "undefined" ? audioObject : null
+        function onSourceNameChanged(source, name) { root.renameSource(source, name); }
+    }
+    Connections {
+        target: typeof pvwAudioObject !== "undefined" ? pvwAudioObject : null
+        function onSourceNameChanged(source, name) { root.renameSource(source, name); }
+    }
+
+    // A source gone from the table leaves its tiles on a dead connection:
+    // they let it go and look the source up again on every pass, so they
+    // find it when it comes back.
+    Connections {
+        target: typeof sourceManager !== "undefined" ? sourceManager : null
+        function onSourceUpdated(type, srcName, address, web_url, talk_url, support_ptz, support_kvm, pvw, pgm) {
+            if (type !== "none")
+                return;
+            for (var id in root.tiles) {
+                var tile = root.tiles[id];
+                if (!root.isBus(tile) && tile.shownSource === srcName)
+                    tile.destroyConnection();
+            }
+        }
+    }
+
+    // Level meters of the tiles that show one.
+    Timer {
+        interval: 100
+        repeat: true
+        running: true
+        onTriggered: {
+            for (var id in root.tiles) {
+                var tile = root.tiles[id];
+                if (!tile.meterShown)
+                    continue;
+                tile.level0 = tile.getVolume(0);
+                tile.level1 = tile.getVolume(1);
+            }
         }
     }
 

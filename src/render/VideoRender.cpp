@@ -393,8 +393,9 @@ bool VideoRender::insideUpdateSource(QString source, QString bw, bool isTake)
         release(m_connection);
         m_playCountdown = 0;
         setLoading(QStringLiteral("idle"), true);
-        m_node->setVideo(VideoFramePtr());
-        m_node->setNextVideo(VideoFramePtr());
+        // A tile nothing is routed to any more draws black: a frozen last
+        // picture would show a camera that is no longer there.
+        m_node->clearPicture();
         return true;
     }
     if (!m_connection && !m_taking) {
@@ -666,6 +667,14 @@ void VideoRender::setAudioLevel(int level)
     m_audioLevel = level == 6 ? 10 : level == 10 ? 6 : level == 20 ? 0 : 20;
     if (m_connection)
         m_connection->setAudioLevel(m_output, m_audioLevel);
+}
+
+void VideoRender::enableAudio(bool on)
+{
+    QMutexLocker lock(&m_mutex);
+    m_audioEnabled = on;
+    if (m_connection)
+        m_connection->enableAudio(on, this);
 }
 
 void VideoRender::updateAudio()

@@ -90,6 +90,9 @@ public:
     Q_INVOKABLE double getVolume(int channel);
     Q_INVOKABLE int getTallyActive();
     Q_INVOKABLE void setAudioLevel(int level);
+    // Whether this tile listens to its source's sound (the position's
+    // "audio_enable"); a source nobody listens to sends nothing to the mixes.
+    Q_INVOKABLE void enableAudio(bool on);
     Q_INVOKABLE void updateTally(QString type);
     Q_INVOKABLE void startLiving();
     Q_INVOKABLE void stopLiving();

@@ -79,8 +79,9 @@ TEST_F(TileTest, ShowsItsSourceOnTheLowStreamAndClosesItASecondAfterTheSourceIsC
     EXPECT_TRUE(connection->getCapabilities(MediaConnection::BandWidthLow));
     EXPECT_FALSE(connection->getCapabilities(MediaConnection::BandWidthHigh));
 
+    // Cleared, the tile draws black rather than the source's last picture.
     tile->changeSource("", "", false);
-    scene.render();
+    EXPECT_TRUE(shows(tile, kBlack));
     EXPECT_EQ(tile->loadingState(), "idle");
     QElapsedTimer sinceCleared;
     sinceCleared.start();

@@ -91,6 +91,7 @@ UsersManager::UsersManager(QObject* parent)
     , m_connectionName(QStringLiteral("users-%1").arg(reinterpret_cast<quintptr>(this), 0, 16))
 {
     m_hashPool.setMaxThreadCount(kHashThreads);
+    m_hashPool.setExpiryTimeout(-1); // kept for the next login, not made anew for each
     setClock(nullptr);
 }
 
@@ -298,8 +299,13 @@ UsersManager::LoginAttempt UsersManager::beginLogin(const QJsonObject& request)
     while (!m_hashStarts.isEmpty() && m_hashStarts.first() <= now - 1000)
         m_hashStarts.removeFirst();
     if (m_hashStarts.size() >= kMaxHashesPerSecond) {
-        qWarning().noquote() << "[users] login from" << attempt.address << "refused: over" << kMaxHashesPerSecond
-                             << "password checks a second";
+        // One line per full second, not one per refusal: a flood of guesses
+        // would otherwise roll the log over.
+        if (m_budgetLoggedAt != m_hashStarts.first()) {
+            m_budgetLoggedAt = m_hashStarts.first();
+            qWarning().noquote() << "[users] logins refused without a check: over" << kMaxHashesPerSecond
+                                 << "password checks a second, the first from" << attempt.address;
+        }
         attempt.reply = failed;
         return attempt;
     }

@@ -150,6 +150,7 @@ private:
     // last second began (at most kMaxHashesPerSecond, oldest first).
     QHash<QString, int> m_hashesPending;
     QVector<qint64> m_hashStarts;
+    qint64 m_budgetLoggedAt = -1; // the full second whose refusals were logged
     Clock m_clock;
     QThreadPool m_hashPool; // last: joined before the rest goes
 };

@@ -7,6 +7,7 @@
 #include "ApiReplies.h"
 #include "Globals.h"
 #include "HttpRequest.h"
+#include "HttpResponder.h"
 #include "LayoutTemplate.h"
 #include "ScreensControl.h"
 #include "UsersManager.h"
@@ -184,6 +185,30 @@ QJsonObject BaseConfig::getUserResult(USERTYPE type, const HttpRequest& request)
         return users->checkSessionToken(username, token);
     }
     return done ? okReply() : errorReply(msg);
+}
+
+void BaseConfig::userLogin(const HttpRequest& request, HttpResponder& responder)
+{
+    UsersManager* users = getUsersManager();
+    if (!users) {
+        responder.write(errorReply(QString()));
+        return;
+    }
+    QJsonObject body = messageParsing(request);
+    body.insert("remoteAddr", request.remoteAddress().toString());
+    UsersManager::LoginAttempt attempt = users->beginLogin(body);
+    if (!attempt.needsHash()) {
+        responder.write(attempt.reply);
+        return;
+    }
+    users->checkLater(std::move(attempt), [reply = responder.later()](const UsersManager::LoginAttempt& checked) {
+        reply.send([checked] {
+            // Looked up again: the manager that began the attempt may have
+            // gone with the controller's shutdown.
+            UsersManager* users = BaseConfig::getInstance()->getUsersManager();
+            return HttpResponse::json(users ? users->finishLogin(checked) : errorReply(QString()));
+        });
+    });
 }
 
 QJsonObject BaseConfig::qrCodeGetting()

@@ -90,6 +90,8 @@ UsersManager::UsersManager(QObject* parent)
     : QObject(parent)
     , m_connectionName(QStringLiteral("users-%1").arg(reinterpret_cast<quintptr>(this), 0, 16))
 {
+    m_hashPool.setMaxThreadCount(kHashThreads);
+    m_hashPool.setExpiryTimeout(-1); // kept for the next login, not made anew for each
     setClock(nullptr);
 }
 
@@ -146,6 +148,7 @@ void UsersManager::loginFailed(const QString& address, qint64 now)
 
 UsersManager::~UsersManager()
 {
+    m_hashPool.waitForDone(); // its work touches nothing of ours, but is ours
     m_rowQuery.reset();
     m_db.close();
     m_db = QSqlDatabase();
@@ -256,45 +259,126 @@ bool UsersManager::userExists(const QString& username)
 
 QJsonObject UsersManager::userLogin(const QJsonObject& request)
 {
+    LoginAttempt attempt = beginLogin(request);
+    if (!attempt.needsHash())
+        return attempt.reply;
+    checkPassword(attempt);
+    return finishLogin(attempt);
+}
+
+UsersManager::LoginAttempt UsersManager::beginLogin(const QJsonObject& request)
+{
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    forgetRows();
+    LoginAttempt attempt;
     const QString username = request.value("username").toString();
-    const QString password = request.value("password").toString();
-    if (username.isEmpty() || password.isEmpty())
-        return errorReply();
+    attempt.password = request.value("password").toString();
+    if (username.isEmpty() || attempt.password.isEmpty()) {
+        attempt.reply = errorReply();
+        return attempt;
+    }
     const QJsonObject failed { { "result", "error" }, { "msg", kLoginFailed } };
-    const QString address = request.value("remoteAddr").toString();
+    attempt.address = request.value("remoteAddr").toString();
     const qint64 now = m_clock();
-    if (loginBlocked(address, now))
-        return failed; // no hash: a guessing client costs nothing while it waits
+    // No hash for these: a guessing client costs nothing while it waits.
+    if (loginBlocked(attempt.address, now)) {
+        attempt.reply = failed;
+        return attempt;
+    }
+    const auto failures = m_loginFailures.constFind(attempt.address);
+    const int recentFailures = failures == m_loginFailures.constEnd()
+        ? 0
+        : int(std::count_if(
+            failures->times.begin(), failures->times.end(), [now](qint64 t) { return t > now - kFailureWindowMs; }));
+    // One at a time is always checked (the back-off above rules it); more
+    // at once only while they could not have blocked the address in a row.
+    const int pending = m_hashesPending.value(attempt.address);
+    if (pending > 0 && recentFailures + pending >= kMaxLoginFailures) {
+        attempt.reply = failed;
+        return attempt;
+    }
+    while (!m_hashStarts.isEmpty() && m_hashStarts.first() <= now - 1000)
+        m_hashStarts.removeFirst();
+    if (m_hashStarts.size() >= kMaxHashesPerSecond) {
+        // One line per full second, not one per refusal: a flood of guesses
+        // would otherwise roll the log over.
+        if (m_budgetLoggedAt != m_hashStarts.first()) {
+            m_budgetLoggedAt = m_hashStarts.first();
+            qWarning().noquote() << "[users] logins refused without a check: over" << kMaxHashesPerSecond
+                                 << "password checks a second, the first from" << attempt.address;
+        }
+        attempt.reply = failed;
+        return attempt;
+    }
 
     QSqlQuery q(m_db);
-    q.prepare("SELECT id, username, password, alias, role FROM usersInfo WHERE username = :username");
+    q.prepare("SELECT id, password FROM usersInfo WHERE username = :username");
     q.bindValue(":username", username);
-    if (!run(q, "looking up a login"))
-        return failed;
-    bool known = false;
-    while (q.next()) {
-        known = true;
-        if (!Credentials::verifyPassword(password, q.value(2).toString()))
-            continue;
-        m_loginFailures.remove(address);
-        const QString token = Credentials::newToken();
-        if (token.isEmpty())
-            return failed;
-        QSqlQuery update(m_db);
-        update.prepare("UPDATE usersInfo SET token = :token WHERE id = :id");
-        update.bindValue(":token", Credentials::tokenDigest(token));
-        update.bindValue(":id", q.value(0));
-        run(update, "storing a session");
-        return QJsonObject { { "result", "ok" },
-            { "data",
-                QJsonObject { { "username", q.value(1).toString() }, { "alias", q.value(3).toString() },
-                    { "role", q.value(4).toString() }, { "token", token }, { "changed", m_changed } } } };
+    if (!run(q, "looking up a login")) {
+        attempt.reply = failed;
+        return attempt;
     }
-    if (!known)
-        Credentials::verifyPassword(password, dummyPasswordHash());
-    loginFailed(address, m_clock()); // the back-off runs from the answer, not from the request
+    while (q.next())
+        attempt.candidates.append({ q.value(0), q.value(1).toString() });
+    m_hashStarts.append(now);
+    ++m_hashesPending[attempt.address];
+    return attempt;
+}
+
+void UsersManager::checkPassword(LoginAttempt& attempt)
+{
+    attempt.matched = -1;
+    for (int i = 0; i < attempt.candidates.size(); ++i) {
+        if (Credentials::verifyPassword(attempt.password, attempt.candidates.at(i).storedHash)) {
+            attempt.matched = i;
+            return;
+        }
+    }
+    // An unknown name costs the same hash as a known one.
+    if (attempt.candidates.isEmpty())
+        Credentials::verifyPassword(attempt.password, dummyPasswordHash());
+}
+
+void UsersManager::checkLater(LoginAttempt attempt, std::function<void(const LoginAttempt&)> done)
+{
+    m_hashPool.start([attempt = std::move(attempt), done = std::move(done)]() mutable {
+        checkPassword(attempt);
+        done(attempt);
+    });
+}
+
+QJsonObject UsersManager::finishLogin(const LoginAttempt& attempt)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    forgetRows();
+    const auto pending = m_hashesPending.find(attempt.address);
+    if (pending != m_hashesPending.end() && --*pending <= 0)
+        m_hashesPending.erase(pending);
+    const QJsonObject failed { { "result", "error" }, { "msg", kLoginFailed } };
+    if (attempt.matched >= 0 && attempt.matched < attempt.candidates.size()) {
+        const LoginAttempt::Candidate& row = attempt.candidates.at(attempt.matched);
+        // The row as it is now: a password changed or a user removed while
+        // the hash ran opens no session.
+        QSqlQuery q(m_db);
+        q.prepare("SELECT username, alias, role FROM usersInfo WHERE id = :id AND password = :password");
+        q.bindValue(":id", row.id);
+        q.bindValue(":password", row.storedHash);
+        if (run(q, "looking up a login") && q.next()) {
+            m_loginFailures.remove(attempt.address);
+            const QString token = Credentials::newToken();
+            if (token.isEmpty())
+                return failed;
+            QSqlQuery update(m_db);
+            update.prepare("UPDATE usersInfo SET token = :token WHERE id = :id");
+            update.bindValue(":token", Credentials::tokenDigest(token));
+            update.bindValue(":id", row.id);
+            run(update, "storing a session");
+            return QJsonObject { { "result", "ok" },
+                { "data",
+                    QJsonObject { { "username", q.value(0).toString() }, { "alias", q.value(1).toString() },
+                        { "role", q.value(2).toString() }, { "token", token }, { "changed", m_changed } } } };
+        }
+    }
+    loginFailed(attempt.address, m_clock()); // the back-off runs from the answer, not from the request
     return failed;
 }
 
@@ -536,7 +620,8 @@ QJsonObject UsersManager::checkSessionToken(const QString& username, const QStri
     const UserRow* row = sessionRow(username, token);
     if (!row)
         return errorReply();
-    return QJsonObject { { "result", "ok" }, { "data", QJsonObject { { "username", row->username }, { "alias", row->alias } } } };
+    return QJsonObject { { "result", "ok" },
+        { "data", QJsonObject { { "username", row->username }, { "alias", row->alias } } } };
 }
 
 bool UsersManager::checkSessionToken(const QString& username, const QString& token, QString& msg)

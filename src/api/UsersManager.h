@@ -5,6 +5,9 @@
 // once on the main thread during start-up, before the HTTPS server starts;
 // every other operation is called from the HTTPS server thread and holds the
 // manager's recursive lock for its whole run, so calls never interleave.
+// The one exception is the password hash of a login (about 30 ms): it runs
+// without the lock, on the manager's small pool of hash threads (owned
+// here, joined by the destructor), so that logins stall no other request.
 //
 // The accounts live in the SQLite database "<g_savePath>/user/users.db",
 // table usersInfo. Passwords are stored only as salted hashes and session
@@ -13,12 +16,14 @@
 // password nor a token is ever written to the log or returned by the list.
 // Every value from a request enters SQL as a bound parameter.
 #include <QHash>
-#include <QVector>
 #include <QJsonObject>
 #include <QObject>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
+#include <QThreadPool>
+#include <QVariant>
+#include <QVector>
 
 #include <functional>
 #include <memory>
@@ -48,7 +53,38 @@ public:
     static constexpr qint64 kFailureWindowMs = 60000;
     static constexpr qint64 kFirstBackoffMs = 1000;
     static constexpr qint64 kMaxBackoffMs = 60000;
+    //
+    // Past kMaxHashesPerSecond password hashes within a second, across every
+    // address, a login is answered the login error at once, without a hash;
+    // and while an address has hashes under way, they count as its failures,
+    // so that guesses sent at once get no more hashes than guesses in a row.
+    static constexpr int kMaxHashesPerSecond = 10;
+    static constexpr int kHashThreads = 2;
     QJsonObject userLogin(const QJsonObject& request);
+
+    // userLogin in three steps, so that the hash can run elsewhere:
+    // beginLogin (HTTPS thread) answers what needs no hash and looks the
+    // user up; checkPassword (any thread, no lock) hashes; finishLogin
+    // (HTTPS thread) starts the session or records the failure. Every
+    // attempt begun is finished exactly once.
+    struct LoginAttempt {
+        QJsonObject reply; // the answer, when no hash is needed
+        QString address, password;
+        struct Candidate {
+            QVariant id;
+            QString storedHash;
+        };
+        QVector<Candidate> candidates; // the rows of the name; none: an unknown name
+        int matched = -1; // the candidate the password matched
+        bool needsHash() const { return reply.isEmpty(); }
+    };
+    LoginAttempt beginLogin(const QJsonObject& request);
+    static void checkPassword(LoginAttempt& attempt);
+    QJsonObject finishLogin(const LoginAttempt& attempt);
+    // Runs checkPassword on the hash threads, then done there.
+    void checkLater(LoginAttempt attempt, std::function<void(const LoginAttempt&)> done);
+    // The hash threads (tests hold them busy to see what waits for them).
+    QThreadPool& hashPool() { return m_hashPool; }
     // Ends the session of username whose token is given.
     bool removeSessionToken(const QString& username, const QString& token, QString& msg);
     // {"search"} or {"limit","page"} -> {"result":"ok","data":{"count","list"}}.
@@ -110,5 +146,11 @@ private:
     std::unique_ptr<QSqlQuery> m_rowQuery; // compiled once
     QHash<QString, std::vector<UserRow>> m_rows;
     QHash<QString, LoginFailures> m_loginFailures;
+    // Hashes begun and not finished, by address; and when the hashes of the
+    // last second began (at most kMaxHashesPerSecond, oldest first).
+    QHash<QString, int> m_hashesPending;
+    QVector<qint64> m_hashStarts;
+    qint64 m_budgetLoggedAt = -1; // the full second whose refusals were logged
     Clock m_clock;
+    QThreadPool m_hashPool; // last: joined before the rest goes
 };

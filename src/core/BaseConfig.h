@@ -32,6 +32,7 @@
 #include <atomic>
 
 class HttpRequest;
+class HttpResponder;
 class LayoutTemplate;
 class QThread;
 class QTimer;
@@ -192,6 +193,10 @@ public:
     QJsonObject messageParsing(const HttpRequest& request);
 
     QJsonObject getUserResult(USERTYPE type, const HttpRequest& request);
+    // The login route: getUserResult's login, answered at once when no
+    // password hash is needed, else later, once the users manager's hash
+    // threads have checked it; the HTTPS thread serves on meanwhile.
+    void userLogin(const HttpRequest& request, HttpResponder& responder);
     QJsonObject getProgramResult(PROGRAMTYPE type, const HttpRequest& request);
     QJsonObject getProgramStatus(const HttpRequest& request);
     QJsonObject getWindowResult(WINDOWTYPE type, const HttpRequest& request);

@@ -59,10 +59,12 @@ const http_parser_settings& HttpConnection::parserSettings()
     return settings;
 }
 
-HttpConnection::HttpConnection(TlsStream* socket, const HttpRouter& router, int idleTimeoutMs, QObject* parent)
+HttpConnection::HttpConnection(TlsStream* socket, const HttpRouter& router, int idleTimeoutMs,
+    std::shared_ptr<HttpLaterReply::Mailbox> mailbox, QObject* parent)
     : QObject(parent)
     , m_socket(socket)
     , m_router(router)
+    , m_mailbox(std::move(mailbox))
     , m_idleTimer(this)
 {
     m_socket->setParent(this);
@@ -139,10 +141,10 @@ void HttpConnection::onReadyRead()
 
 void HttpConnection::processInput()
 {
-    if (m_processing || m_closing || m_finished)
+    if (m_processing || m_closing || m_finished || m_awaitingLater)
         return;
     QScopedValueRollback<bool> guard(m_processing, true);
-    while (!m_closing) {
+    while (!m_closing && !m_awaitingLater) {
         if (writeBacklog() > kMaxWriteBacklog)
             return; // resumed by bytesWritten
         if (m_input.isEmpty()) {
@@ -175,12 +177,16 @@ void HttpConnection::processInput()
 
 void HttpConnection::answer()
 {
-    HttpResponder responder;
+    const quint64 number = ++m_requestNumber;
+    HttpResponder responder([this, number] { return HttpLaterReply(m_mailbox, this, number); });
     HttpResponse response = HttpResponse::status(404);
     try {
         if (m_router.dispatch(m_request, responder)) {
             if (responder.isWritten()) {
                 response = responder.response();
+            } else if (responder.isLater()) {
+                m_awaitingLater = true; // sendLater goes on
+                return;
             } else {
                 qWarning().noquote() << "[http] no reply was written for" << m_request.path();
                 response = HttpResponse::status(500);
@@ -195,6 +201,15 @@ void HttpConnection::answer()
     }
     // After a protocol switch request the rest of the stream is not HTTP.
     send(response, m_keepAlive && !m_parser.upgrade);
+}
+
+void HttpConnection::sendLater(quint64 request, const HttpResponse& response)
+{
+    if (!m_awaitingLater || request != m_requestNumber || m_finished)
+        return;
+    m_awaitingLater = false;
+    send(response, m_keepAlive && !m_parser.upgrade);
+    processInput(); // the requests that waited behind it
 }
 
 void HttpConnection::refuse(int status, const char* why)

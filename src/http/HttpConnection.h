@@ -4,10 +4,13 @@
 //
 // Owned by HttpServer (a child of it) and living on its thread. Requests on
 // one connection are parsed and answered strictly in order, one at a time,
-// each handler running to completion before the next request is looked at.
+// each handler running to completion before the next request is looked at;
+// a handler that answers later (HttpResponder::later) holds the next request
+// back until its reply has been sent.
 // The connection never buffers more than one request: a head over the
 // server's limit, or a body over its limit, is refused as soon as that is
 // known and the connection is closed without reading the rest.
+#include "HttpLaterReply.h"
 #include "HttpRequest.h"
 #include "HttpResponse.h"
 
@@ -28,7 +31,9 @@ public:
     static constexpr qint64 kMaxBodyBytes = 16 * 1024 * 1024;
 
     // Takes ownership of socket, which must already carry its descriptor.
-    HttpConnection(TlsStream* socket, const HttpRouter& router, int idleTimeoutMs, QObject* parent);
+    // Later replies are posted through mailbox.
+    HttpConnection(TlsStream* socket, const HttpRouter& router, int idleTimeoutMs,
+        std::shared_ptr<HttpLaterReply::Mailbox> mailbox, QObject* parent);
     ~HttpConnection() override;
 
     // Monotonic time (ms) of the last bytes received or reply sent.
@@ -37,6 +42,9 @@ public:
 
     // Closes at once, dropping anything not yet sent.
     void abort();
+    // The later reply to request number request (see HttpLaterReply); one
+    // for another request, or a second one, is dropped.
+    void sendLater(quint64 request, const HttpResponse& response);
 
 signals:
     // Emitted once, when the connection is over; the server then deletes it.
@@ -66,6 +74,9 @@ private:
 
     TlsStream* m_socket;
     const HttpRouter& m_router;
+    std::shared_ptr<HttpLaterReply::Mailbox> m_mailbox;
+    quint64 m_requestNumber = 0; // of the request answered last
+    bool m_awaitingLater = false; // its handler answers later
     QString m_peer;
     QTimer m_idleTimer;
     qint64 m_lastActivity = 0;

@@ -16,3 +16,9 @@ void HttpResponder::write(const QJsonObject& object, int status)
 {
     write(HttpResponse::json(object, status));
 }
+
+HttpLaterReply HttpResponder::later()
+{
+    m_later = true;
+    return m_makeLater ? m_makeLater() : HttpLaterReply();
+}

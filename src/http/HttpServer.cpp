@@ -5,21 +5,28 @@
 #include "TlsStream.h"
 
 #include <QDebug>
+#include <QMutexLocker>
 #include <QThread>
 
 #include <algorithm>
 
-
-
 HttpServer::HttpServer(const HttpServerConfig& config, QObject* parent)
     : QObject(parent)
     , m_config(config)
+    , m_mailbox(std::make_shared<HttpLaterReply::Mailbox>())
 {
+    m_mailbox->server = this;
     m_listener = new DescriptorListener([this](qintptr d) { accept(d); }, this);
 }
 
 HttpServer::~HttpServer()
 {
+    {
+        // Later replies still to come are dropped; those posted already go
+        // with this object's queued calls.
+        QMutexLocker lock(&m_mailbox->mutex);
+        m_mailbox->server = nullptr;
+    }
     close();
 }
 
@@ -83,7 +90,7 @@ void HttpServer::accept(qintptr descriptor)
     TlsStream* socket = DescriptorListener::takeTls(descriptor, m_tls, "[http]", nullptr);
     if (!socket)
         return;
-    auto* connection = new HttpConnection(socket, m_router, m_config.idleTimeoutMs, this);
+    auto* connection = new HttpConnection(socket, m_router, m_config.idleTimeoutMs, m_mailbox, this);
     connect(connection, &HttpConnection::closed, this, &HttpServer::onConnectionClosed);
     m_connections.push_back(connection);
 }

@@ -13,6 +13,7 @@
 // closed; at the connection cap the longest-idle connection is closed to make
 // room, so a new client is always served.
 #include "DescriptorListener.h"
+#include "HttpLaterReply.h"
 #include "HttpRouter.h"
 #include "TlsIdentity.h"
 #include "TlsServerContext.h"
@@ -66,6 +67,7 @@ private:
 
     HttpServerConfig m_config;
     HttpRouter m_router;
+    std::shared_ptr<HttpLaterReply::Mailbox> m_mailbox; // later replies come through it
     TlsServerContext m_tls; // one for every connection
     DescriptorListener* m_listener = nullptr; // child
     std::vector<HttpConnection*> m_connections; // children

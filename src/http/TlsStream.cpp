@@ -92,7 +92,7 @@ bool TlsStream::isResumed() const
 
 void TlsStream::pump()
 {
-    if (m_pumping || m_failed || m_refused || !m_ssl)
+    if (m_pumping || m_failed || m_inputClosed || !m_ssl)
         return;
     m_pumping = true;
     bool gotPlain = false;
@@ -252,6 +252,13 @@ void TlsStream::disconnectFromHost()
         onPlainDisconnected();
 }
 
+void TlsStream::close()
+{
+    m_inputClosed = true;
+    m_in.clear();
+    QTcpSocket::close(); // closes the device, then disconnectFromHost
+}
+
 void TlsStream::abort()
 {
     m_plain->abort(); // reports its end to onPlainDisconnected
@@ -266,7 +273,7 @@ void TlsStream::setInputGuard(InputGuard guard, const QByteArray& farewell)
 
 void TlsStream::refuseInput()
 {
-    m_refused = true;
+    m_inputClosed = true;
     m_in.clear();
     if (m_encrypted && !m_closeNotifySent && state() == ConnectedState) {
         m_closeNotifySent = true;

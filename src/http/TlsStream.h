@@ -62,6 +62,10 @@ public:
     qint64 bytesToWrite() const override;
     bool canReadLine() const override;
     void disconnectFromHost() override;
+    // The user is done with the stream (as the WebSocket layer is when it
+    // refuses a frame): input not yet read and input still to come are
+    // dropped, so the user is never told of bytes it can no longer read.
+    void close() override;
 
 signals:
     // The handshake is done; plain bytes may flow.
@@ -90,5 +94,5 @@ private:
     bool m_writeShut = false;
     bool m_pumping = false;
     bool m_failed = false;
-    bool m_refused = false; // the guard refused the input: nothing more is read
+    bool m_inputClosed = false; // refused by the guard or closed by the user: nothing more is read
 };

@@ -310,7 +310,14 @@ void RegistHttpsRoute::createTallyRouters()
 
 void RegistHttpsRoute::createLoginManagerRouters()
 {
-    addJsonRoute("/users/login.json", [](const HttpRequest& r) { return controller()->getUserResult(USER_LOGIN, r); });
+    // Its password hash runs off this thread; the reply may come later.
+    m_server->router().addRoute(
+        kRoutePrefix + "/users/login.json", [](const HttpRequest& request, HttpResponder& responder) {
+            const QString url = loggedUrl(request);
+            qDebug() << "[Request start] " << url << ", isMain:" << onMainThread();
+            controller()->userLogin(request, responder);
+            qDebug() << "[Request done] " << url << ", isMain:" << onMainThread();
+        });
     addJsonRoute(
         "/users/logout.json", [](const HttpRequest& r) { return controller()->getUserResult(USER_LOGOUT, r); });
     addJsonRoute("/users/info.json", [](const HttpRequest& r) { return controller()->getUserResult(USER_INFO, r); });

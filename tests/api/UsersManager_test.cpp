@@ -391,8 +391,7 @@ TEST_F(UsersManagerTest, RepeatedLoginFailuresBackOffPerAddress)
     qint64 now = 1000000;
     users.setClock([&now] { return now; });
     const auto from = [&](const char* address, const QString& password) {
-        return users
-            .userLogin({ { "username", "admin" }, { "password", password }, { "remoteAddr", address } })
+        return users.userLogin({ { "username", "admin" }, { "password", password }, { "remoteAddr", address } })
             .value("result")
             .toString();
     };
@@ -475,3 +474,69 @@ TEST_F(UsersManagerTest, LastAdminStaysAndPasswordChangesEndSessions)
     EXPECT_FALSE(users.checkSessionToken("bob", token, msg));
     EXPECT_EQ(login(users, "bob", "changed").value("result").toString(), "ok");
 }
+
+namespace {
+
+// Past the budget of password hashes a second, across all addresses, a
+// login is refused at once, even with the right password; the next second
+// takes logins again.
+TEST_F(UsersManagerTest, TheHashBudgetRefusesAtOnceAcrossAddresses)
+{
+    UsersManager users;
+    users.initDataBase();
+    qint64 now = 1000000;
+    users.setClock([&now] { return now; });
+    const auto request = [](int address, const char* password) {
+        return QJsonObject { { "username", "admin" }, { "password", password },
+            { "remoteAddr", QStringLiteral("10.1.0.%1").arg(address) } };
+    };
+    // One guess from each of many addresses, all begun before any ends.
+    std::vector<UsersManager::LoginAttempt> begun;
+    for (int i = 0; i < UsersManager::kMaxHashesPerSecond; ++i) {
+        begun.push_back(users.beginLogin(request(i, "guess")));
+        ASSERT_TRUE(begun.back().needsHash()) << i;
+    }
+    const UsersManager::LoginAttempt over = users.beginLogin(request(100, "vexmo"));
+    EXPECT_FALSE(over.needsHash()) << "refused without a hash";
+    EXPECT_EQ(over.reply.value("result").toString(), "error");
+    for (UsersManager::LoginAttempt& attempt : begun) {
+        UsersManager::checkPassword(attempt);
+        EXPECT_EQ(users.finishLogin(attempt).value("result").toString(), "error");
+    }
+    EXPECT_EQ(users.userLogin(request(101, "vexmo")).value("result").toString(), "error") << "the second is used";
+    now += 1000;
+    EXPECT_EQ(users.userLogin(request(101, "vexmo")).value("result").toString(), "ok");
+}
+
+// Guesses sent at once from one address get no more hashes than guesses in a
+// row would; and a password changed while its hash ran opens no session.
+TEST_F(UsersManagerTest, GuessesAtOnceFromOneAddressAndChangesDuringTheHash)
+{
+    UsersManager users;
+    users.initDataBase();
+    qint64 now = 1000000;
+    users.setClock([&now] { return now; });
+    const QJsonObject guess { { "username", "admin" }, { "password", "guess" }, { "remoteAddr", "10.2.0.1" } };
+    std::vector<UsersManager::LoginAttempt> begun;
+    for (int i = 0; i < UsersManager::kMaxLoginFailures; ++i) {
+        begun.push_back(users.beginLogin(guess));
+        ASSERT_TRUE(begun.back().needsHash()) << i;
+    }
+    EXPECT_FALSE(users.beginLogin(guess).needsHash());
+    for (UsersManager::LoginAttempt& attempt : begun) {
+        UsersManager::checkPassword(attempt);
+        users.finishLogin(attempt);
+    }
+    EXPECT_FALSE(users.beginLogin(guess).needsHash()) << "blocked (half the budget is left)";
+
+    ASSERT_TRUE(add(users, "carol"));
+    UsersManager::LoginAttempt right
+        = users.beginLogin({ { "username", "carol" }, { "password", "carol-pw" }, { "remoteAddr", "10.2.0.2" } });
+    ASSERT_TRUE(right.needsHash());
+    UsersManager::checkPassword(right);
+    ASSERT_GE(right.matched, 0);
+    ASSERT_TRUE(users.modifyUserConfig({ { "username", "carol" }, { "password", "n3w-Secret" } }));
+    EXPECT_EQ(users.finishLogin(right).value("result").toString(), "error");
+}
+
+} // namespace

@@ -1,14 +1,15 @@
 #include "HttpConnection.h"
 #include "HttpServer.h"
 #include "HttpTestClient.h"
-#include "TlsServerContext.h"
 #include "TestSupport.h"
+#include "TlsServerContext.h"
 
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
@@ -231,6 +232,61 @@ TEST_F(HttpServerTest, PipelinedRequestsAreAnsweredInOrderUntilClose)
         EXPECT_EQ(got.value("body").toString(), bodies[i]);
     }
     EXPECT_EQ(handled, 3);
+}
+
+TEST_F(HttpServerTest, LaterRepliesFromAnotherThreadKeepTheOrderOfTheirConnection)
+{
+    start();
+    std::vector<HttpLaterReply> held; // handed out by the handler, sent when the test says
+    server->router().addRoute(
+        "/later", [&](const HttpRequest&, HttpResponder& responder) { held.push_back(responder.later()); });
+    QThread worker;
+    QObject onWorker;
+    onWorker.moveToThread(&worker);
+    worker.start();
+    const auto stopWorker = qScopeGuard([&] {
+        worker.quit();
+        worker.wait();
+    });
+    int made = 0;
+    const auto sendFromWorker = [&](const HttpLaterReply& reply, int n) {
+        QMetaObject::invokeMethod(&onWorker, [&made, reply, n] {
+            reply.send([&made, n] {
+                ++made; // on the server's thread, as the test's
+                return HttpResponse::json(QJsonObject { { "later", n } });
+            });
+        });
+    };
+
+    auto client = connected();
+    client->send("GET /later HTTP/1.1\r\nHost: x\r\n\r\nGET /echo?n=2 HTTP/1.1\r\nHost: x\r\n\r\n");
+    ASSERT_TRUE(testsupport::waitFor([&] { return held.size() == 1; }));
+    // Other connections are served while the reply is awaited.
+    auto other = connected();
+    EXPECT_EQ(other->get("/echo").status, 200);
+    EXPECT_EQ(client->completeCount(), 0);
+    EXPECT_EQ(handled, 1) << "the request behind the later one waits";
+
+    sendFromWorker(held[0], 1);
+    ASSERT_TRUE(client->waitReplies(2));
+    EXPECT_EQ(bodyJson(client->replies().at(0)), (QJsonObject { { "later", 1 } }));
+    EXPECT_EQ(bodyJson(client->replies().at(1)).value("path").toString(), "/echo");
+    // A second reply to the same request is dropped.
+    sendFromWorker(held[0], 9);
+    ASSERT_TRUE(testsupport::waitFor([&] { return made == 2; }));
+    EXPECT_EQ(client->get("/echo").status, 200);
+    EXPECT_EQ(client->completeCount(), 3);
+
+    // A reply for a connection that has gone is made (what it records is
+    // kept) and not sent.
+    auto gone = connected();
+    gone->send("GET /later HTTP/1.1\r\nHost: x\r\n\r\n");
+    ASSERT_TRUE(testsupport::waitFor([&] { return held.size() == 2; }));
+    gone.reset();
+    ASSERT_TRUE(testsupport::waitFor([&] { return server->connectionCount() == 2; }));
+    sendFromWorker(held[1], 2);
+    EXPECT_TRUE(testsupport::waitFor([&] { return made == 3; }));
+    EXPECT_EQ(client->get("/echo").status, 200);
 }
 
 TEST_F(HttpServerTest, MalformedRequestsGet400AndClose)

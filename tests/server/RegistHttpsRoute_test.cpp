@@ -20,6 +20,8 @@
 #include <QJsonDocument>
 #include <QMutex>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
@@ -164,6 +166,46 @@ TEST_F(HttpsRoutes, LoginGivesATokenThatOpensProtectedRoutesUntilLogout)
     // A login by GET, keys in the query, works the same.
     const QJsonObject byGet = jsonOf(call(*c, "GET", "/api/v2/users/login.json?username=admin&password=vexmo"));
     EXPECT_EQ(byGet.value("result").toString(), "ok");
+}
+
+// The password check of a login runs on the users manager's hash threads:
+// while they are busy the login waits, every other connection is served,
+// and on the login's own connection the request behind it waits its turn.
+TEST_F(HttpsRoutes, ALoginWaitingForItsHashHoldsUpOnlyItsOwnConnection)
+{
+    UsersManager* users = BaseConfig::getInstance()->getUsersManager();
+    QSemaphore holding, release;
+    const auto unblock = qScopeGuard([&] { release.release(UsersManager::kHashThreads); });
+    for (int i = 0; i < UsersManager::kHashThreads; ++i) {
+        users->hashPool().start([&] {
+            holding.release();
+            release.acquire();
+        });
+    }
+    ASSERT_TRUE(holding.tryAcquire(UsersManager::kHashThreads, 10000));
+
+    LogCapture log;
+    auto waiting = client();
+    const QByteArray login = R"({"username":"admin","password":"vexmo"})";
+    waiting->send("POST /api/v2/users/login.json HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: "
+        + QByteArray::number(login.size()) + "\r\n\r\n" + login
+        + "GET /api/v2/config/nav/nav HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    // The handler has returned, its check queued behind the busy threads.
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] { return log.contains("[Request done]  \"https://127.0.0.1/api/v2/users/login.json\""); }));
+
+    auto other = client();
+    EXPECT_EQ(other->get("/api/v2/config/nav/nav").status, 200);
+    EXPECT_EQ(waiting->completeCount(), 0);
+
+    release.release(UsersManager::kHashThreads);
+    ASSERT_TRUE(waiting->waitReplies(2, 30000));
+    const QJsonObject reply = jsonOf(waiting->replies().at(0));
+    EXPECT_EQ(reply.value("result").toString(), "ok");
+    const QString token = reply.value("data").toObject().value("token").toString();
+    EXPECT_EQ(post(*waiting, "/api/v2/users/session.json", {}, appHeader("admin", token)).value("result"), "ok");
+    EXPECT_EQ(waiting->replies().at(1).status, 200);
+    EXPECT_NE(waiting->replies().at(1).body, waiting->replies().at(0).body);
 }
 
 TEST_F(HttpsRoutes, EveryRouteAnswersWithoutAndWithALogin)
@@ -472,7 +514,8 @@ TEST_F(HttpsRoutes, LoggedBodiesAreCutAtFourKibibytes)
     const int big = 1024 * 1024;
     const QByteArray large(big, 'a');
     const QByteArray small(cap, 'b');
-    const QString cut = QString::fromLatin1(large.left(cap)) + QStringLiteral("... (%1 bytes not logged)").arg(big - cap);
+    const QString cut
+        = QString::fromLatin1(large.left(cap)) + QStringLiteral("... (%1 bytes not logged)").arg(big - cap);
     auto c = client();
     for (const Route& route : routes) {
         SCOPED_TRACE(route.path.constData());

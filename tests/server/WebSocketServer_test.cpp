@@ -153,6 +153,7 @@ public:
         }
         return true;
     }
+    bool sendRaw(const QByteArray& bytes) { return m_tls.write(bytes); }
     // What the server sent before it ended the stream.
     QByteArray readToEnd()
     {
@@ -540,6 +541,23 @@ TEST_F(WebSocketChannel, AFrameOverTheCapIsRefusedFromItsHeadAndTheChannelServes
         next.close();
         ASSERT_TRUE(testsupport::waitFor([&] { return clientCount() == 0; }));
     }
+}
+
+TEST_F(WebSocketChannel, AFrameTheWebSocketLayerRefusesEndsOnlyItsConnection)
+{
+    // Under the cap, but invalid: a control frame longer than 125 bytes.
+    std::signal(SIGPIPE, SIG_IGN);
+    OversizedFrameClient client;
+    ASSERT_TRUE(client.open(m_port));
+    ASSERT_TRUE(testsupport::waitFor([&] { return clientCount() == 1; }));
+    QByteArray ping = OversizedFrameClient::frameHead(126);
+    ping[0] = char(0x89);
+    ASSERT_TRUE(client.sendRaw(ping + OversizedFrameClient::masked(QByteArray(126, 'p'))));
+    client.readToEnd();
+    EXPECT_TRUE(testsupport::waitFor([&] { return clientCount() == 0; })) << clientCount();
+    Client next;
+    ASSERT_TRUE(next.open(m_port));
+    EXPECT_EQ(next.ask({ { "socket_type", "program" } }).value("socket_type").toString(), "program");
 }
 
 } // namespace

@@ -18,6 +18,7 @@ import multiprocessing as mp
 import os
 import random
 import signal
+import socket
 import ssl
 import struct
 import subprocess
@@ -70,7 +71,12 @@ def start_app():
             api = Api()
             reply = api.post("/users/login.json", {"username": "admin", "password": "vexmo"})
             token = reply["data"]["token"]
-            return app, json.dumps({"username": "admin", "token": token})
+            header = json.dumps({"username": "admin", "token": token})
+            # The WebSocket server starts once the programs' windows are open;
+            # until then requests wait for the program map.
+            socket.create_connection(("127.0.0.1", int(os.environ["WS_PORT"])), timeout=1).close()
+            Api(header).post("/program/list.json", {})
+            return app, header
         except (OSError, KeyError, ValueError, http.client.HTTPException):
             time.sleep(0.1)
     sys.exit("the application did not answer")
@@ -274,6 +280,8 @@ def main():
         for w in workers:
             w.start()
         time.sleep(3 + random.random() * 3)
+        if app.poll() is not None:
+            print("run %2d: the application ended by itself (status %d) before the kill" % (run + 1, app.returncode))
         killed = time.monotonic()
         app.send_signal(signal.SIGKILL)
         app.wait()

@@ -288,7 +288,8 @@ TEST(ConcurrentEditsRestart, EverythingAcknowledgedIsThereAfterSigtermAndRestart
     Api api;
     ASSERT_TRUE(api.open(httpPort));
     servertest::WssClient listener;
-    ASSERT_TRUE(listener.open(websocketPort));
+    // Its handshake runs on the controller's worker, which a busy machine may hold up.
+    ASSERT_TRUE(testsupport::waitFor([&] { return listener.open(websocketPort); }, 60000));
 
     QSet<QString> presets, windows { "Main" };
     for (const Acknowledged& d : done) {

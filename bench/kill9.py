@@ -65,7 +65,7 @@ def start_app():
     env = dict(os.environ, HOME=HOME, DBUS_SESSION_BUS_ADDRESS="disabled:")
     out = open(os.path.join(os.environ["WORK"], "app.out"), "ab")
     app = subprocess.Popen([BIN], env=env, stdout=out, stderr=out)
-    deadline = time.monotonic() + 120
+    deadline = time.monotonic() + 300
     while time.monotonic() < deadline:
         try:
             api = Api()

@@ -10,7 +10,8 @@ files while it edits and notes when an acknowledged value shows there.
 
 Prints per run and in total: acknowledged values missing from their files
 after the kill that were acknowledged more than 100 ms before it (and all
-missing ones), and the ack-to-file lag p50/p99/max.
+missing ones), and the ack-to-file lag p50/p99/max. KILL9_DEBUG=1 also
+prints each editor's first failed request and the application's output.
 """
 import http.client
 import json

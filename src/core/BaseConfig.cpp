@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QReadWriteLock>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QThread>
@@ -464,7 +465,9 @@ void BaseConfig::onProgramChanged(PROGRAMTYPE type, QString pro_id)
     if (type == PROGRAM_REMOVE)
         removeProgramFolderLater(pro_id);
     else if (QSharedPointer<ProjectObject> program = getProgram(pro_id))
-        program->saveAllLater(); // an add's files, or the name and canvas its windows carry
+        // An add's files; after any other change, the windows' files, which
+        // carry the program's name and canvas (its presets carry neither).
+        program->saveFilesLater(type == PROGRAM_ADD);
     saveProgramListLater();
 }
 
@@ -472,6 +475,9 @@ void BaseConfig::saveProgramFileLater(const QString& pro_id, ProjectObject::Stat
 {
     const char* kindName = kind == ProjectObject::StateFile::Window ? "window" : "preset";
     saves.mark(QStringLiteral("%1/%2/%3").arg(programDir(pro_id), kindName, id), [this, pro_id, kind, id] {
+        // Files are written side by side; a folder removal waits for them,
+        // and a file finds its program gone once the removal may run.
+        QReadLocker folders(&foldersLock);
         if (QSharedPointer<ProjectObject> program = getProgram(pro_id))
             program->storeFile(kind, id);
     });
@@ -487,6 +493,7 @@ void BaseConfig::removeProgramFolderLater(const QString& pro_id)
         // No program may hold the id (a refused removal keeps its files).
         // Marks of the folder's files that come after this find no program
         // and store nothing, so the folder stays gone.
+        QWriteLocker folders(&foldersLock);
         {
             QMutexLocker lock(&programsMutex);
             if (programs.contains(pro_id))

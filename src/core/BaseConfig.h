@@ -13,9 +13,9 @@
 // handlers and the push builders run on the worker: everything that touches
 // programs or programNames holds the recursive programsMutex. A new program
 // or window is built without it (that takes seconds) and enters its map
-// finished, under it. State files are written by the saver thread of
+// finished, under it. State files are written by the saver threads of
 // `saves`: a change marks the files it touched and its request is answered;
-// the saver writes each marked file once, as the model is when it runs
+// a saver writes each marked file once, as the model is when it runs
 // (holding programsMutex only while it copies the state out). destroy()
 // writes what is marked before the programs go.
 #include "ProjectObject.h"
@@ -25,6 +25,7 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QObject>
+#include <QReadWriteLock>
 #include <QRecursiveMutex>
 #include <QSharedPointer>
 #include <QString>
@@ -175,9 +176,12 @@ private:
     bool loginImgShow = true;
     bool deviceNameShow = true;
     QRecursiveMutex programsMutex;
+    // Held (shared) by the savers of program files while they write, and
+    // (alone) by the removal of a program's folder.
+    QReadWriteLock foldersLock;
     // Last, so it is stopped (everything marked written) before the members
-    // its writers read go.
-    SaveQueue saves { "program saver" };
+    // its writers read go. Several savers: each write waits for the disk.
+    SaveQueue saves { "program saver", 4 };
 
     // ---- Control API request handlers ----
     // Called by the HTTPS routes on the HTTPS thread (the WebSocket requests

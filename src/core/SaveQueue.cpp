@@ -3,12 +3,15 @@
 #include <QDateTime>
 #include <QDebug>
 
+#include <algorithm>
+
 #include <pthread.h>
 
-SaveQueue::SaveQueue(const char* name)
+SaveQueue::SaveQueue(const char* name, int savers)
     : m_name(name)
 {
-    m_thread = std::thread(&SaveQueue::run, this);
+    for (int i = 0; i < std::max(1, savers); ++i)
+        m_threads.emplace_back(&SaveQueue::run, this);
 }
 
 SaveQueue::~SaveQueue()
@@ -18,7 +21,8 @@ SaveQueue::~SaveQueue()
         m_stop = true;
     }
     m_wake.notify_all();
-    m_thread.join();
+    for (std::thread& thread : m_threads)
+        thread.join();
 }
 
 void SaveQueue::mark(const QString& file, Writer writer)
@@ -36,7 +40,7 @@ void SaveQueue::mark(const QString& file, Writer writer)
 void SaveQueue::drain()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_written.wait(lock, [this] { return m_order.empty() && !m_busy; });
+    m_written.wait(lock, [this] { return idle(); });
 }
 
 void SaveQueue::run()
@@ -44,23 +48,32 @@ void SaveQueue::run()
     pthread_setname_np(pthread_self(), m_name.substr(0, 15).c_str());
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_stop || !m_order.empty(); });
-        if (m_order.empty()) // stopping, and everything is written
+        // The oldest waiting file that no other saver is writing.
+        auto next = m_order.end();
+        m_wake.wait(lock, [&] {
+            next = std::find_if(
+                m_order.begin(), m_order.end(), [this](const QString& file) { return !m_writing.contains(file); });
+            return next != m_order.end() || (m_stop && m_order.empty());
+        });
+        if (next == m_order.end()) // stopping, and everything is written
             return;
         // The entry leaves the queue before its writer looks at the state:
         // a change made from here on marks the file again.
-        const QString file = m_order.front();
-        m_order.pop_front();
+        const QString file = *next;
+        m_order.erase(next);
         const Writer writer = m_pending.take(file);
-        m_busy = true;
+        m_writing.insert(file);
         lock.unlock();
         writer();
         lock.lock();
-        m_busy = false;
-        if (m_order.empty()) {
-            // The marker that everything acknowledged so far is stored.
+        m_writing.remove(file);
+        // A mark of this file made during the write may wait for a saver.
+        m_wake.notify_all();
+        if (idle()) {
+            // The marker that everything marked so far is stored; the time
+            // is taken while no mark can come in between.
             qDebug().noquote() << "state saves idle:" << QString::fromStdString(m_name) << "at"
-                              << QDateTime::currentMSecsSinceEpoch();
+                               << QDateTime::currentMSecsSinceEpoch();
             m_written.notify_all();
         }
     }

@@ -2,37 +2,44 @@
 // SaveQueue: the state files waiting to be written, one entry per file.
 //
 // A change marks its file dirty, together with the writer that stores that
-// file. The writer runs later on the queue's thread and stores the state as
-// it is when it runs: it writes the file, or removes it when its object has
-// gone. A mark for a file that is still waiting joins the waiting entry, so a
-// burst of changes costs one write per file and the backlog is never longer
-// than the number of files. A mark that comes while its file is being
-// written queues the file once more, so every change is stored by a write
-// that started after it was made. Files are written in the order they were
-// first marked; a removal and a save of one file are one entry, so neither
-// can overtake the other.
+// file. A writer runs later on one of the queue's saver threads and stores
+// the state as it is when it runs: it writes the file, or removes it when its
+// object has gone. A mark for a file that is still waiting joins the waiting
+// entry, so a burst of changes costs one write per file and the backlog is
+// never longer than the number of files. A file is written by one saver at a
+// time: a mark that comes while it is being written waits for that write and
+// then writes it once more, so every change is stored by a write that started
+// after it was made, and a removal and a save of one file can never overtake
+// each other. Files start in the order they were first marked; different
+// files are written side by side (each write waits for the disk, and the
+// disk takes several at once).
 //
 // Owner: the object whose state the files hold (controller, source manager)
-// keeps its queue as a member. Thread: one saver thread, started by the
+// keeps its queue as a member. Threads: the saver threads, started by the
 // constructor and joined by the destructor once everything marked has been
 // written. Any thread may mark; drain() returns once everything marked
 // before it is written. Writers take the owner's model locks themselves, so
 // nobody drains while holding one.
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 class SaveQueue {
 public:
     using Writer = std::function<void()>;
 
-    // name: the saver thread's name (at most 15 characters are kept).
-    explicit SaveQueue(const char* name);
+    // name: the saver threads' name (at most 15 characters are kept), also
+    // used in the idle line of the log; savers: how many files may be
+    // written at once.
+    explicit SaveQueue(const char* name, int savers = 1);
     ~SaveQueue();
     SaveQueue(const SaveQueue&) = delete;
     SaveQueue& operator=(const SaveQueue&) = delete;
@@ -45,14 +52,15 @@ public:
 
 private:
     void run();
+    bool idle() const { return m_order.empty() && m_writing.isEmpty(); }
 
     const std::string m_name;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_written;
-    std::deque<QString> m_order;
+    std::deque<QString> m_order; // waiting files, oldest mark first
     QHash<QString, Writer> m_pending;
-    bool m_busy = false;
+    QSet<QString> m_writing;
     bool m_stop = false;
-    std::thread m_thread;
+    std::vector<std::thread> m_threads;
 };

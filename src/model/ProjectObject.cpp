@@ -321,13 +321,15 @@ void ProjectObject::saveLater(StateFile kind, const QString& id)
         storeFile(kind, id);
 }
 
-void ProjectObject::saveAllLater()
+void ProjectObject::saveFilesLater(bool withPresets)
 {
     QMutexLocker lock(modelLock);
     for (const QString& win_id : windows.keys())
         saveLater(StateFile::Window, win_id);
-    for (const QString& layout_id : presets.keys())
-        saveLater(StateFile::Preset, layout_id);
+    if (withPresets) {
+        for (const QString& layout_id : presets.keys())
+            saveLater(StateFile::Preset, layout_id);
+    }
 }
 
 void ProjectObject::storeFile(StateFile kind, const QString& id)

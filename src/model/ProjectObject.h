@@ -8,7 +8,7 @@
 // thread and the push builders from the controller's worker, both holding the
 // controller's program-map lock. The change slots only say which files a
 // change touched: each file is handed to the controller's save queue
-// (setSaveRequest), whose saver thread stores it later with storeFile, or,
+// (setSaveRequest), whose savers store it later with storeFile, or,
 // for a program without a controller, stored at once. storeFile takes that
 // same lock while it copies the state out of the maps and writes outside
 // it. Each change slot is told the id of the window or preset it is about;
@@ -85,8 +85,8 @@ public:
     // Stores a file as the model is now: written while its window or preset
     // exists, removed once it has gone (ids of the program's own kinds only).
     void storeFile(StateFile kind, const QString& id);
-    // Every window and preset file, to be stored.
-    void saveAllLater();
+    // Every window file, and with presets every preset file, to be stored.
+    void saveFilesLater(bool presets);
 
     // Start-up of a program: mixers first, then the windows (a program
     // without windows gets "pvw", "pgm" and a first window "Main").

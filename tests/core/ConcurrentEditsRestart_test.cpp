@@ -32,6 +32,9 @@
 namespace {
 
 constexpr int kConnections = 8;
+// A request may wait seconds for the program map while a program is built
+// (sanitized, on a busy machine); a reply read late would answer the next one.
+constexpr int kReplyMs = 60000;
 constexpr int kEditsEach = 50;
 
 // One run of the executable in `home`, listening on the given ports.
@@ -55,13 +58,17 @@ public:
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(testsupport::binDir() + "/Panoptra_Pro", QStringList());
+        // The WebSocket server starts last, once the programs' windows are
+        // open: from then on requests are not held up by start-up.
         m_listening = testsupport::waitFor(
             [&] {
-                QTcpSocket probe;
-                probe.connectToHost(QHostAddress::LocalHost, httpPort);
-                return probe.waitForConnected(100) || m_process.state() == QProcess::NotRunning;
+                QTcpSocket http, websocket;
+                http.connectToHost(QHostAddress::LocalHost, httpPort);
+                websocket.connectToHost(QHostAddress::LocalHost, websocketPort);
+                return (http.waitForConnected(100) && websocket.waitForConnected(100))
+                    || m_process.state() == QProcess::NotRunning;
             },
-            60000)
+            120000)
             && m_process.state() == QProcess::Running;
     }
     ~Application()
@@ -97,7 +104,7 @@ public:
         if (!m_http.connectTo(port))
             return false;
         const QJsonObject reply = servertest::post(
-            m_http, "/api/v2/users/login.json", { { "username", "admin" }, { "password", "vexmo" } });
+            m_http, "/api/v2/users/login.json", { { "username", "admin" }, { "password", "vexmo" } }, {}, kReplyMs);
         m_header = servertest::appHeader("admin", reply.value("data").toObject().value("token").toString());
         return reply.value("result").toString() == "ok";
     }
@@ -109,7 +116,7 @@ public:
     QByteArray header() const { return m_header; }
     QJsonObject post(const QByteArray& path, const QJsonObject& body)
     {
-        return servertest::post(m_http, "/api/v2" + path, body, m_header);
+        return servertest::post(m_http, "/api/v2" + path, body, m_header, kReplyMs);
     }
     bool ok(const QByteArray& path, const QJsonObject& body)
     {
@@ -256,7 +263,7 @@ TEST(ConcurrentEditsRestart, EverythingAcknowledgedIsThereAfterSigtermAndRestart
             for (const QJsonValue& p : setup.post("/program/list.json", {}).value("data").toArray())
                 programs.insert(p.toObject().value("name").toString(), p.toObject().value("pro_id").toString());
             return programs.size() == kConnections + 1;
-        }));
+        }, 120000));
         shared = programs.value("Shared");
         for (int c = 0; c < kConnections; ++c)
             own << programs.value(QString("Own %1").arg(c));
@@ -281,7 +288,7 @@ TEST(ConcurrentEditsRestart, EverythingAcknowledgedIsThereAfterSigtermAndRestart
     Api api;
     ASSERT_TRUE(api.open(httpPort));
     servertest::WssClient listener;
-    // The WebSocket server starts after the HTTPS one, once the programs' windows are open.
+    // Its handshake runs on the controller's worker, which a busy machine may hold up.
     ASSERT_TRUE(testsupport::waitFor([&] { return listener.open(websocketPort); }, 60000));
 
     QSet<QString> presets, windows { "Main" };

@@ -156,20 +156,20 @@ inline QByteArray appHeader(const QString& username, const QString& token)
 }
 
 inline httptest::Reply call(httptest::Client& c, const QByteArray& method, const QByteArray& target,
-    const QByteArray& body = QByteArray(), const QByteArray& headers = QByteArray())
+    const QByteArray& body = QByteArray(), const QByteArray& headers = QByteArray(), int ms = 5000)
 {
     const int before = c.completeCount();
     c.send(method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers
         + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
-    if (!c.waitReplies(before + 1))
+    if (!c.waitReplies(before + 1, ms))
         return httptest::Reply();
     return c.replies().at(before);
 }
 
-inline QJsonObject post(
-    httptest::Client& c, const QByteArray& path, const QJsonObject& body, const QByteArray& headers = QByteArray())
+inline QJsonObject post(httptest::Client& c, const QByteArray& path, const QJsonObject& body,
+    const QByteArray& headers = QByteArray(), int ms = 5000)
 {
-    return jsonOf(call(c, "POST", path, QJsonDocument(body).toJson(QJsonDocument::Compact), headers));
+    return jsonOf(call(c, "POST", path, QJsonDocument(body).toJson(QJsonDocument::Compact), headers, ms));
 }
 
 // Logs in as the default administrator; the token, empty on failure.

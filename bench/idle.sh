@@ -8,15 +8,19 @@
 # most are listed, and the load average is printed.
 #
 # Environment: DURATION (seconds measured, default 45), SETTLE (seconds
-# before measuring, default 10), JOBS (build jobs, default 4).
+# before measuring, default 10), JOBS (build jobs, default 4), BUILD_DIR (a
+# Release build to use instead of build-bench).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 DURATION=${DURATION:-45}
 SETTLE=${SETTLE:-10}
 GOAL=0.5
 
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPANOPTRA_TESTS=OFF >/dev/null
-cmake --build build-bench --target Panoptra_Pro panoptra_res panoptra_testsource -j "${JOBS:-4}" >/dev/null
+BUILD_DIR=${BUILD_DIR:-build-bench}
+if [ "$BUILD_DIR" = build-bench ]; then
+  cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPANOPTRA_TESTS=OFF >/dev/null
+fi
+cmake --build "$BUILD_DIR" --target Panoptra_Pro panoptra_res panoptra_testsource -j "${JOBS:-4}" >/dev/null
 
 WORK=$(mktemp -d)
 source bench/lib.sh
@@ -26,7 +30,7 @@ HTTP_PORT=$(free_port) WS_PORT=$(free_port)
 export PANOPTRA_NDI_DIR="$WORK/ndi"
 mkdir -m 700 "$PANOPTRA_NDI_DIR"
 start_xvfb
-./build-bench/bin/panoptra_testsource --count 4 >"$WORK/sources.out" 2>&1 &
+"./$BUILD_DIR/bin/panoptra_testsource" --count 4 >"$WORK/sources.out" 2>&1 &
 SOURCES_PID=$!
 start_app
 curl -ks -H "$APP_HEADER" -X POST "$BASE/api/v2/program/add.json" \

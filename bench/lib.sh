@@ -31,10 +31,10 @@ start_xvfb() {
   export DISPLAY=":$(head -n1 "$WORK/display")"
 }
 
-# Starts build-bench's application (or the executable APP_BIN names) with a
-# home in WORK on HTTP_PORT and WS_PORT, waits until it answers and logs in
-# as the administrator; sets APP_PID, BASE and APP_HEADER. LOG_LEVEL, when
-# set, goes into its "settings.ini".
+# Starts build-bench's (or BUILD_DIR's) application, or the executable APP_BIN
+# names, with a home in WORK on HTTP_PORT and WS_PORT, waits until it answers
+# and logs in as the administrator; sets APP_PID, BASE and APP_HEADER.
+# LOG_LEVEL, when set, goes into its "settings.ini".
 start_app() {
   local general="$WORK/home/AppData/Local/Panoptra_Pro/general" token
   mkdir -p "$general"
@@ -43,7 +43,7 @@ start_app() {
   if [ -n "${LOG_LEVEL:-}" ]; then
     printf '[settings]\nlevel=%s\n' "$LOG_LEVEL" >"$general/settings.ini"
   fi
-  HOME="$WORK/home" DBUS_SESSION_BUS_ADDRESS=disabled: "${APP_BIN:-./build-bench/bin/Panoptra_Pro}" >"$WORK/app.out" 2>&1 &
+  HOME="$WORK/home" DBUS_SESSION_BUS_ADDRESS=disabled: "${APP_BIN:-./${BUILD_DIR:-build-bench}/bin/Panoptra_Pro}" >"$WORK/app.out" 2>&1 &
   APP_PID=$!
   BASE="https://127.0.0.1:$HTTP_PORT"
   for _ in $(seq 300); do

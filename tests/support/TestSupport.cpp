@@ -49,8 +49,12 @@ bool waitFor(const std::function<bool()>& pred, int timeoutMs)
     QElapsedTimer t;
     t.start();
     while (!pred()) {
-        if (t.elapsed() > timeoutMs)
+        if (t.elapsed() > timeoutMs) {
+            // One event (a window built on this thread) may have taken the
+            // whole time: what arrived meanwhile is still looked at once.
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
             return pred();
+        }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(1);
     }

@@ -1,11 +1,14 @@
-// panoptra_bench_render: one output window rendered at its frame rate with
-// its network output and H.264 conversion on, ticked by the window tick
-// thread as in the application. Optionally starts panoptra_testsource (another
-// process) with live 1080p sources for the scene's tiles. After a warm-up it
-// measures for a while and prints one JSON line: passes per second, dropped
-// ticks, pass and conversion times (median, p99), RSS at start and end, and CPU
-// milliseconds per output frame of the render side (the render thread plus
-// the llvmpipe-* threads, from /proc/self/task/*/stat) and of the process.
+// panoptra_bench_render: output windows rendered at their frame rate with
+// their network output on and one viewer of their H.264 stream (so the
+// conversion and the encoder run), each ticked by its own tick thread as in
+// the application. Optionally starts panoptra_testsource (another process)
+// with live 1080p sources for the scene's tiles; every window shows them all.
+// After a warm-up it measures for a while and prints one JSON line: passes per
+// second, dropped ticks, pass and conversion times (median, p99), RSS at start
+// and end, and CPU milliseconds per output frame (all windows' frames) of the
+// render side (the render threads plus the llvmpipe-* threads, from
+// /proc/self/task/*/stat) and of the process.
+#include "GSTEAMER.h"
 #include "MyTimer.h"
 #include "QuickRenderer.h"
 #include "SourceManager.h"
@@ -114,8 +117,10 @@ int main(int argc, char** argv)
         { "seconds", "Seconds measured.", "s", "60" },
         { "sources", "Live test sources to start (another process).", "n", "4" },
         { "prefix", "Name prefix of the test sources.", "text", "Bench" },
+        { "windows", "Windows rendered at once.", "n", "1" },
         { "no-ndi", "Leave the network output off." },
         { "no-h264", "Leave the H.264 conversion off." },
+        { "no-viewer", "Nobody watches the H.264 stream (no conversion or encoding for it)." },
     });
     parser.process(app);
     const int width = parser.value("width").toInt();
@@ -125,7 +130,8 @@ int main(int argc, char** argv)
     const int measureMs = int(parser.value("seconds").toDouble() * 1000);
     const int sourceCount = parser.value("sources").toInt();
     const QString prefix = parser.value("prefix");
-    if (!parser.isSet("scene") || width < 2 || height < 2 || fps <= 0 || measureMs <= 0) {
+    const int windowCount = parser.value("windows").toInt();
+    if (!parser.isSet("scene") || width < 2 || height < 2 || fps <= 0 || measureMs <= 0 || windowCount < 1) {
         std::fprintf(stderr, "panoptra_bench_render: invalid arguments (see --help)\n");
         return 2;
     }
@@ -133,6 +139,7 @@ int main(int argc, char** argv)
     // As the application's start-up does: the tile type, and the source table
     // the tiles take their connections from.
     qmlRegisterType<VideoRender>("SceneGraphRendering", 1, 0, "Renderer");
+    GSTEAMER::Init(&argc, &argv);
     QProcess sources;
     QStringList sourceNames;
     if (sourceCount > 0) {
@@ -150,42 +157,62 @@ int main(int argc, char** argv)
     }
 
     const double rssStart = rssMiB();
-    auto window = std::make_unique<WindowMultiThreaded>();
-    window->setId("1", "bench");
-    window->setName("Bench_Window");
-    window->resize(width, height);
-    window->setFrameRate(fps);
-    window->getQmlEngine()->rootContext()->setContextProperty("benchSources", sourceNames);
-    window->loadQmlFile(parser.value("scene"));
-    window->createZtEncoder();
-    window->onProcessLive(parser.isSet("no-ndi") ? "" : "ndi");
-    if (parser.isSet("no-h264"))
-        window->setH264Enable(false);
-    if (!window->isSceneLoaded()) {
-        std::fprintf(stderr, "panoptra_bench_render: the scene did not load\n");
-        return 1;
+    std::vector<std::unique_ptr<WindowMultiThreaded>> windows;
+    for (int i = 0; i < windowCount; ++i) {
+        auto window = std::make_unique<WindowMultiThreaded>();
+        window->setId("1", QStringLiteral("bench%1").arg(i));
+        window->setName(QStringLiteral("Bench_Window_%1").arg(i));
+        window->resize(width, height);
+        window->setFrameRate(fps);
+        window->getQmlEngine()->rootContext()->setContextProperty("benchSources", sourceNames);
+        window->loadQmlFile(parser.value("scene"));
+        window->createZtEncoder();
+        window->onProcessLive(parser.isSet("no-ndi") ? "" : "ndi");
+        if (parser.isSet("no-h264"))
+            window->setH264Enable(false);
+        else if (!parser.isSet("no-viewer"))
+            window->setH264Viewers(1);
+        if (!window->isSceneLoaded()) {
+            std::fprintf(stderr, "panoptra_bench_render: the scene did not load\n");
+            return 1;
+        }
+        windows.push_back(std::move(window));
+    }
+    const auto totalPasses = [&windows] {
+        int64_t n = 0;
+        for (const auto& window : windows)
+            n += window->renderer()->stats().passes;
+        return n;
+    };
+
+    // One tick thread per window, as the application has.
+    std::atomic<int64_t> ticks { 0 };
+    std::vector<std::unique_ptr<MyTimer>> timers;
+    for (const auto& window : windows) {
+        auto tick = std::make_unique<MyTimer>();
+        tick->setFrameRate(fps);
+        WindowMultiThreaded* target = window.get();
+        QObject::connect(
+            tick.get(), &MyTimer::requestUpdate, tick.get(),
+            [&ticks, target] {
+                ++ticks;
+                target->refreshUI();
+            },
+            Qt::DirectConnection);
+        tick->startTimer();
+        timers.push_back(std::move(tick));
     }
 
-    std::atomic<int64_t> ticks { 0 };
-    MyTimer tick;
-    tick.setFrameRate(fps);
-    WindowMultiThreaded* target = window.get();
-    QObject::connect(
-        &tick, &MyTimer::requestUpdate, &tick,
-        [&ticks, target] {
-            ++ticks;
-            target->refreshUI();
-        },
-        Qt::DirectConnection);
-    tick.startTimer();
-
     int64_t ticks0 = 0, passes0 = 0;
+    std::vector<int64_t> windowPasses0(windows.size(), 0);
     CpuSample cpu0;
     double rssWarm = 0;
     QElapsedTimer clock;
     QTimer::singleShot(warmupMs, [&] {
         ticks0 = ticks;
-        passes0 = window->renderer()->stats().passes;
+        passes0 = totalPasses();
+        for (size_t i = 0; i < windows.size(); ++i)
+            windowPasses0[i] = windows[i]->renderer()->stats().passes;
         cpu0 = sampleCpu();
         rssWarm = rssMiB();
         clock.start();
@@ -195,12 +222,24 @@ int main(int argc, char** argv)
 
     const double elapsedS = clock.elapsed() / 1000.0;
     const CpuSample cpu1 = sampleCpu();
-    const QuickRenderer::Stats stats = window->renderer()->stats();
-    const int64_t passes = stats.passes - passes0;
+    std::vector<double> passMs, convertMs;
+    int64_t passes = 0;
+    for (size_t i = 0; i < windows.size(); ++i) {
+        const QuickRenderer::Stats stats = windows[i]->renderer()->stats();
+        passes += stats.passes;
+        // The measured passes of this window are its last ones.
+        const size_t measured = size_t(std::max<int64_t>(stats.passes - windowPasses0[i], 0));
+        for (double ms : lastN(stats.pass_ms, measured))
+            passMs.push_back(ms);
+        for (double ms : lastN(stats.convert_ms, measured))
+            convertMs.push_back(ms);
+    }
+    passes -= passes0;
     const int64_t tickCount = ticks - ticks0;
     const double rssEnd = rssMiB();
-    tick.stopTimer();
-    window.reset();
+    for (const auto& tick : timers)
+        tick->stopTimer();
+    windows.clear();
     if (sourceCount > 0)
         SourceManager::instance()->stopDiscover();
     if (sources.state() != QProcess::NotRunning) {
@@ -208,16 +247,16 @@ int main(int argc, char** argv)
         sources.waitForFinished(5000);
     }
 
-    const std::vector<double> passMs = lastN(stats.pass_ms, size_t(passes));
-    const std::vector<double> convertMs = lastN(stats.convert_ms, size_t(passes));
     const double frames = std::max<int64_t>(passes, 1);
     double load[3] = { 0, 0, 0 };
     getloadavg(load, 3);
     const QJsonObject report {
+        { "windows", windowCount },
         { "seconds", elapsedS },
         { "ticks", double(tickCount) },
         { "passes", double(passes) },
         { "passes_per_s", passes / elapsedS },
+        { "fps_per_window", passes / elapsedS / windowCount },
         { "dropped_ticks", double(std::max<int64_t>(tickCount - passes, 0)) },
         { "dropped_pct", tickCount > 0 ? 100.0 * std::max<int64_t>(tickCount - passes, 0) / tickCount : 0.0 },
         { "pass_ms_median", percentile(passMs, 0.5) },

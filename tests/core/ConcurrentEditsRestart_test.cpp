@@ -51,11 +51,16 @@ public:
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(testsupport::binDir() + "/Panoptra_Pro", QStringList());
+        // Both servers: the WebSocket server may start listening a moment
+        // after the HTTPS one.
+        const auto accepts = [](quint16 port) {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, port);
+            return probe.waitForConnected(100);
+        };
         m_listening = testsupport::waitFor(
             [&] {
-                QTcpSocket probe;
-                probe.connectToHost(QHostAddress::LocalHost, httpPort);
-                return probe.waitForConnected(100) || m_process.state() == QProcess::NotRunning;
+                return (accepts(httpPort) && accepts(websocketPort)) || m_process.state() == QProcess::NotRunning;
             },
             60000)
             && m_process.state() == QProcess::Running;
@@ -71,7 +76,7 @@ public:
     bool terminate()
     {
         ::kill(pid_t(m_process.processId()), SIGTERM);
-        return m_process.waitForFinished(20000) && m_process.exitStatus() == QProcess::NormalExit;
+        return m_process.waitForFinished(testsupport::budgetMs(20000)) && m_process.exitStatus() == QProcess::NormalExit;
     }
 
 private:
@@ -259,7 +264,7 @@ TEST(ConcurrentEditsRestart, EverythingAcknowledgedIsThereAfterSigtermAndRestart
             clients.back()->start();
         }
         for (auto& client : clients)
-            ASSERT_TRUE(client->wait(120000));
+            ASSERT_TRUE(client->wait(testsupport::budgetMs(120000)));
         int edits = 0;
         for (const Acknowledged& d : done)
             edits += d.edits;

@@ -5,8 +5,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QList>
 #include <QTcpServer>
 #include <QThread>
+
+#include <algorithm>
+#include <limits>
+#include <mutex>
+#include <random>
 
 #include <malloc.h>
 
@@ -46,10 +52,11 @@ QString TempHome::savePath() const
 
 bool waitFor(const std::function<bool()>& pred, int timeoutMs)
 {
+    const int budget = budgetMs(timeoutMs);
     QElapsedTimer t;
     t.start();
     while (!pred()) {
-        if (t.elapsed() > timeoutMs)
+        if (t.elapsed() > budget)
             return pred();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(1);
@@ -71,7 +78,31 @@ QString binDir()
 
 quint16 freePort()
 {
-    QTcpServer probe;
+    // The first port the kernel hands to outgoing connections; the test ports
+    // come from the 12,000 below it (above the registered services).
+    static const int ephemeralLow = [] {
+        QFile range("/proc/sys/net/ipv4/ip_local_port_range");
+        int low = 0;
+        if (range.open(QIODevice::ReadOnly))
+            low = range.readAll().simplified().split(' ').value(0).toInt();
+        return low > 12000 + 1024 ? low : 32768;
+    }();
+    static std::mt19937 random(std::random_device {}());
+    static QList<quint16> recent; // handed out lately, maybe not bound yet
+    static std::mutex lock;
+    const std::lock_guard<std::mutex> guard(lock);
+    std::uniform_int_distribution<int> pick(ephemeralLow - 12000, ephemeralLow - 1);
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const auto port = quint16(pick(random));
+        QTcpServer probe;
+        if (recent.contains(port) || !probe.listen(QHostAddress::LocalHost, port))
+            continue;
+        recent.append(port);
+        if (recent.size() > 64)
+            recent.removeFirst();
+        return port;
+    }
+    QTcpServer probe; // every pick taken: let the kernel choose
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
 }

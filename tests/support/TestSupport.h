@@ -28,8 +28,9 @@ private:
     QString m_oldSave, m_oldRes, m_oldCurrent;
 };
 
-// Processes events until pred() holds or the budget for timeoutMs passes;
-// returns pred().
+// Processes events until pred() holds or the budget for timeoutMs has been
+// spent waiting (a long event handler run meanwhile counts as one short
+// pass); returns pred().
 bool waitFor(const std::function<bool()>& pred, int timeoutMs = 5000);
 
 // Writes text to path, making the missing folders; false when it could not.

@@ -10,7 +10,6 @@ void EventLoop::loop(int timeoutMs)
 {
     m_quit = false;
     m_active.clear();
-    ++m_waits;
     m_poller.epWait(&m_active, timeoutMs);
     for (Channel* channel : m_active)
         channel->handleEvent();

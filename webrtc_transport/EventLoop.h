@@ -9,7 +9,6 @@
 #include "Epoll.h"
 
 #include <atomic>
-#include <cstdint>
 #include <vector>
 
 class Channel;
@@ -30,12 +29,9 @@ public:
     void updateChannel(Channel* channel) { m_poller.updateChannel(channel); }
     void removeChannel(Channel* channel) { m_poller.removeChannel(channel); }
     size_t channelCount() const { return m_poller.channelCount(); }
-    // Cycles begun so far: how a test sees the loop has gone into its wait.
-    uint64_t waitCount() const { return m_waits; }
 
 private:
     std::atomic<bool> m_quit { false };
-    std::atomic<uint64_t> m_waits { 0 };
     Epoll m_poller;
     std::vector<Channel*> m_active;
 };

@@ -11,6 +11,13 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:detect_odr_violation=0:veri
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export QT_QPA_PLATFORM=xcb
+# The sanitizers make every step several times slower: each wait in the tests
+# allows this factor more than on a quiet plain build.
+export PANOPTRA_TEST_TIME_SCALE=3
+# One media registry for the whole run: every test gives the application a
+# fresh HOME, where GStreamer would rescan all plug-ins on each start.
+export GST_REGISTRY_1_0="$PWD/build-test/gst-registry-1.0.bin"
+gst-inspect-1.0 >/dev/null 2>&1 || true
 
 source scripts/pulse.sh
 start_pulse

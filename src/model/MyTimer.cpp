@@ -50,6 +50,11 @@ double MyTimer::frameRate() const
     return frame_rate;
 }
 
+void MyTimer::setClock(Clock replacement)
+{
+    clock = std::move(replacement);
+}
+
 int64_t MyTimer::getSysRuntime()
 {
     using namespace std::chrono;
@@ -77,7 +82,7 @@ void MyTimer::run()
             QMutexLocker lock(&rate_mutex);
             fps = frame_rate;
         }
-        const int64_t now = getSysRuntime();
+        const int64_t now = clock.now();
         if (last == 0)
             last = now;
         const int64_t period = periodFor(fps);
@@ -88,6 +93,6 @@ void MyTimer::run()
                 last = next;
             }
         }
-        QThread::usleep(1000);
+        clock.pause();
     } while (running);
 }

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 class MyTimer : public QThread {
     Q_OBJECT
@@ -33,6 +34,15 @@ public:
     // in microseconds; 0 ticks on every pass; -1 means no ticks at all.
     static int64_t periodFor(double fps);
 
+    // The loop's time source (microseconds) and its pause between passes: the
+    // steady clock and a 1 ms sleep unless replaced (tests drive the schedule
+    // on a clock of their own). Set while the timer is stopped.
+    struct Clock {
+        std::function<int64_t()> now = &MyTimer::getSysRuntime;
+        std::function<void()> pause = [] { QThread::usleep(1000); };
+    };
+    void setClock(Clock clock);
+
 signals:
     void requestUpdate();
 
@@ -43,4 +53,5 @@ private:
     std::atomic<bool> running { false };
     double frame_rate = 25.0;
     mutable QMutex rate_mutex;
+    Clock clock;
 };

@@ -14,6 +14,7 @@ StandInFinder::StandInFinder(QString dir, const QString& groups, bool showLocal)
 StandInFinder::Listing StandInFinder::list()
 {
     Listing out;
+    ++s_listings;
     // Every sender the stand-in can reach runs on this machine.
     if (!m_showLocal)
         return out;

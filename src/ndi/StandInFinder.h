@@ -8,6 +8,7 @@
 #include "StandInDirWatch.h"
 #include "StandInRegistry.h"
 
+#include <atomic>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +19,8 @@ public:
 
     bool waitForSources(uint32_t timeoutMs);
     const NDIlib_source_t* currentSources(uint32_t* count);
+    // How often the finders of this process have listed the directory.
+    static long listings() { return s_listings; }
 
 private:
     using Listing = std::vector<std::pair<std::string, std::string>>; // name, URL
@@ -31,4 +34,5 @@ private:
     // Storage of the array handed out by currentSources.
     Listing m_held;
     std::vector<NDIlib_source_t> m_array;
+    static inline std::atomic<long> s_listings { 0 };
 };

@@ -105,6 +105,12 @@ void AudioOutputMixer::setNdiAudioSender(NdiAudioSender sender)
     ndi_sender = sender ? std::move(sender) : windowOutputs();
 }
 
+void AudioOutputMixer::setClock(ClockNow now)
+{
+    std::lock_guard<std::mutex> wake(wake_mutex); // not while the thread reads it
+    clock_now = std::move(now);
+}
+
 // ---- Mixing thread ------------------------------------------------------------
 
 void AudioOutputMixer::Open()
@@ -160,7 +166,8 @@ void AudioOutputMixer::mixing()
     // between the thread sleeps until the next round is due. Without any
     // source a round would give no frame and silent levels, so the thread
     // sleeps until a source comes and starts the schedule afresh.
-    Clock::time_point due = Clock::now() + std::chrono::microseconds(kRoundUs);
+    const auto now = [this] { return clock_now ? clock_now() : Clock::now(); };
+    Clock::time_point due = now() + std::chrono::microseconds(kRoundUs);
     std::unique_lock<std::mutex> wake(wake_mutex);
     while (running) {
         if (mixed_sources == 0) {
@@ -170,18 +177,24 @@ void AudioOutputMixer::mixing()
                 setLevelsSilent();
             }
             wake.lock();
+            ++wait_count;
             wake_up.wait(wake, [this] { return !running || mixed_sources > 0; });
-            due = Clock::now() + std::chrono::microseconds(kRoundUs);
+            due = now() + std::chrono::microseconds(kRoundUs);
             continue;
         }
-        if (Clock::now() >= due) {
+        if (now() >= due) {
             due += std::chrono::microseconds(kRoundUs);
             wake.unlock();
             mixRound();
+            ++round_count;
             wake.lock();
             continue;
         }
-        wake_up.wait_until(wake, due, [this] { return !running; });
+        ++wait_count;
+        if (clock_now)
+            wake_up.wait_for(wake, std::chrono::milliseconds(1), [this] { return !running; });
+        else
+            wake_up.wait_until(wake, due, [this] { return !running; });
     }
 }
 

@@ -27,6 +27,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -78,6 +79,16 @@ public:
     // Replaces where network audio goes (tests record it here); an empty
     // sender restores the windows' network outputs.
     void setNdiAudioSender(NdiAudioSender sender);
+
+    // The mixing thread's clock: the steady clock unless one is set here
+    // (while closed; an empty one restores it). With a clock set, the thread
+    // reads it every millisecond instead of sleeping until a round is due.
+    using ClockNow = std::function<std::chrono::steady_clock::time_point()>;
+    void setClock(ClockNow now);
+    // Rounds mixed so far, and how often the mixing thread has gone to wait
+    // (for a due round or for a source): what a test watches the thread by.
+    long roundCount() const { return round_count; }
+    long waitCount() const { return wait_count; }
 
     QString name() const { return mixer_name; }
     int sampleRate() const { return sample_rate; }
@@ -147,4 +158,7 @@ private:
     std::atomic<int> mixed_sources { 0 };
     std::mutex wake_mutex; // with wake_up: Close wakes the sleeping mixing thread
     std::condition_variable wake_up;
+    ClockNow clock_now; // empty: the steady clock
+    std::atomic<long> round_count { 0 };
+    std::atomic<long> wait_count { 0 };
 };

@@ -58,15 +58,16 @@ public:
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(testsupport::binDir() + "/Panoptra_Pro", QStringList());
-        // The WebSocket server starts last, once the programs' windows are
-        // open: from then on requests are not held up by start-up.
+        // Both servers: the WebSocket server may start listening a moment
+        // after the HTTPS one.
+        const auto accepts = [](quint16 port) {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, port);
+            return probe.waitForConnected(100);
+        };
         m_listening = testsupport::waitFor(
             [&] {
-                QTcpSocket http, websocket;
-                http.connectToHost(QHostAddress::LocalHost, httpPort);
-                websocket.connectToHost(QHostAddress::LocalHost, websocketPort);
-                return (http.waitForConnected(100) && websocket.waitForConnected(100))
-                    || m_process.state() == QProcess::NotRunning;
+                return (accepts(httpPort) && accepts(websocketPort)) || m_process.state() == QProcess::NotRunning;
             },
             120000)
             && m_process.state() == QProcess::Running;
@@ -82,12 +83,12 @@ public:
     bool terminate()
     {
         ::kill(pid_t(m_process.processId()), SIGTERM);
-        return m_process.waitForFinished(20000) && m_process.exitStatus() == QProcess::NormalExit;
+        return m_process.waitForFinished(testsupport::budgetMs(20000)) && m_process.exitStatus() == QProcess::NormalExit;
     }
     bool killHard()
     {
         ::kill(pid_t(m_process.processId()), SIGKILL);
-        return m_process.waitForFinished(20000);
+        return m_process.waitForFinished(testsupport::budgetMs(20000));
     }
 
 private:
@@ -275,7 +276,7 @@ TEST(ConcurrentEditsRestart, EverythingAcknowledgedIsThereAfterSigtermAndRestart
             clients.back()->start();
         }
         for (auto& client : clients)
-            ASSERT_TRUE(client->wait(120000));
+            ASSERT_TRUE(client->wait(testsupport::budgetMs(120000)));
         int edits = 0;
         for (const Acknowledged& d : done)
             edits += d.edits;

@@ -104,7 +104,7 @@ public:
         ::kill(pid_t(m_process.processId()), SIGTERM);
         // How it ends (and what the sanitizer finds) is the start-up test's
         // concern; here it must only be gone before its files are read.
-        return m_process.waitForFinished(10000) && m_process.exitStatus() == QProcess::NormalExit;
+        return m_process.waitForFinished(testsupport::budgetMs(10000)) && m_process.exitStatus() == QProcess::NormalExit;
     }
 
 private:

@@ -13,6 +13,7 @@
 #include <http_parser.h>
 
 #include <memory>
+#include <ostream>
 
 namespace httptest {
 
@@ -20,6 +21,7 @@ struct Reply {
     int status = 0;
     QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray body;
+    QByteArray failure; // set when none came: "no reply within N ms"
 
     QByteArray header(const QByteArray& name) const
     {
@@ -104,9 +106,18 @@ public:
     {
         const int before = m_complete;
         send("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n");
-        if (!waitReplies(before + 1))
-            return Reply();
-        return m_replies.at(before);
+        return replyAt(before);
+    }
+
+    // Reply number `index` once it is whole; one carrying the failure when it
+    // does not come within the budget for ms.
+    Reply replyAt(int index, int ms = 5000)
+    {
+        if (waitReplies(index + 1, ms))
+            return m_replies.at(index);
+        Reply none;
+        none.failure = "no reply within " + QByteArray::number(testsupport::budgetMs(ms)) + " ms";
+        return none;
     }
 
     const QList<Reply>& replies() const { return m_replies; }
@@ -124,20 +135,23 @@ private:
     bool m_inValue = false;
 };
 
-// Starts server on a free loopback port (picked by the system, then bound by
+// Starts server on a free loopback port (picked by freePort(), then bound by
 // the server; retried in the rare case another process took it meanwhile).
 inline bool listenOnFreePort(HttpServer& server)
 {
     for (int attempt = 0; attempt < 5; ++attempt) {
-        QTcpServer probe;
-        if (!probe.listen(QHostAddress::LocalHost, 0))
-            return false;
-        const quint16 port = probe.serverPort();
-        probe.close();
-        if (server.listen(QHostAddress::LocalHost, port))
+        if (server.listen(QHostAddress::LocalHost, testsupport::freePort()))
             return true;
     }
     return false;
+}
+
+inline void PrintTo(const Reply& reply, std::ostream* os)
+{
+    if (!reply.failure.isEmpty())
+        *os << "(" << reply.failure.constData() << ")";
+    else
+        *os << reply.status << " \"" << reply.body.toStdString() << '"';
 }
 
 } // namespace httptest

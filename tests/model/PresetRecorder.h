@@ -1,18 +1,11 @@
 #pragma once
 // Records every signal a Preset emits, in emission order, as "name(args)",
 // so a test can check what a window's scene would have been told and when.
+#include "JsonPrint.h" // readable failure messages for texts and lists of texts
 #include "Preset.h"
 
 #include <QObject>
 #include <QStringList>
-
-#include <ostream>
-
-// Readable failure messages for texts and lists of texts.
-inline void PrintTo(const QString& s, std::ostream* os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
 
 class PresetRecorder {
 public:

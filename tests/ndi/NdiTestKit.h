@@ -179,9 +179,9 @@ public:
     {
         if (m_process.state() != QProcess::NotRunning) {
             m_process.terminate();
-            if (!m_process.waitForFinished(5000)) {
+            if (!m_process.waitForFinished(testsupport::budgetMs(5000))) {
                 m_process.kill();
-                m_process.waitForFinished(5000);
+                m_process.waitForFinished(testsupport::budgetMs(5000));
             }
         }
     }

@@ -80,7 +80,7 @@ TEST(AudioOutputMixer, SendsMetersAndStopsWithWhatItsSourcesDeliver)
     ASSERT_TRUE(m.sink);
     EXPECT_FALSE(m.sink->isDetached());
     m.mixer.Open();
-    QTest::qWait(50);
+    ASSERT_TRUE(m.roundsPass());
     EXPECT_EQ(m.recorder.count(), 0u) << "no source delivered: nothing is sent";
     EXPECT_EQ(m.mixer.getVolume(0), -200.0);
 
@@ -114,7 +114,7 @@ TEST(AudioOutputMixer, SendsMetersAndStopsWithWhatItsSourcesDeliver)
         // A source that stops drops out; with none left nothing is sent.
         ASSERT_TRUE(testsupport::waitFor([&] { return m.mixer.getVolume(0) == -200.0; }));
         const size_t sent = m.recorder.count();
-        QTest::qWait(50);
+        ASSERT_TRUE(m.roundsPass());
         EXPECT_EQ(m.recorder.count(), sent);
     }
 
@@ -138,7 +138,8 @@ TEST(AudioOutputMixer, OpenedAgainItMixesFreshAudioWithoutAddedDelay)
     m.mixer.Close();
     EXPECT_FALSE(m.mixer.isOpen());
     const size_t sent = m.recorder.count();
-    QTest::qWait(400); // 40 blocks pile up in the input meanwhile
+    const long fed = feeder.blocks(); // 40 blocks pile up in the input meanwhile
+    ASSERT_TRUE(testsupport::waitFor([&] { return feeder.blocks() >= fed + 40; }));
     EXPECT_EQ(m.recorder.count(), sent);
     m.mixer.Open();
     m.mixer.Open(); // a second Open does nothing
@@ -150,27 +151,34 @@ TEST(AudioOutputMixer, OpenedAgainItMixesFreshAudioWithoutAddedDelay)
 
 TEST(AudioOutputMixer, RoundsMissedDuringAStallRunBackToBack)
 {
+    // The mixing thread on a clock the test moves: each step shows exactly
+    // which rounds became due.
     MixerWithSource m;
-    Feeder feeder(m.sink, [](long) { return int16_t(100); });
-    std::atomic<int> calls { 0 };
-    m.recorder.onBlock = [&](const Recorder::Block&) {
-        if (++calls == 20)
-            std::this_thread::sleep_for(std::chrono::milliseconds(35));
-    };
+    std::atomic<int64_t> micros { 0 };
+    const Clock::time_point origin = Clock::now();
+    m.mixer.setClock([&] { return origin + std::chrono::microseconds(micros.load()); });
     m.mixer.Open();
-    ASSERT_TRUE(testsupport::waitFor([&] { return m.recorder.count() >= 30; }));
-    const std::vector<Recorder::Block> blocks = m.recorder.blocks();
-    const auto gapMs = [&](size_t i) {
-        return std::chrono::duration<double, std::milli>(blocks[i].at - blocks[i - 1].at).count();
+    // The schedule starts from the thread's first reading, at 0.
+    ASSERT_TRUE(testsupport::waitFor([&] { return m.mixer.waitCount() > 0; }));
+    // Moves the clock to `ms` and waits until the thread has run the rounds
+    // due by then and gone back to wait: the rounds mixed so far.
+    const auto at = [&](int ms) {
+        micros = int64_t(ms) * 1000;
+        const long waits = m.mixer.waitCount();
+        EXPECT_TRUE(testsupport::waitFor([&] { return m.mixer.waitCount() > waits + 1; })) << ms;
+        return m.mixer.roundCount();
     };
-    // Block 19 (the 20th) took 35 ms: the three rounds due meanwhile (blocks
-    // 20 to 22) follow one another at once, then the schedule goes on.
-    EXPECT_GE(gapMs(20), 30.0);
-    EXPECT_LT(gapMs(21), 5.0);
-    EXPECT_LT(gapMs(22), 5.0);
-    // The schedule itself did not move: 29 rounds after the first take 290 ms.
-    const double span = std::chrono::duration<double, std::milli>(blocks[29].at - blocks[0].at).count();
-    EXPECT_NEAR(span, 290.0, 25.0);
+    EXPECT_EQ(at(9), 0);
+    EXPECT_EQ(at(10), 1);
+    EXPECT_EQ(at(19), 1);
+    EXPECT_EQ(at(20), 2);
+    // A 35 ms stall: the three rounds due meanwhile run back to back...
+    EXPECT_EQ(at(55), 5);
+    // ...and the schedule itself did not move: the next is due at 60, not 65.
+    EXPECT_EQ(at(59), 5);
+    EXPECT_EQ(at(60), 6);
+    EXPECT_EQ(at(300), 30);
+    m.mixer.Close();
 }
 
 TEST(AudioOutputMixer, UsersOfASourceKeepItMixedUntilTheLastLeaves)
@@ -209,7 +217,7 @@ TEST(AudioOutputMixer, AFormatTheEngineCannotMixRunsSilently)
     ASSERT_TRUE(m.sink);
     Feeder feeder(m.sink, [](long) { return int16_t(1000); });
     m.mixer.Open();
-    QTest::qWait(100);
+    ASSERT_TRUE(m.roundsPass(10));
     EXPECT_EQ(m.recorder.count(), 0u);
     EXPECT_EQ(m.mixer.getVolume(0), -200.0);
     m.mixer.destroy();
@@ -245,7 +253,7 @@ TEST(AudioOutputMixer, SourcesComeAndGoWhileItMixes)
         while (go)
             m.mixer.getVolume(0);
     });
-    QTest::qWait(300);
+    ASSERT_TRUE(m.roundsPass(30));
     go = false;
     a.join();
     b.join();
@@ -254,24 +262,6 @@ TEST(AudioOutputMixer, SourcesComeAndGoWhileItMixes)
     EXPECT_TRUE(m.mixer.isMixed("Mic"));
     ASSERT_TRUE(m.sendsMore());
     EXPECT_EQ(m.recorder.blocks().back().samples, std::vector<int16_t>(960, 500));
-}
-
-// Context switches so far of the threads named "audio mixer" (one here).
-long mixerThreadSwitches()
-{
-    long total = 0;
-    for (const QString& tid : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile comm("/proc/self/task/" + tid + "/comm");
-        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "audio mixer")
-            continue;
-        QFile status("/proc/self/task/" + tid + "/status");
-        if (!status.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray& line : status.readAll().split('\n'))
-            if (line.contains("ctxt_switches:"))
-                total += line.mid(line.indexOf(':') + 1).trimmed().toLong();
-    }
-    return total;
 }
 
 // With no source a round has nothing to send or meter, so the thread sleeps
@@ -286,13 +276,16 @@ TEST(AudioOutputMixer, WithoutSourcesTheMixingThreadSleeps)
     mixer.setNdiAudioSender(recorder.sender());
     mixer.setNDIState("1", "ndi");
     mixer.Open();
-    const auto quietFor300Ms = [] {
-        QTest::qWait(50);
-        const long before = mixerThreadSwitches();
+    // How often the thread went to wait again during an idle 300 ms, once it
+    // is waiting: a thread woken every 10 ms would count 30.
+    const auto waitsIn300Ms = [&] {
+        EXPECT_TRUE(testsupport::waitFor([&] { return mixer.waitCount() > 0; }));
+        const long before = mixer.waitCount();
         QTest::qWait(300);
-        return mixerThreadSwitches() - before;
+        return mixer.waitCount() - before;
     };
-    EXPECT_LE(quietFor300Ms(), 2) << "30 rounds would switch 30 times";
+    EXPECT_EQ(waitsIn300Ms(), 0);
+    EXPECT_EQ(mixer.roundCount(), 0);
 
     GlobalData::instance()->setAudioMixType("61", "Mic", "always");
     mixer.addInputSource("Mic");
@@ -304,9 +297,10 @@ TEST(AudioOutputMixer, WithoutSourcesTheMixingThreadSleeps)
 
     mixer.removeInputSource("Mic");
     ASSERT_TRUE(testsupport::waitFor([&] { return mixer.getVolume(0) == -200.0; }));
-    EXPECT_LE(quietFor300Ms(), 2);
+    const long rounds = mixer.roundCount();
     const size_t sent = recorder.count();
-    QTest::qWait(50);
+    EXPECT_LE(waitsIn300Ms(), 1) << "the levels read silent a moment before the thread waits";
+    EXPECT_EQ(mixer.roundCount(), rounds);
     EXPECT_EQ(recorder.count(), sent);
     mixer.Close();
 }

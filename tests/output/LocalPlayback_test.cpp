@@ -38,9 +38,9 @@ public:
     ~PrivatePulse()
     {
         m_server.terminate();
-        if (!m_server.waitForFinished(5000)) {
+        if (!m_server.waitForFinished(testsupport::budgetMs(5000))) {
             m_server.kill();
-            m_server.waitForFinished(5000);
+            m_server.waitForFinished(testsupport::budgetMs(5000));
         }
     }
     // The server answers and has its sink.
@@ -51,7 +51,7 @@ public:
                 return false;
             QProcess list;
             list.start("pactl", { "list", "short", "sinks" });
-            return list.waitForFinished(2000) && list.readAllStandardOutput().contains(kSink);
+            return list.waitForFinished(testsupport::budgetMs(2000)) && list.readAllStandardOutput().contains(kSink);
         });
     }
 
@@ -77,7 +77,7 @@ public:
     ~SinkRecorder()
     {
         m_parec.kill();
-        m_parec.waitForFinished(5000);
+        m_parec.waitForFinished(testsupport::budgetMs(5000));
     }
     // The level of the last `ms` recorded.
     double lastLevel(int ms) const

@@ -77,6 +77,13 @@ private:
 // Writes one 10 ms stereo block every 10 ms into a sink, as a source
 // connection would; both channels of sample frame i (counted from the first
 // block, 480 a block) are value(i).
+// Waits until the mixer's thread has mixed n more rounds.
+inline bool roundsPass(const AudioOutputMixer& mixer, long n = 3)
+{
+    const long from = mixer.roundCount();
+    return testsupport::waitFor([&] { return mixer.roundCount() >= from + n; });
+}
+
 class Feeder {
 public:
     Feeder(std::shared_ptr<AudioMixSink> sink, std::function<int16_t(long)> value)
@@ -142,6 +149,9 @@ struct MixerWithSource {
         const size_t from = recorder.count();
         return testsupport::waitFor([&] { return recorder.count() >= from + n; });
     }
+    // Waits until the mixing thread has mixed n more rounds: what a check
+    // that nothing (more) was sent waits for.
+    bool roundsPass(long n = 3) { return mixerkit::roundsPass(mixer, n); }
 
     testsupport::TempHome home;
     Recorder recorder;

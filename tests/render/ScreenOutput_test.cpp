@@ -14,7 +14,10 @@
 #include <QGuiApplication>
 #include <QProcess>
 #include <QScreen>
+#include <QScopeGuard>
 #include <QtEndian>
+
+#include <csignal>
 
 namespace {
 
@@ -60,7 +63,7 @@ bool grabScreen(int screen, XwdImage& image)
     display = display.left(display.lastIndexOf('.') > display.indexOf(':') ? display.lastIndexOf('.') : display.size());
     QProcess xwd;
     xwd.start("xwd", { "-display", QStringLiteral("%1.%2").arg(display).arg(screen), "-root", "-silent" });
-    return xwd.waitForFinished(5000) && xwd.exitCode() == 0 && image.parse(xwd.readAllStandardOutput());
+    return xwd.waitForFinished(testsupport::budgetMs(5000)) && xwd.exitCode() == 0 && image.parse(xwd.readAllStandardOutput());
 }
 
 bool near(const Rgb& c, int r, int g, int b)
@@ -120,10 +123,24 @@ TEST(ScreenOutput, SecondScreen)
     env.remove("DISPLAY");
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start("xvfb-run",
-        { "-a", "-s", "-br -screen 0 640x360x24 -screen 1 800x450x24", QCoreApplication::applicationFilePath(),
-            "--gtest_filter=ScreenOutput.ChildOnTwoScreens" });
-    ASSERT_TRUE(child.waitForFinished(50000));
+    // xvfb-run, its X server and the child case form a process group of their
+    // own, ended as a whole on every path (a child that hangs included).
+    child.start("setsid",
+        { "xvfb-run", "-a", "-s", "-br -screen 0 640x360x24 -screen 1 800x450x24",
+            QCoreApplication::applicationFilePath(), "--gtest_filter=ScreenOutput.ChildOnTwoScreens" });
+    ASSERT_TRUE(child.waitForStarted());
+    const pid_t group = pid_t(child.processId());
+    const auto endGroup = qScopeGuard([&] {
+        if (child.state() != QProcess::NotRunning) {
+            ::kill(-group, SIGTERM);
+            if (!child.waitForFinished(testsupport::budgetMs(5000))) {
+                ::kill(-group, SIGKILL);
+                child.waitForFinished();
+            }
+        }
+        ::kill(-group, SIGTERM); // an X server that outlived xvfb-run
+    });
+    ASSERT_TRUE(child.waitForFinished(testsupport::budgetMs(50000)));
     const QByteArray output = child.readAll();
     EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
     EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();

@@ -26,11 +26,6 @@
 #include <memory>
 #include <vector>
 
-void PrintTo(const QJsonObject& object, std::ostream* os)
-{
-    *os << QJsonDocument(object).toJson(QJsonDocument::Compact).constData();
-}
-
 namespace {
 
 const QJsonObject kOk { { "result", "ok" } };

@@ -54,7 +54,9 @@ protected:
         for (httptest::Client* c : { &http, &second })
             ASSERT_TRUE(c->connectTo(quint16(g_httpPort)));
         ASSERT_TRUE(listener.open(quint16(g_websocketPort)));
-        header = servertest::appHeader("admin", servertest::login(http));
+        QString token;
+        ASSERT_TRUE(servertest::loggedIn(http, &token));
+        header = servertest::appHeader("admin", token);
     }
 
     QJsonObject post(const QByteArray& path, const QJsonObject& body, httptest::Client* c = nullptr)

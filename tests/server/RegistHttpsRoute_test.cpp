@@ -119,8 +119,8 @@ protected:
     // Logs in as the default administrator and returns the token.
     QString login(httptest::Client& c)
     {
-        const QString token = servertest::login(c);
-        EXPECT_FALSE(token.isEmpty());
+        QString token;
+        EXPECT_TRUE(servertest::loggedIn(c, &token));
         return token;
     }
 

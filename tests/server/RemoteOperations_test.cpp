@@ -32,12 +32,6 @@
 #include <atomic>
 #include <memory>
 
-// Replies print as their JSON text in failure messages.
-void PrintTo(const QJsonObject& object, std::ostream* os)
-{
-    *os << QJsonDocument(object).toJson(QJsonDocument::Compact).constData();
-}
-
 namespace {
 
 const QJsonObject kOk { { "result", "ok" } };
@@ -142,6 +136,7 @@ protected:
         ASSERT_TRUE(http.connectTo(quint16(g_httpPort)));
         ASSERT_TRUE(listener.open(quint16(g_websocketPort)));
         const QJsonObject login = post("/users/login.json", { { "username", "admin" }, { "password", "vexmo" } });
+        ASSERT_EQ(login.value("result").toString(), "ok") << ::testing::PrintToString(login);
         header = "app: "
             + QJsonDocument(QJsonObject { { "username", "admin" },
                                 { "token", login.value("data").toObject().value("token").toString() } })

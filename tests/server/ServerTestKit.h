@@ -9,6 +9,8 @@
 #include "RegistHttpsRoute.h"
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -143,8 +145,12 @@ inline QJsonArray sidePositions(int count)
     return list;
 }
 
+// The reply's JSON object; when no reply came, an object saying so (so a
+// failed comparison shows it, rather than an empty object).
 inline QJsonObject jsonOf(const httptest::Reply& reply)
 {
+    if (!reply.failure.isEmpty())
+        return QJsonObject { { "test client", QString::fromUtf8(reply.failure) } };
     return QJsonDocument::fromJson(reply.body).object();
 }
 
@@ -161,9 +167,7 @@ inline httptest::Reply call(httptest::Client& c, const QByteArray& method, const
     const int before = c.completeCount();
     c.send(method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers
         + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
-    if (!c.waitReplies(before + 1, ms))
-        return httptest::Reply();
-    return c.replies().at(before);
+    return c.replyAt(before, ms);
 }
 
 inline QJsonObject post(httptest::Client& c, const QByteArray& path, const QJsonObject& body,
@@ -172,12 +176,24 @@ inline QJsonObject post(httptest::Client& c, const QByteArray& path, const QJson
     return jsonOf(call(c, "POST", path, QJsonDocument(body).toJson(QJsonDocument::Compact), headers, ms));
 }
 
-// Logs in as the default administrator; the token, empty on failure.
-inline QString login(httptest::Client& c)
+// Logs in as the default administrator: success with the token in *token,
+// or a failure that shows the reply (ASSERT_TRUE(loggedIn(c, &token))).
+inline ::testing::AssertionResult loggedIn(httptest::Client& c, QString* token)
 {
     const QJsonObject reply
         = post(c, "/api/v2/users/login.json", QJsonObject { { "username", "admin" }, { "password", "vexmo" } });
-    return reply.value("data").toObject().value("token").toString();
+    *token = reply.value("data").toObject().value("token").toString();
+    if (token->isEmpty())
+        return ::testing::AssertionFailure() << "login as admin replied " << ::testing::PrintToString(reply);
+    return ::testing::AssertionSuccess();
+}
+
+// Logs in as the default administrator; the token, empty on failure.
+inline QString login(httptest::Client& c)
+{
+    QString token;
+    loggedIn(c, &token);
+    return token;
 }
 
 } // namespace servertest

@@ -67,7 +67,9 @@ protected:
         manager->load();
         BaseConfig::getInstance()->setSourceManager(manager.get());
         ASSERT_TRUE(http.connectTo(quint16(g_httpPort)));
-        token = appHeader("admin", login(http));
+        QString admin;
+        ASSERT_TRUE(loggedIn(http, &admin));
+        token = appHeader("admin", admin);
     }
     void TearDown() override
     {
@@ -143,7 +145,7 @@ TEST_F(SourceRoutes, ListAndPushCarryFoundSourcesUntilARefreshAgesThemOut)
     EXPECT_EQ(pushed, listed);
 
     program.process().terminate();
-    ASSERT_TRUE(program.process().waitForFinished(10000));
+    ASSERT_TRUE(program.process().waitForFinished(testsupport::budgetMs(10000)));
     // Answered at once; the discovery thread remakes the finders later.
     EXPECT_EQ(post(http, "/api/v2/source/refresh.json", {}), (QJsonObject { { "result", "ok" } }));
     ASSERT_TRUE(testsupport::waitFor([&] { return !manager->getConnection("Live 1"); }, 15000));

@@ -17,6 +17,7 @@
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSet>
 #include <QSslConfiguration>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -34,7 +35,8 @@ using Client = servertest::WssClient;
 
 // Connects and disconnects count times in all, a few sockets at a time:
 // every socket closes as soon as its handshake is done, and a new one takes
-// its place once it is closed.
+// its place once it is closed. Destroyed early (a wait that ran out), it
+// aborts the sockets still in flight, which then call nothing back.
 class Cycles {
 public:
     Cycles(quint16 port, int count)
@@ -44,7 +46,19 @@ public:
         for (int i = 0; i < kInFlight; ++i)
             startOne();
     }
+    ~Cycles()
+    {
+        for (QWebSocket* socket : std::as_const(m_sockets)) {
+            QObject::disconnect(socket, nullptr, nullptr, nullptr);
+            socket->abort();
+            delete socket;
+        }
+    }
+    Cycles(const Cycles&) = delete;
+    Cycles& operator=(const Cycles&) = delete;
+
     bool finished() const { return m_left == 0 && m_open == 0; }
+    int inFlight() const { return m_open; }
 
     int done = 0;
     int failed = 0;
@@ -59,6 +73,7 @@ private:
         --m_left;
         ++m_open;
         auto* socket = new QWebSocket;
+        m_sockets.insert(socket);
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
         tls.setPeerVerifyMode(QSslSocket::VerifyNone);
         socket->setSslConfiguration(tls);
@@ -68,6 +83,7 @@ private:
             socket->setProperty("ended", true);
             ok ? ++done : ++failed;
             --m_open;
+            m_sockets.remove(socket);
             socket->deleteLater();
             startOne();
         };
@@ -84,6 +100,7 @@ private:
     QUrl m_url;
     int m_left;
     int m_open = 0;
+    QSet<QWebSocket*> m_sockets; // in flight
 };
 
 // A client that completes the TLS and WebSocket handshakes and then only
@@ -383,6 +400,21 @@ TEST_F(WebSocketChannel, ManyShortConnectionsLeaveNothingBehind)
     const size_t bound = heapBefore + 4 * 1024 * 1024;
     EXPECT_TRUE(testsupport::waitFor([&] { return testsupport::liveHeapBytes() < bound; }))
         << heapBefore << " -> " << testsupport::liveHeapBytes();
+}
+
+TEST_F(WebSocketChannel, ACycleDriverGoneMidwayLeavesNoSocketBehind)
+{
+    {
+        Cycles cycles(m_port, 1000);
+        ASSERT_TRUE(testsupport::waitFor([&] { return cycles.done >= 20; }));
+        EXPECT_GT(cycles.inFlight(), 0);
+    } // as when a wait runs out: sockets in mid-handshake are cut off
+    // The server sees them go, and a whole new connection is served; the
+    // events of the cut-off sockets, handled meanwhile, reach nothing gone.
+    EXPECT_TRUE(testsupport::waitFor([&] { return clientCount() == 0; })) << clientCount();
+    Client later;
+    ASSERT_TRUE(later.open(m_port));
+    EXPECT_EQ(later.ask({ { "socket_type", "program" } }).value("socket_type").toString(), "program");
 }
 
 } // namespace

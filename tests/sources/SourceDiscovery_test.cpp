@@ -105,7 +105,7 @@ TEST_F(Discovery, FindsTheTestSourcesAtOnceAndAgesThemOutAfterARefresh)
     EXPECT_TRUE(log.updates.isEmpty()); // being found is no capability change
 
     program.process().terminate();
-    ASSERT_TRUE(program.process().waitForFinished(10000));
+    ASSERT_TRUE(program.process().waitForFinished(testsupport::budgetMs(10000)));
     // The group no longer lists them, but they keep their connections until
     // a finder is made again.
     ASSERT_TRUE(testsupport::waitFor([&] { return listing(manager).value("1").isEmpty(); }, 5000));
@@ -256,7 +256,7 @@ public:
         SourceManager* manager = &m_manager;
         const QString name = getSourceName();
         auto report = std::async(std::launch::async, [manager, name] { manager->updateCapabilities(name, 1); });
-        const bool done = report.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+        const bool done = report.wait_for(std::chrono::milliseconds(testsupport::budgetMs(2000))) == std::future_status::ready;
         {
             std::lock_guard<std::mutex> lock(m_probe.mutex);
             m_probe.reportsDone.push_back(done);

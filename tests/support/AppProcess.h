@@ -99,7 +99,7 @@ public:
     ::testing::AssertionResult stopsCleanly(int signal)
     {
         ::kill(pid_t(process.processId()), signal);
-        if (!process.waitForFinished(kStopMs))
+        if (!process.waitForFinished(testsupport::budgetMs(kStopMs)))
             return ::testing::AssertionFailure() << "still running " << kStopMs << " ms after signal " << signal;
         if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
             return ::testing::AssertionFailure() << "exit " << process.exitCode() << " (crashed: "

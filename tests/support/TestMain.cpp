@@ -18,6 +18,11 @@ int main(int argc, char** argv)
     // inherit it.
     if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
         qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+    // Tests give themselves and the application a fresh HOME; the media
+    // registry stays in the build tree (scripts/test.sh prepares it), so
+    // GStreamer scans the plug-ins once per build rather than per start.
+    if (qEnvironmentVariableIsEmpty("GST_REGISTRY_1_0"))
+        qputenv("GST_REGISTRY_1_0", PANOPTRA_BIN_DIR "/../gst-registry-1.0.bin");
     QApplication app(argc, argv);
     // Test programs run side by side: none may take the fixed default ports,
     // so any server a test starts without choosing a port gets a free one.

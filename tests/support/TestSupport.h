@@ -1,5 +1,8 @@
 #pragma once
 // Fixtures shared by the tests.
+#include "JsonPrint.h"
+#include "TimeBudget.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QString>
@@ -25,7 +28,9 @@ private:
     QString m_oldSave, m_oldRes, m_oldCurrent;
 };
 
-// Processes events until pred() holds or timeoutMs passes; returns pred().
+// Processes events until pred() holds or the budget for timeoutMs has been
+// spent waiting (a long event handler run meanwhile counts as one short
+// pass); returns pred().
 bool waitFor(const std::function<bool()>& pred, int timeoutMs = 5000);
 
 // Writes text to path, making the missing folders; false when it could not.
@@ -34,7 +39,9 @@ bool writeFile(const QString& path, const QByteArray& text);
 // The built executables folder (bin/), where the application and tools live.
 QString binDir();
 
-// A loopback port that was free a moment ago (bound by the system, then let go).
+// A loopback port that was free a moment ago (bound, then let go), taken from
+// below the kernel's range for outgoing connections: a server stopped and
+// restarted on it cannot find it held by some connection's source port.
 quint16 freePort();
 
 // Bytes of heap the process holds in live allocations (freed memory that the

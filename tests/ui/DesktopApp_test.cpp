@@ -72,7 +72,7 @@ bool xdotool(const QStringList& args)
 {
     QProcess p;
     p.start("xdotool", args);
-    return p.waitForFinished(10000) && p.exitCode() == 0;
+    return p.waitForFinished(testsupport::budgetMs(10000)) && p.exitCode() == 0;
 }
 
 bool clickAt(QPoint p)
@@ -195,7 +195,7 @@ TEST(DesktopApp, RestartNowComesBackOnTheNewPorts)
     ASSERT_TRUE(typeInto(settings + QPoint(400, 290), QString::number(newWebsocket)));
     ASSERT_TRUE(clickAt(settings + QPoint(390 + 93, 380 + 23)));
 
-    ASSERT_TRUE(app.process.waitForFinished(kStartMs)) << "the old process did not end";
+    ASSERT_TRUE(app.process.waitForFinished(testsupport::budgetMs(kStartMs))) << "the old process did not end";
     EXPECT_EQ(app.process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.process.exitCode(), 0) << app.process.readAllStandardError().toStdString();
     // The old run's log says which process took over (the new run writes a log of its own).

@@ -1,6 +1,8 @@
 #pragma once
 // What zbarimg reads from a picture of a QR code, with a white margin added
 // (a code needs a light quiet zone around it); empty when it finds none.
+#include "TestSupport.h"
+
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
@@ -19,7 +21,7 @@ inline QString readQrCode(const QImage& picture)
     padded.save(file);
     QProcess zbar;
     zbar.start("zbarimg", { "--raw", "-q", file });
-    zbar.waitForFinished(20000);
+    zbar.waitForFinished(testsupport::budgetMs(20000));
     return QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
 }
 

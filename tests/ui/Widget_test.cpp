@@ -37,11 +37,6 @@
 
 #include <sys/stat.h>
 
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
 namespace {
 
 QByteArray deviceConfig(qint32 http, qint32 websocket, qint32 runAtStartup)

@@ -4,6 +4,8 @@
 // one JSON reply back. Owner: the test or benchmark thread that drives it.
 // While it waits for a reply it keeps that thread's events flowing, so the
 // windows an in-process controller renders on it keep their rate.
+#include "TimeBudget.h"
+
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -29,7 +31,7 @@ public:
     {
         if (m_process.state() != QProcess::NotRunning) {
             ask({ { "cmd", "quit" } }, 20000);
-            if (!m_process.waitForFinished(10000))
+            if (!m_process.waitForFinished(testsupport::budgetMs(10000)))
                 m_process.kill();
         }
     }
@@ -38,15 +40,19 @@ public:
         m_process.write(QJsonDocument(command).toJson(QJsonDocument::Compact) + "\n");
         return next(timeoutMs);
     }
-    void waitEnded() { m_process.waitForFinished(20000); }
+    void waitEnded() { m_process.waitForFinished(testsupport::budgetMs(20000)); }
 
 private:
     QJsonObject next(int timeoutMs)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(testsupport::budgetMs(timeoutMs));
         while (!m_process.canReadLine()) {
-            if (std::chrono::steady_clock::now() > deadline || m_process.state() == QProcess::NotRunning)
+            if (std::chrono::steady_clock::now() > deadline || m_process.state() == QProcess::NotRunning) {
+                qWarning("browser peer: %s", m_process.state() == QProcess::NotRunning
+                        ? "ended without a reply"
+                        : qPrintable(QString("no reply within %1 ms").arg(testsupport::budgetMs(timeoutMs))));
                 return QJsonObject();
+            }
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
             if (!m_process.canReadLine())
                 m_process.waitForReadyRead(5);

@@ -37,7 +37,7 @@ struct Received {
 
 bool waitUntil(const std::function<bool()>& pred, int ms = 3000)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(testsupport::budgetMs(ms));
     while (!pred() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return pred();

@@ -35,7 +35,7 @@ protected:
     }
     bool waitFor(const std::function<bool()>& pred, int ms = 3000)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(testsupport::budgetMs(ms));
         while (!pred()) {
             if (std::chrono::steady_clock::now() > deadline)
                 return false;

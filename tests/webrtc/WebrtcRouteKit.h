@@ -34,7 +34,9 @@ protected:
 
         httptest::Client c;
         ASSERT_TRUE(c.connectTo(quint16(g_httpPort)));
-        s_header = servertest::appHeader("admin", servertest::login(c));
+        QString token;
+        ASSERT_TRUE(servertest::loggedIn(c, &token));
+        s_header = servertest::appHeader("admin", token);
         const QStringList before = controller->programIds();
         ASSERT_EQ(servertest::post(c, "/api/v2/program/add.json",
                       { { "name", "Preview" },

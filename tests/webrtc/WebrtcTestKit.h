@@ -4,6 +4,7 @@
 // made of our own classes in the client role: STUN checks, a DTLS client
 // and an SRTP receiver on a loopback UDP socket.
 #include "EventLoop.h"
+#include "TimeBudget.h"
 #include "MyDtlsTransport.h"
 #include "SrtpChannel.h"
 #include "StunPacket.h"
@@ -198,7 +199,7 @@ public:
     {
         dtls->Start();
         bool dropped = false;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(testsupport::budgetMs(timeoutMs));
         while (!completed && !failed && std::chrono::steady_clock::now() < deadline) {
             const auto d = socket.receive(50);
             if (!d.empty() && MyDtlsTransport::isDtlsPacket(reinterpret_cast<const char*>(d.data()), int(d.size()))) {
@@ -217,7 +218,7 @@ public:
     // The next SRTP packet from the server, unprotected; empty on time-out.
     std::vector<uint8_t> receiveRtp(int timeoutMs)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(testsupport::budgetMs(timeoutMs));
         while (std::chrono::steady_clock::now() < deadline) {
             auto d = socket.receive(50);
             if (d.size() >= 12 && (d[0] & 0xC0) == 0x80) {
@@ -234,7 +235,7 @@ public:
 
     std::vector<uint8_t> receiveNonMedia(int timeoutMs)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(testsupport::budgetMs(timeoutMs));
         while (std::chrono::steady_clock::now() < deadline) {
             auto d = socket.receive(50);
             if (!d.empty() && (d[0] & 0xC0) != 0x80)

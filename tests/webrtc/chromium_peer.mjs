@@ -11,14 +11,20 @@ import { createInterface } from 'node:readline';
 const base = process.argv[2];
 const profile = mkdtempSync(join(tmpdir(), 'panoptra-chromium-'));
 const reply = (o) => process.stdout.write(JSON.stringify(o) + '\n');
+// The suite's one time budget (see tests/support/TestSupport.h): the
+// browser's own waits stretch by the same factor as the test's.
+const scale = Math.max(1, Number(process.env.PANOPTRA_TEST_TIME_SCALE) || 1);
+const budget = (ms) => ms * scale;
 
 const context = await chromium.launchPersistentContext(profile, {
   executablePath: '/usr/bin/chromium',
   headless: false, // '--headless=new' below makes it headless
   ignoreHTTPSErrors: true,
+  timeout: budget(60000),
   args: ['--headless=new', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
     '--disable-background-networking', '--disable-component-update', '--disable-sync'],
 });
+context.setDefaultTimeout(budget(30000));
 const page = context.pages()[0] ?? await context.newPage();
 // Any page of the server's origin will do: the API is fetched from it. A
 // benchmark that hands offers over itself needs no server page.

@@ -275,8 +275,10 @@ void PboRenderer::addFrameForH264Enc(QSize src, QSize dst, double fps, unsigned 
 {
     ++h264_in;
     if (std::shared_ptr<VideoFrame> frame = convertRGB2YUV(0, src, dst, fps, texture)) {
+        // Other windows' tiles keep the holder's picture, possibly past this
+        // window's context and with it past its mapped buffers: they get a copy.
         if (FrameQueueRegistry* registry = holderRegistry(win_id))
-            registry->getFrame(pro_id)->addNewFrame(frame);
+            registry->getFrame(pro_id)->addNewFrame(VideoFrame::copyOf(*frame));
         if (encoder) {
             if (!halve) {
                 encoder->addNewFrame(frame);

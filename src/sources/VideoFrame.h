@@ -7,6 +7,9 @@
 // window's readback pool. The frame holds a share of that pool slot, which
 // keeps the slot mapped and reserved until the last holder of the frame lets
 // go. Made and filled on the window's render thread; read-only afterwards.
+// A mapped buffer lives no longer than the window's OpenGL context, so a
+// frame that readers outside the window may keep beyond it (the bus
+// holders') is a copy that owns its pixels (copyOf).
 #include <cstdint>
 #include <memory>
 
@@ -16,6 +19,8 @@ class VideoFrame {
 public:
     VideoFrame() = default;
     VideoFrame(unsigned char* data, uint32_t width, uint32_t height, uint32_t size, uint32_t stride);
+    // A frame with its own copy of the pixels, independent of any pool.
+    static std::shared_ptr<VideoFrame> copyOf(const VideoFrame& other);
 
     unsigned char* data() const { return m_data; }
     uint32_t width() const { return m_width; }
@@ -44,4 +49,5 @@ private:
     uint32_t m_size = 0;
     uint32_t m_stride = 0;
     std::shared_ptr<_PboImageAvailablePtr> m_buffer;
+    std::unique_ptr<unsigned char[]> m_owned;
 };

@@ -8,6 +8,7 @@
 #include "GlTestContext.h"
 #include "PreviewFrame.h"
 #include "QuickRenderer.h"
+#include "VideoFrame.h"
 #include "TestSupport.h"
 #include "WindowMultiThreaded.h"
 #include "ZtGstEncoder.h"
@@ -353,6 +354,14 @@ TEST_F(WindowConsumers, ABusWindowConvertsForItsHolderOnceAReaderAsksWithoutStar
     ASSERT_TRUE(tickUntil(*window, [&] { return holder->getFrameData() != nullptr; }));
     EXPECT_GT(stats(*window).h264_conversions, 0);
     EXPECT_TRUE(window->encoder()->isStopped()) << "a tile reading the holder is no viewer of the stream";
+    // A tile of another window may still be drawing the picture it took when
+    // this window and its context go: every byte stays readable.
+    const std::shared_ptr<VideoFrame> kept = holder->getFrameData();
+    ASSERT_TRUE(kept && kept->data());
     window.reset();
     EXPECT_FALSE(holder->getFrameData()) << "the window let go of its frame";
+    uint64_t sum = 0;
+    for (uint32_t i = 0; i < kept->size(); ++i)
+        sum += kept->data()[i];
+    EXPECT_GT(sum, 0u);
 }

@@ -398,14 +398,11 @@ TEST_F(UsersManagerTest, RepeatedLoginFailuresBackOffPerAddress)
 
     for (int i = 0; i < UsersManager::kMaxLoginFailures; ++i)
         ASSERT_EQ(from("10.0.0.1", "guess"), "error") << i;
-    QElapsedTimer refusal;
-    refusal.start();
+    EXPECT_FALSE(
+        users.beginLogin({ { "username", "admin" }, { "password", "vexmo" }, { "remoteAddr", "10.0.0.1" } }).needsHash())
+        << "a refusal must not check the password";
     EXPECT_EQ(from("10.0.0.1", "vexmo"), "error");
-    const qint64 refusalMs = refusal.elapsed();
-    QElapsedTimer check;
-    check.start();
     EXPECT_EQ(from("10.0.0.2", "vexmo"), "ok");
-    EXPECT_LT(refusalMs * 4, std::max<qint64>(check.elapsed(), 4)) << "a refusal must not check the password";
 
     // Each failure after a back-off doubles it, up to a minute.
     qint64 expected = UsersManager::kFirstBackoffMs;

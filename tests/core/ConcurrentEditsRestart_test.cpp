@@ -92,7 +92,7 @@ public:
     }
 
 private:
-    QProcess m_process;
+    testsupport::ChildProcess m_process;
     bool m_listening = false;
 };
 

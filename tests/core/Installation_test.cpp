@@ -110,7 +110,7 @@ public:
 private:
     QString m_save;
     QStringList m_earlierLogs;
-    QProcess m_process;
+    testsupport::ChildProcess m_process;
 };
 
 TEST(Installation, SettingsArePrivateTheOwnIdentityIsServedOnBothPortsAndFilesAreNotScarce)

@@ -193,7 +193,7 @@ public:
     const QStringList& lines() const { return m_lines; }
 
 private:
-    QProcess m_process;
+    testsupport::ChildProcess m_process;
     QStringList m_lines;
 };
 

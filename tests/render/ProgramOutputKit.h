@@ -71,7 +71,7 @@ struct Picture {
 // thread keeps its windows rendering.
 inline Picture grab(const QString& source, const QString& out)
 {
-    QProcess process;
+    testsupport::ChildProcess process;
     process.start(testsupport::binDir() + "/panoptra_grab", { source, "--out", out, "--timeout-ms", "10000" });
     testsupport::waitFor([&] { return process.state() == QProcess::NotRunning; }, 20000);
     Picture picture;
@@ -91,7 +91,7 @@ inline Picture grab(const QString& source, const QString& out)
 // left out), or NaN when nothing was recorded.
 inline double grabLevel(const QString& source, const QString& wavPath, int seconds, int skipMs = 200)
 {
-    QProcess process;
+    testsupport::ChildProcess process;
     process.start(testsupport::binDir() + "/panoptra_grab",
         { source, "--wav", wavPath, "--seconds", QString::number(seconds), "--timeout-ms", "10000" });
     testsupport::waitFor([&] { return process.state() == QProcess::NotRunning; }, 20000 + seconds * 2000);

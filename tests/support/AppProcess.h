@@ -108,7 +108,7 @@ public:
         return ::testing::AssertionSuccess();
     }
 
-    QProcess process;
+    testsupport::ChildProcess process;
 
 private:
     QString m_home;

@@ -15,6 +15,8 @@
 #include <random>
 
 #include <malloc.h>
+#include <csignal>
+#include <sys/prctl.h>
 
 #if defined(__SANITIZE_ADDRESS__)
 // The sanitizer runtime's count of live bytes (declared here: the compiler
@@ -115,6 +117,11 @@ quint16 freePort()
     QTcpServer probe; // every pick taken: let the kernel choose
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
+}
+
+void ChildProcess::setupChildProcess()
+{
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
 }
 
 size_t liveHeapBytes()

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -48,5 +49,17 @@ quint16 freePort();
 // allocator or the sanitizer keeps back does not count): what a test of
 // "memory stays flat" compares before and after a load.
 size_t liveHeapBytes();
+
+// A child process the kernel ends when the test program ends, however that
+// ends: a test that ran out of time is killed, and must not leave an
+// application or a source running into the tests after it. Made on the
+// thread that lives as long as the child (the main thread).
+class ChildProcess : public QProcess {
+public:
+    using QProcess::QProcess;
+
+protected:
+    void setupChildProcess() override;
+};
 
 } // namespace testsupport

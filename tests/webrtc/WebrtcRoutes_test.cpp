@@ -118,10 +118,8 @@ TEST_F(WebrtcRoutes, ViewersWatchSwitchAndLeaveTheirWindowsIndependently)
 
     // Leaving frees the viewer's socket at once; the other keeps watching.
     const unsigned short port = WebrtcManager::instance()->sessionView(a.id).port;
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(post(*c1, "/api/v2/webrtc/remove_session.json", { { "session_id", a.id } }), kOk);
     ASSERT_TRUE(testsupport::waitFor([&] { return portIsFree(port); }, 2000));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
     sendIdr(s_wide, 4);
     EXPECT_EQ(idrsSeen(b), std::vector<int> { 4 });
     EXPECT_EQ(post(*c2, "/api/v2/webrtc/remove_session.json", { { "session_id", b.id } }), kOk);

@@ -79,21 +79,10 @@ private:
     QProcessEnvironment m_env;
 };
 
-QList<quint16> distinctFreePorts(int n)
-{
-    QList<quint16> ports;
-    while (ports.size() < n) {
-        const quint16 port = testsupport::freePort();
-        if (!ports.contains(port))
-            ports << port;
-    }
-    return ports;
-}
-
 TEST(LaunchedApplication, RestartNowComesBackOnTheNewPortsUnderTheSameLauncher)
 {
     QTemporaryDir home;
-    const QList<quint16> ports = distinctFreePorts(4);
+    const QList<quint16> ports = testsupport::distinctFreePorts(4);
     const quint16 newHttp = ports[2], newWebsocket = ports[3];
     writeDeviceConfig(home.path(), ports[0], ports[1]);
 

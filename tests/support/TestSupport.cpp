@@ -124,6 +124,17 @@ void ChildProcess::setupChildProcess()
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
 }
 
+QList<quint16> distinctFreePorts(int n)
+{
+    QList<quint16> ports;
+    while (ports.size() < n) {
+        const quint16 port = freePort();
+        if (!ports.contains(port))
+            ports << port;
+    }
+    return ports;
+}
+
 size_t liveHeapBytes()
 {
 #if defined(__SANITIZE_ADDRESS__)

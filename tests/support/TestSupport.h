@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QList>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -44,6 +45,8 @@ QString binDir();
 // below the kernel's range for outgoing connections: a server stopped and
 // restarted on it cannot find it held by some connection's source port.
 quint16 freePort();
+// n different ports that are free now.
+QList<quint16> distinctFreePorts(int n);
 
 // Bytes of heap the process holds in live allocations (freed memory that the
 // allocator or the sanitizer keeps back does not count): what a test of

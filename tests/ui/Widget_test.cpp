@@ -68,18 +68,6 @@ void drag(QWidget* target, QPoint from, QPoint by, Qt::MouseButton button)
     sendMouse(target, QEvent::MouseButtonRelease, from + by, button);
 }
 
-// n different ports that are free now.
-QList<int> distinctFreePorts(int n)
-{
-    QList<int> ports;
-    while (ports.size() < n) {
-        const int port = testsupport::freePort();
-        if (!ports.contains(port))
-            ports << port;
-    }
-    return ports;
-}
-
 class WidgetTest : public ::testing::Test {
 protected:
     void SetUp() override { resetPorts(); }
@@ -202,7 +190,7 @@ TEST_F(WidgetTest, SettingsAreSavedWholeOrNotAtAll)
     };
     const QByteArray stored = deviceConfig(18443, 18444, 2);
     // A changed port is bound before it is kept: these are free.
-    const QList<int> free = distinctFreePorts(5);
+    const QList<quint16> free = testsupport::distinctFreePorts(5);
     const auto text = [&](int i) { return QString::number(free[i]); };
     const std::vector<Case> cases {
         { "no change", host, "18443", "18444", true, stored, 18443, 18444, "" },

@@ -21,6 +21,7 @@ namespace {
     // from tying up the request thread.
     constexpr int kMaxIterations = 10000000;
     const QString kScheme = QStringLiteral("pbkdf2-sha256");
+    thread_local long long roundsRun = 0;
 
     QByteArray randomBytes(int n)
     {
@@ -34,6 +35,7 @@ namespace {
     {
         const QByteArray secret = password.toUtf8();
         QByteArray key(length, '\0');
+        roundsRun += iterations;
         const int rc = PKCS5_PBKDF2_HMAC(secret.constData(), secret.size(),
             reinterpret_cast<const unsigned char*>(salt.constData()), salt.size(), iterations, EVP_sha256(), length,
             reinterpret_cast<unsigned char*>(key.data()));
@@ -69,6 +71,11 @@ QString hashPassword(const QString& password)
         .arg(kScheme)
         .arg(kIterations)
         .arg(QString::fromLatin1(salt.toHex()), QString::fromLatin1(key.toHex()));
+}
+
+long long roundsOnThisThread()
+{
+    return roundsRun;
 }
 
 bool isPasswordHash(const QString& stored)

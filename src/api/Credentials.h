@@ -23,6 +23,9 @@ bool verifyPassword(const QString& password, const QString& stored);
 // Whether stored has the form of a hash made above (anything else is taken
 // as a password still in plain text).
 bool isPasswordHash(const QString& stored);
+// Key-derivation rounds run so far on the calling thread (hashing and
+// checking alike): what a login costs, counted rather than timed.
+long long roundsOnThisThread();
 
 // A new session token; empty if the random source failed.
 QString newToken();

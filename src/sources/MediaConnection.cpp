@@ -627,6 +627,7 @@ void MediaConnection::deliverAudio(const AudioFramePtr& frame)
             sink->Write(&stamp, reinterpret_cast<char*>(f.p_data_s16), bytes);
         }
     }
+    ++m_offeredAudioBlocks;
 }
 
 void MediaConnection::timedGetAudioFrame(MediaConnection* connection)

@@ -167,6 +167,9 @@ public:
     // source's audio through the sink it registered in GlobalData.
     void setSink(const QString& pro_id, const QString& type);
     void removeSink(const QString& pro_id, const QString& type);
+    // Blocks of sound the audio loop has offered to the registered mixers'
+    // sinks so far, whether or not any sink was registered to take them.
+    long offeredAudioBlocks() const { return m_offeredAudioBlocks; }
 
     // The audio loop's thread body and its fetch.
     static void timedGetAudioFrame(MediaConnection* connection);
@@ -227,6 +230,7 @@ private:
     QTimer* m_periodTimer = nullptr;
     std::thread m_audioThread;
     std::atomic<bool> m_audioRun { false };
+    std::atomic<long> m_offeredAudioBlocks { 0 };
     bool m_destroyed = false;
 
     // pro_id -> bus -> enabled; under the process-wide sink mutex.

@@ -18,7 +18,6 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
-#include <QTest>
 
 #include <chrono>
 #include <cmath>
@@ -117,9 +116,12 @@ TEST_F(ProgramAudio, SourcesArriveAtTheirLevelAddUpAndDropOutWhenTheyStop)
     // A -20 dBFS sine (its peak) is -23 dBFS RMS; the mixer passes it unchanged.
     ASSERT_TRUE(settlesAt(-23.0));
     EXPECT_NEAR(nextLevel(), -23.0, 1.0);
-    // Mean magnitude 2/pi of the peak, against the meter's 2^11: +0.4 dB.
-    EXPECT_NEAR(mixer.getVolume(0), 0.4, 0.3);
-    EXPECT_NEAR(mixer.getVolume(1), 0.4, 0.3);
+    // Mean magnitude 2/pi of the peak, against the meter's 2^11: +0.4 dB. A
+    // round that found no block on time (a busy machine) reads silent until
+    // the next one.
+    EXPECT_TRUE(testsupport::waitFor(
+        [&] { return std::abs(mixer.getVolume(0) - 0.4) < 0.3 && std::abs(mixer.getVolume(1) - 0.4) < 0.3; }))
+        << mixer.getVolume(0) << " " << mixer.getVolume(1);
     const Recorder::Block block = recorder.blocks().back();
     EXPECT_EQ(block.pro_id, "61");
     EXPECT_EQ(block.win_id, "1");
@@ -156,6 +158,9 @@ TEST_F(ProgramAudio, ADestroyedMixerTakesItsSourcesOutOfTheConnections)
     ASSERT_TRUE(audio);
     ASSERT_TRUE(settlesAt(-23.0));
 
+    const std::shared_ptr<MediaConnection> connection = manager->getConnection("Tone 1");
+    ASSERT_TRUE(connection);
+
     mixer.destroy();
     EXPECT_FALSE(GlobalData::instance()->getAudioSink("61", "Tone 1", "pgm"));
     // A fresh input under the mixer's key gets nothing: the connection no
@@ -165,7 +170,9 @@ TEST_F(ProgramAudio, ADestroyedMixerTakesItsSourcesOutOfTheConnections)
     probe->Open();
     probe->setDetached(false);
     ASSERT_TRUE(GlobalData::instance()->setAudioSink("61", "Tone 1", "pgm", probe));
-    QTest::qWait(200);
+    // Blocks of the tone go on passing the sinks, none into the probe.
+    const long offered = connection->offeredAudioBlocks();
+    EXPECT_TRUE(testsupport::waitFor([&] { return connection->offeredAudioBlocks() >= offered + 5; }));
     EXPECT_EQ(probe->Buffered(), 0);
     GlobalData::instance()->removeAudioSink("61", "Tone 1", "pgm");
 }
@@ -218,7 +225,13 @@ TEST_F(ProgramAudio, AReceiverOfTheWindowOutputGetsTheProgramMix)
     };
     ASSERT_TRUE(testsupport::waitFor([&] { return std::abs(mixer.getVolume(0) - 0.4) < 0.3; }, 10000));
     heardDbfs(); // what was on its way before
-    EXPECT_NEAR(heardDbfs(), -23.0, 1.0);
+    // On a busy machine a round the mixer could not run in time reaches the
+    // receiver as a gap of silence: it listens again, a few half seconds at
+    // most, until one came through whole.
+    double heard = -200.0;
+    for (int attempt = 0; attempt < 8 && std::abs(heard + 23.0) >= 1.0; ++attempt)
+        heard = heardDbfs();
+    EXPECT_NEAR(heard, -23.0, 1.0);
     outputs.removeItem("61", "1");
 }
 

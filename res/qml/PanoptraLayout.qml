@@ -68,7 +68,7 @@ Item {
                 target: tile
                 function onNotifyLoading(newState, progress) { tile.loadState = newState; }
             }
-            // Emitted on the render thread; the handlers run on the GUI thread.
+            // The tile emits these on the GUI thread, after the pass that saw the change.
             onFrameRateChanged: {
                 if (busType === "")
                     winObject.onFrameRateChanged(posId, frameRate);

@@ -250,7 +250,6 @@ void WindowObject::write(QJsonObject& file) const
 
 void WindowObject::requestUpdate()
 {
-    emit refreshUI();
     QMutexLocker lock(&render_mutex);
     if (renderer)
         renderer->refreshUI();

@@ -62,7 +62,6 @@ public:
     MyTimer* getTickTimer() const { return tick_timer; }
 
 signals:
-    void refreshUI();
     void startRender(int pos_id);
     void gridChanged(QString pro_id, QString win_id);
     void takeEffectChanged(int type);

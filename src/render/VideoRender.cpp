@@ -294,10 +294,18 @@ void VideoRender::release(ConnectionPtr& connection, bool withLevel)
     connection.reset();
 }
 
+void VideoRender::notify(std::function<void()> emitSignal)
+{
+    if (QThread::currentThread() == thread())
+        emitSignal();
+    else
+        QMetaObject::invokeMethod(this, std::move(emitSignal), Qt::QueuedConnection);
+}
+
 void VideoRender::setLoading(const QString& state, bool always)
 {
     if (always || m_state != state)
-        emit notifyLoading(state, 0);
+        notify([this, state] { emit notifyLoading(state, 0); });
     m_state = state;
 }
 
@@ -469,7 +477,7 @@ void VideoRender::updateVideo()
             if (n > 0 && d > 0 && d <= n)
                 m_frameRate = float(n / d);
             if (m_playCountdown < 1 && m_state != QLatin1String("play"))
-                emit notifyLoading(QStringLiteral("play"), 0);
+                notify([this] { emit notifyLoading(QStringLiteral("play"), 0); });
             m_state = QStringLiteral("play");
             m_playCountdown = kPlayCountdown;
             sendOptions();
@@ -577,11 +585,13 @@ void VideoRender::paint()
     const int64_t before = m_playCountdown--;
     if (before == 0) {
         if (m_state != QLatin1String("loading")) {
-            emit notifyLoading(QStringLiteral("loading"), 0);
             m_resolution[0] = m_resolution[1] = 0;
             m_frameRate = 0;
-            emit frameRateChanged(0, 0, 0);
-            emit resolutionChanged(0, 0);
+            notify([this] {
+                emit notifyLoading(QStringLiteral("loading"), 0);
+                emit frameRateChanged(0, 0, 0);
+                emit resolutionChanged(0, 0);
+            });
         }
         m_state = QStringLiteral("loading");
     }
@@ -600,7 +610,7 @@ void VideoRender::reportFrame(const VideoFramePtr& received)
 {
     const Media_video_frame_t& frame = received->frame;
     if (m_playCountdown <= 0 && m_state != QLatin1String("play")) {
-        emit notifyLoading(QStringLiteral("play"), 0);
+        notify([this] { emit notifyLoading(QStringLiteral("play"), 0); });
         m_state = QStringLiteral("play");
     }
     m_playCountdown = kPlayCountdown;
@@ -610,7 +620,7 @@ void VideoRender::reportFrame(const VideoFramePtr& received)
         const float fps = float(frame.frame_rate_N) / float(frame.frame_rate_D);
         if (fps > 0 && fps != m_frameRate) {
             m_frameRate = fps;
-            emit frameRateChanged(fps, frame.frame_rate_N, frame.frame_rate_D);
+            notify([this, fps, n = frame.frame_rate_N, d = frame.frame_rate_D] { emit frameRateChanged(fps, n, d); });
         }
     }
     // A single field reports the height of the whole picture.
@@ -622,12 +632,12 @@ void VideoRender::reportFrame(const VideoFramePtr& received)
     if (frame.xres != m_resolution[0] || height != m_resolution[1]) {
         m_resolution[0] = frame.xres;
         m_resolution[1] = height;
-        emit resolutionChanged(frame.xres, height);
+        notify([this, width = frame.xres, height] { emit resolutionChanged(width, height); });
     }
     const float shown = m_resolution[0] > 0 && m_resolution[1] > 0 ? float(m_resolution[0]) / m_resolution[1] : 0;
     if (std::fabs(m_aspect - shown) > 0.001f) {
         m_aspect = shown;
-        emit aspectChanged();
+        notify([this] { emit aspectChanged(); });
     }
 }
 

@@ -14,7 +14,8 @@
 //
 // Owner: the QML scene of its window. Thread: made and driven on the GUI
 // thread; updatePaintNode (during the scene graph's sync) and updateVideo
-// (from its node's render) run on the window's render thread. Everything the
+// (from its node's render) run on the window's render thread. Its signals
+// are emitted on the GUI thread, where the scene's handlers run. Everything the
 // node needs goes through a shared RenderNodeInput, so the item never touches
 // a node the scene graph has freed and the node never runs a pass on a
 // deleted item (the destructor clears the pass callback, which waits for a
@@ -33,6 +34,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -139,6 +141,10 @@ private:
     void attach(const ConnectionPtr& connection, bool full);
     void release(ConnectionPtr& connection, bool withLevel = true);
     void setLoading(const QString& state, bool always);
+    // Emits on the item's own thread, where the scene's handlers run: a
+    // notice a pass sends from the render thread is queued to the item, so
+    // one still on its way when the item goes is dropped with it.
+    void notify(std::function<void()> emitSignal);
     void sendOptions();
     void clearTakeValues();
     void applyRequests();

@@ -82,18 +82,35 @@ public:
     // other clients' addresses on loopback); any when null.
     bool connectTo(quint16 port, const QHostAddress& from = QHostAddress())
     {
+        m_port = port;
+        m_from = from;
         if (!from.isNull() && !m_socket.bind(from))
             return false;
         m_socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
         return testsupport::waitFor([this] { return m_socket.isEncrypted(); });
     }
+    // Opens the connection again when the server has closed it (an idle
+    // keep-alive connection is closed after a while; a client then opens a
+    // new one, as a browser does). Replies received so far stay counted.
+    bool reopenIfClosed()
+    {
+        if (m_port == 0 || !closed())
+            return true;
+        while (m_replies.size() > m_complete)
+            m_replies.removeLast(); // cut off by the close
+        http_parser_init(&m_parser, HTTP_RESPONSE);
+        m_parser.data = this;
+        return connectTo(m_port, m_from);
+    }
 
     void send(const QByteArray& bytes) { m_socket.write(bytes); }
 
-    // Waits until n whole replies have arrived in all.
+    // Waits until n whole replies have arrived in all, or the server closed
+    // the connection before they did.
     bool waitReplies(int n, int ms = 5000)
     {
-        return testsupport::waitFor([&] { return m_complete >= n; }, ms);
+        testsupport::waitFor([&] { return m_complete >= n || closed(); }, ms);
+        return m_complete >= n;
     }
     bool waitClosed(int ms = 5000)
     {
@@ -116,7 +133,8 @@ public:
         if (waitReplies(index + 1, ms))
             return m_replies.at(index);
         Reply none;
-        none.failure = "no reply within " + QByteArray::number(testsupport::budgetMs(ms)) + " ms";
+        none.failure = closed() ? "the server closed the connection without a reply"
+                                : "no reply within " + QByteArray::number(testsupport::budgetMs(ms)) + " ms";
         return none;
     }
 
@@ -126,7 +144,19 @@ public:
 
 private:
     static Client* self(http_parser* p) { return static_cast<Client*>(p->data); }
+    // Closed, with everything the server sent before it read.
+    bool closed()
+    {
+        if (m_socket.state() != QAbstractSocket::UnconnectedState)
+            return false;
+        const QByteArray rest = m_socket.readAll();
+        if (!rest.isEmpty())
+            http_parser_execute(&m_parser, &m_settings, rest.constData(), size_t(rest.size()));
+        return true;
+    }
 
+    quint16 m_port = 0;
+    QHostAddress m_from;
     QSslSocket m_socket;
     http_parser m_parser;
     http_parser_settings m_settings;

@@ -164,6 +164,7 @@ inline QByteArray appHeader(const QString& username, const QString& token)
 inline httptest::Reply call(httptest::Client& c, const QByteArray& method, const QByteArray& target,
     const QByteArray& body = QByteArray(), const QByteArray& headers = QByteArray(), int ms = 5000)
 {
+    c.reopenIfClosed();
     const int before = c.completeCount();
     c.send(method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers
         + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);

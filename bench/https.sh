@@ -35,11 +35,9 @@ if [ ${#need[@]} -gt 0 ]; then
   [ -n "$made_policy" ] && rm -f $policy
 fi
 
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPANOPTRA_TESTS=OFF >/dev/null
-cmake --build build-bench --target Panoptra_Pro panoptra_res -j "${JOBS:-4}" >/dev/null
-
 WORK=$(mktemp -d)
 source bench/lib.sh
+build_bench
 HTTP_PORT=$(free_port) WS_PORT=$(free_port) NGINX_PORT=$(free_port)
 
 div() { awk -v a="$1" -v b="$2" -v f="${3:-1}" 'BEGIN {printf "%.2f", (b > 0 ? a * f / b : 0)}'; }

@@ -310,8 +310,9 @@ def main():
         lags.sort()
         pct = lambda q: lags[min(len(lags) - 1, int(q * len(lags)))] * 1000 if lags else float("nan")
         print("run %2d: %5d acks (%d requests failed), lost (acked >100 ms before kill) %d, missing (any age) %d, "
-              "ack-to-file lag p50 %.1f ms p99 %.1f ms max %.1f ms"
-              % (run + 1, acked, failed, lost, missing, pct(0.5), pct(0.99), lags[-1] * 1000 if lags else float("nan")))
+              "ack-to-file lag p50 %.1f ms p99 %.1f ms max %.1f ms, load %s"
+              % (run + 1, acked, failed, lost, missing, pct(0.5), pct(0.99), lags[-1] * 1000 if lags else float("nan"),
+                 " ".join(open("/proc/loadavg").read().split()[:3])), flush=True)
         if os.environ.get("KILL9_DEBUG"):
             with open(os.path.join(os.environ["WORK"], "app.out"), "rb") as f:
                 sys.stderr.write(f.read()[-3000:].decode(errors="replace"))

@@ -19,12 +19,8 @@ cd "$(dirname "$0")/.."
 WORK=$(mktemp -d)
 export WORK
 source bench/lib.sh
-
-if [ -z "${APP_BIN:-}" ]; then
-  cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPANOPTRA_TESTS=OFF >/dev/null
-  cmake --build build-bench --target Panoptra_Pro panoptra_res -j "${JOBS:-4}" >/dev/null
-  APP_BIN=$PWD/build-bench/bin/Panoptra_Pro
-fi
+build_bench
+APP_BIN=${APP_BIN:-$PWD/build-bench/bin/Panoptra_Pro}
 
 BUSY_PIDS=()
 stop_busy() {

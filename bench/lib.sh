@@ -3,6 +3,14 @@
 
 LOAD_START=$(cut -d' ' -f1-3 /proc/loadavg)
 
+# Builds the Release tree the benchmarks run (build-bench/), JOBS jobs at a
+# time (default 4); nothing when APP_BIN names an executable to measure.
+build_bench() {
+  [ -n "${APP_BIN:-}" ] && return
+  cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPANOPTRA_TESTS=OFF >/dev/null
+  cmake --build build-bench --target Panoptra_Pro panoptra_res -j "${JOBS:-4}" >/dev/null
+}
+
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
 # CPU time (seconds) used so far by the given processes or threads

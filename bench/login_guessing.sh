@@ -12,17 +12,16 @@
 # answered (hashed and refused, refused at once).
 #
 # Environment: DURATION (seconds per run, default 10), GUESSERS (default
-# 32), JOBS (build jobs, default 4).
+# 32), JOBS (build jobs, default 4), APP_BIN (an executable to measure
+# instead of building one).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 DURATION=${DURATION:-10}
 GUESSERS=${GUESSERS:-32}
 
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPANOPTRA_TESTS=OFF >/dev/null
-cmake --build build-bench --target Panoptra_Pro panoptra_res -j "${JOBS:-4}" >/dev/null
-
 WORK=$(mktemp -d)
 source bench/lib.sh
+build_bench
 HTTP_PORT=$(free_port) WS_PORT=$(free_port)
 start_xvfb
 start_app

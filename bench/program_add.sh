@@ -17,13 +17,9 @@ cd "$(dirname "$0")/.."
 PROGRAMS=${PROGRAMS:-9}
 WINDOWS=${WINDOWS:-2}
 
-if [ -z "${APP_BIN:-}" ]; then
-  cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPANOPTRA_TESTS=OFF >/dev/null
-  cmake --build build-bench --target Panoptra_Pro panoptra_res -j "${JOBS:-4}" >/dev/null
-fi
-
 WORK=$(mktemp -d)
 source bench/lib.sh
+build_bench
 HTTP_PORT=$(free_port) WS_PORT=$(free_port)
 start_xvfb
 start_app

@@ -1,26 +1,14 @@
 #include "JsonFile.h"
 
-#include <QDebug>
-#include <QDir>
+#include "AtomicFile.h"
+
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
 namespace JsonFile {
 
 bool save(const QString& path, const QJsonDocument& doc, QString* error)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    const QByteArray bytes = doc.toJson(QJsonDocument::Indented);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        const QString why = file.errorString();
-        qWarning() << "[json] save failed:" << path << why;
-        if (error)
-            *error = why;
-        return false;
-    }
-    return true;
+    return AtomicFile::write(path, doc.toJson(QJsonDocument::Indented), error);
 }
 
 bool save(const QString& path, const QJsonObject& obj, QString* error)

@@ -1,9 +1,10 @@
 #pragma once
 // Reading and writing the application's JSON state files.
 //
-// Every state file is written atomically: the new text goes to a temporary
-// file beside the target, which is renamed over it only once it is complete
-// (QSaveFile). A crash or kill during a save leaves the previous file whole.
+// Every state file is written atomically (AtomicFile::write): the new text
+// goes to a temporary file beside the target, which is renamed over it only
+// once it is complete. A crash or kill during a save leaves the previous
+// file whole.
 // Reading is lenient: a missing file or text that does not parse reads as an
 // empty object, and the caller can ask whether parsing succeeded.
 #include <QJsonDocument>

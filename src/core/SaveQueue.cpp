@@ -4,14 +4,17 @@
 #include <QDebug>
 
 #include <algorithm>
+#include <utility>
 
 #include <pthread.h>
 
-SaveQueue::SaveQueue(const char* name, int savers)
+SaveQueue::SaveQueue(const char* name, int savers, Sync sync)
     : m_name(name)
+    , m_sync(std::move(sync))
 {
     for (int i = 0; i < std::max(1, savers); ++i)
         m_threads.emplace_back(&SaveQueue::run, this);
+    m_syncer = std::thread(&SaveQueue::syncWritten, this);
 }
 
 SaveQueue::~SaveQueue()
@@ -23,6 +26,13 @@ SaveQueue::~SaveQueue()
     m_wake.notify_all();
     for (std::thread& thread : m_threads)
         thread.join();
+    // The savers have written their last files: the syncer syncs those, then ends.
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopSync = true;
+    }
+    m_syncWake.notify_all();
+    m_syncer.join();
 }
 
 void SaveQueue::mark(const QString& file, Writer writer)
@@ -40,12 +50,20 @@ void SaveQueue::mark(const QString& file, Writer writer)
 void SaveQueue::drain()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_written.wait(lock, [this] { return idle(); });
+    m_written.wait(lock, [this] { return idle() && synced(); });
 }
 
 void SaveQueue::run()
 {
     pthread_setname_np(pthread_self(), m_name.substr(0, 15).c_str());
+    // What the writers replace is in place at once; its sync comes after.
+    const AtomicFile::DeferSync syncLater([this](const QString& path) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_toSync.insert(path);
+        }
+        m_syncWake.notify_one();
+    });
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         // The oldest waiting file that no other saver is writing.
@@ -76,5 +94,24 @@ void SaveQueue::run()
                                << QDateTime::currentMSecsSinceEpoch();
             m_written.notify_all();
         }
+    }
+}
+
+void SaveQueue::syncWritten()
+{
+    pthread_setname_np(pthread_self(), "state sync");
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_syncWake.wait(lock, [this] { return !m_toSync.isEmpty() || m_stopSync; });
+        if (m_toSync.isEmpty()) // stopping, and everything is synced
+            return;
+        const QSet<QString> written = std::exchange(m_toSync, {});
+        m_syncing = true;
+        lock.unlock();
+        for (const QString& path : written)
+            m_sync(path);
+        lock.lock();
+        m_syncing = false;
+        m_written.notify_all();
     }
 }

@@ -11,18 +11,26 @@
 // then writes it once more, so every change is stored by a write that started
 // after it was made, and a removal and a save of one file can never overtake
 // each other. Files start in the order they were first marked; different
-// files are written side by side (each write waits for the disk, and the
-// disk takes several at once).
+// files are written side by side.
+//
+// A saver does not wait for the disk: the files its writer replaces
+// (AtomicFile::write) are in place, whole, as soon as they are written, which
+// is all a killed process needs. Making them durable against a power loss is
+// the queue's syncer thread's job: it syncs each written file and its folder
+// right after, so a disk that stalls for a second under load delays no
+// visible write. A file written again while its sync waits is synced once.
 //
 // Owner: the object whose state the files hold (controller, source manager)
-// keeps its queue as a member. Threads: the saver threads, started by the
-// constructor and joined by the destructor once everything marked has been
-// written. Any thread may mark; drain() returns once everything marked
-// before it is written. Writers take the owner's model locks themselves, so
-// nobody drains while holding one.
+// keeps its queue as a member. Threads: the saver threads and the syncer,
+// started by the constructor and joined by the destructor once everything
+// marked has been written and synced. Any thread may mark; drain() returns
+// once everything marked before it is written and synced. Writers take the
+// owner's model locks themselves, so nobody drains while holding one.
 #include <QHash>
 #include <QSet>
 #include <QString>
+
+#include "AtomicFile.h"
 
 #include <condition_variable>
 #include <deque>
@@ -35,11 +43,12 @@
 class SaveQueue {
 public:
     using Writer = std::function<void()>;
+    using Sync = std::function<void(const QString& path)>;
 
     // name: the saver threads' name (at most 15 characters are kept), also
     // used in the idle line of the log; savers: how many files may be
-    // written at once.
-    explicit SaveQueue(const char* name, int savers = 1);
+    // written at once; sync: makes a written file durable (tests hold it).
+    explicit SaveQueue(const char* name, int savers = 1, Sync sync = AtomicFile::sync);
     ~SaveQueue();
     SaveQueue(const SaveQueue&) = delete;
     SaveQueue& operator=(const SaveQueue&) = delete;
@@ -47,12 +56,14 @@ public:
     // Marks file dirty; writer stores it. A file already waiting keeps its
     // place and its writer (both store the same file).
     void mark(const QString& file, Writer writer);
-    // Writes everything marked before the call, then returns.
+    // Writes and syncs everything marked before the call, then returns.
     void drain();
 
 private:
     void run();
+    void syncWritten();
     bool idle() const { return m_order.empty() && m_writing.isEmpty(); }
+    bool synced() const { return m_toSync.isEmpty() && !m_syncing; }
 
     const std::string m_name;
     std::mutex m_mutex;
@@ -63,4 +74,11 @@ private:
     QSet<QString> m_writing;
     bool m_stop = false;
     std::vector<std::thread> m_threads;
+
+    const Sync m_sync;
+    std::condition_variable m_syncWake;
+    QSet<QString> m_toSync; // written since the syncer last looked
+    bool m_syncing = false;
+    bool m_stopSync = false;
+    std::thread m_syncer;
 };

@@ -2,12 +2,13 @@
 
 #include "OpenSslCheck.h"
 
+#include "AtomicFile.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QMutex>
-#include <QSaveFile>
 
 #include <openssl/ec.h>
 #include <openssl/evp.h>
@@ -60,13 +61,11 @@ bool readFile(const QString& path, QByteArray* out, QString* error)
 // leaves the old file or none, never half of one.
 bool writeOwnerOnly(const QString& path, const QByteArray& bytes, QString* error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-        || file.write(bytes) != bytes.size() || !file.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
+    QString why;
+    if (AtomicFile::write(path, bytes, &why, AtomicFile::Access::OwnerOnly))
+        return true;
+    *error = QStringLiteral("cannot write %1: %2").arg(path, why);
+    return false;
 }
 
 QByteArray bioBytes(BIO* bio)

@@ -1,6 +1,7 @@
 #include "Widget.h"
 
 #include "AboutDialog.h"
+#include "AtomicFile.h"
 #include "Globals.h"
 #include "MsgBox.h"
 #include "MyTitleBar.h"
@@ -30,7 +31,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTimer>
@@ -428,19 +428,11 @@ bool Widget::writeDeviceConfig(int httpPort, int websocketPort)
 {
     // Written whole to a temporary file and renamed over the old one, so a
     // failure or a crash leaves the previous ports in place.
-    QSaveFile file(g_savePath + "/device.cfg");
-    if (!file.open(QIODevice::WriteOnly)) {
-        qDebug() << "open file device.cfg failed!" << file.errorString();
-        return false;
-    }
     qDebug() << "save new websocketPort :" << websocketPort;
-    QDataStream out(&file);
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
     out << qint32(httpPort) << qint32(websocketPort) << qint32(m_runAtStartup);
-    if (out.status() != QDataStream::Ok || !file.commit()) {
-        qWarning() << "writing device.cfg failed:" << file.errorString();
-        return false;
-    }
-    return true;
+    return out.status() == QDataStream::Ok && AtomicFile::write(g_savePath + "/device.cfg", bytes);
 }
 
 void Widget::showSaveResult(bool ok)

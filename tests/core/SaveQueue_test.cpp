@@ -2,13 +2,15 @@
 // a mark that comes while its file is being written writes it once more,
 // after that write, while other files are written beside it; files go in the
 // order they were first marked; drain() and the destructor leave nothing
-// unwritten.
+// unwritten; a written file is in place before the disk is asked to keep it.
 #include "SaveQueue.h"
 
+#include "JsonFile.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <QJsonObject>
 #include <QStringList>
 
 #include <atomic>
@@ -109,6 +111,34 @@ TEST(SaveQueue, TheDestructorWritesWhatIsStillMarked)
         gate.open();
     }
     EXPECT_EQ(journal.lines(), QStringList({ "x", "y", "z" }));
+}
+
+TEST(SaveQueue, AWrittenFileIsInPlaceBeforeItsSyncAndItsNextWriteDoesNotWaitForThatSync)
+{
+    testsupport::TempHome home;
+    const QString path = home.savePath() + "/state.json";
+    const auto stored = [&] { return JsonFile::load(path).value("v").toInt(); };
+    Gate gate;
+    Journal synced;
+    SaveQueue queue("test saver", 1, [&](const QString& file) {
+        gate.hold();
+        synced.note(file);
+    });
+
+    queue.mark(path, [&] { JsonFile::save(path, QJsonObject { { "v", 1 } }); });
+    ASSERT_TRUE(gate.waitInside());
+    // The disk has not been asked yet, but the file holds the new state
+    // (a killed process loses nothing), and the next change of it is
+    // written while that sync still waits.
+    EXPECT_EQ(stored(), 1);
+    queue.mark(path, [&] { JsonFile::save(path, QJsonObject { { "v", 2 } }); });
+    ASSERT_TRUE(testsupport::waitFor([&] { return stored() == 2; }));
+    EXPECT_TRUE(synced.lines().isEmpty());
+
+    // drain() returns once the second write is synced as well.
+    gate.open();
+    queue.drain();
+    EXPECT_EQ(synced.lines(), QStringList({ path, path }));
 }
 
 } // namespace

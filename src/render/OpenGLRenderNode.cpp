@@ -1,5 +1,6 @@
 #include "OpenGLRenderNode.h"
 
+#include "DrawnTiles.h"
 #include "VideoFrame.h"
 
 #include <QDebug>
@@ -313,8 +314,12 @@ void OpenGLRenderNode::render(const RenderState* state)
     if (m_width <= 0 || m_height <= 0)
         return;
 
-    // The item pulls its newest frames just before they are uploaded.
-    m_input->runPass();
+    // The item pulls its newest frames just before they are uploaded, unless
+    // its window ran the pass ahead to see whether anything changed.
+    m_input->runPassOnce();
+    m_input->takeChanged();
+    if (DrawnTiles* tiles = DrawnTiles::current())
+        tiles->add(m_input);
 
     GLint previousVao = 0;
     f->glGetIntegerv(GL_VERTEX_ARRAY_BINDING, &previousVao);

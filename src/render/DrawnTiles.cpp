@@ -1,6 +1,9 @@
 #include "DrawnTiles.h"
 
 #include "RenderNodeInput.h"
+#include "VideoTexture.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -12,6 +15,14 @@ DrawnTiles::Drawing::Drawing(DrawnTiles& tiles)
     : previous(currentTiles)
 {
     tiles.inputs.clear();
+    // Textures no tile holds any more, or that hold a frame gone, are let go.
+    auto& textures = tiles.textures;
+    textures.erase(std::remove_if(textures.begin(), textures.end(),
+                       [](const std::weak_ptr<VideoTexture>& weak) {
+                           const std::shared_ptr<VideoTexture> texture = weak.lock();
+                           return !texture || texture->frame.expired();
+                       }),
+        textures.end());
     currentTiles = &tiles;
 }
 
@@ -28,6 +39,27 @@ DrawnTiles* DrawnTiles::current()
 void DrawnTiles::add(const std::shared_ptr<RenderNodeInput>& input)
 {
     inputs.push_back(input);
+}
+
+std::shared_ptr<VideoTexture> DrawnTiles::uploaded(const std::shared_ptr<const void>& frame) const
+{
+    if (!frame)
+        return {};
+    for (const std::weak_ptr<VideoTexture>& weak : textures) {
+        std::shared_ptr<VideoTexture> texture = weak.lock();
+        if (texture && texture->frame.lock() == frame)
+            return texture;
+    }
+    return {};
+}
+
+void DrawnTiles::addUploaded(const std::shared_ptr<VideoTexture>& texture)
+{
+    for (const std::weak_ptr<VideoTexture>& weak : textures) {
+        if (weak.lock() == texture)
+            return;
+    }
+    textures.push_back(texture);
 }
 
 bool DrawnTiles::runPassesAhead()

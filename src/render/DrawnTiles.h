@@ -8,11 +8,16 @@
 // (Drawing); each tile's node adds its input as it draws. Nodes drawn outside
 // a window's pass (tests, other scenes) find no current one and add nothing.
 //
+// It also knows the textures the window's tiles uploaded frames into, so that
+// a tile showing a frame another tile of the window holds draws that texture
+// instead of uploading the frame again.
+//
 // Owner: the window's QuickRenderer. Thread: the window's render thread only.
 #include <memory>
 #include <vector>
 
 class RenderNodeInput;
+class VideoTexture;
 
 class DrawnTiles {
 public:
@@ -32,6 +37,11 @@ public:
     static DrawnTiles* current();
     void add(const std::shared_ptr<RenderNodeInput>& input);
 
+    // A texture of a tile of this window that holds `frame` now, if any.
+    std::shared_ptr<VideoTexture> uploaded(const std::shared_ptr<const void>& frame) const;
+    // A texture a tile just uploaded its frame into (not owned).
+    void addUploaded(const std::shared_ptr<VideoTexture>& texture);
+
     // Runs the passes of the tiles drawn last; true when any of them would
     // draw something new. The next drawing does not run them again, unless
     // dropPassesAhead() says no drawing follows.
@@ -40,4 +50,5 @@ public:
 
 private:
     std::vector<std::weak_ptr<RenderNodeInput>> inputs;
+    std::vector<std::weak_ptr<VideoTexture>> textures;
 };

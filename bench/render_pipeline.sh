@@ -15,7 +15,10 @@
 #
 # Environment: TILES ("4 9 16"), WINDOWS ("1 2 4"), SECONDS_MEASURED (30),
 # WARMUP (8), SCENE (bench/render_sources.qml: live test sources, one per
-# tile; bench/render_tiles.qml draws four flat tiles instead), BUILD_DIR,
+# tile; bench/render_tiles.qml draws four flat tiles that change every frame,
+# bench/render_still.qml four that never change, so the window is drawn once
+# and then sends that picture again; bench/render_one_source.qml shows the
+# first source on all four tiles of a 2 x 2 grid), BUILD_DIR,
 # VIEWER (1; 0 measures the window nobody watches, without H.264 work).
 set -euo pipefail
 cd "$(dirname "$0")/.."

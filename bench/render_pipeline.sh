@@ -15,7 +15,10 @@
 #
 # Environment: TILES ("4 9 16"), WINDOWS ("1 2 4"), SECONDS_MEASURED (30),
 # WARMUP (8), SCENE (bench/render_sources.qml: live test sources, one per
-# tile; bench/render_tiles.qml draws four flat tiles instead), BUILD_DIR,
+# tile; bench/render_tiles.qml draws four flat tiles that change every frame,
+# bench/render_still.qml four that never change, so the window is drawn once
+# and then sends that picture again; bench/render_one_source.qml shows the
+# first source on all four tiles of a 2 x 2 grid), BUILD_DIR,
 # VIEWER (1; 0 measures the window nobody watches, without H.264 work).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -68,7 +71,7 @@ gst_ms_per_frame() {
 # The software rasteriser's thread count (LP_NUM_THREADS) changes our CPU per
 # frame a lot; say which one this run used.
 echo "LP_NUM_THREADS=${LP_NUM_THREADS:-default (one per core)}; viewer of the H.264 stream: $VIEWER"
-echo "tiles windows | ours ms/frame (render side, process) fps/window dropped% | GStreamer ms/frame | ratio | load"
+echo "tiles windows | ours ms/frame (render side, process) fps/window drawn/s dropped% | GStreamer ms/frame | ratio | load"
 for tiles in $TILES; do
   for windows in $WINDOWS; do
     ratios=()
@@ -83,8 +86,9 @@ for tiles in $TILES; do
       render_ms=$(field render_cpu_ms_per_frame)
       process_ms=$(field process_cpu_ms_per_frame)
       ratio=$(awk -v a="$process_ms" -v b="$gst" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "nan" }')
-      printf '%5s %7s | %6.1f %6.1f %5.1f %5.1f | %6s | %5s | %s -> %s\n' "$tiles" "$windows" \
-        "${render_ms:-0}" "${process_ms:-0}" "$(field fps_per_window)" "$(field dropped_pct)" "$gst" "$ratio" \
+      printf '%5s %7s | %6.1f %6.1f %5.1f %5.1f %5.1f | %6s | %5s | %s -> %s\n' "$tiles" "$windows" \
+        "${render_ms:-0}" "${process_ms:-0}" "$(field fps_per_window)" "$(field drawn_per_s_per_window)" \
+        "$(field dropped_pct)" "$gst" "$ratio" \
         "$before" "$(load)"
       ratios+=("$ratio")
     done

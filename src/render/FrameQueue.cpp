@@ -29,6 +29,12 @@ bool FrameQueue::isRequested() const
     return requested;
 }
 
+bool FrameQueue::holds(const std::shared_ptr<VideoFrame>& candidate) const
+{
+    QMutexLocker lock(&frame_mutex);
+    return candidate && frame == candidate;
+}
+
 void FrameQueue::destroy()
 {
     std::shared_ptr<VideoFrame> dropped;

@@ -28,6 +28,8 @@ public:
     void destroy();
     // Some reader asked: offered frames are kept from now on.
     bool isRequested() const;
+    // Whether the held frame is this one (without counting as a read).
+    bool holds(const std::shared_ptr<VideoFrame>& candidate) const;
 
     // A take is underway while the preview and the program queue both hold true.
     bool getTakeState() const;

@@ -1,5 +1,6 @@
 #include "OpenGLRenderNode.h"
 
+#include "DrawnTiles.h"
 #include "VideoFrame.h"
 
 #include <QDebug>
@@ -205,7 +206,7 @@ void OpenGLRenderNode::releaseResources()
     m_lineProgram.reset();
     QOpenGLContext* context = QOpenGLContext::currentContext();
     if (!context) {
-        if (m_vao || m_vertexBuffer || m_lineBuffer || m_textures[0].id || m_textures[1].id)
+        if (m_vao || m_vertexBuffer || m_lineBuffer)
             qWarning() << "OpenGLRenderNode released without a current context; its GL objects are lost";
     } else {
         QOpenGLExtraFunctions* f = context->extraFunctions();
@@ -215,13 +216,11 @@ void OpenGLRenderNode::releaseResources()
             if (*buffer)
                 f->glDeleteBuffers(1, buffer);
         }
-        for (Texture& texture : m_textures) {
-            if (texture.id)
-                f->glDeleteTextures(1, &texture.id);
-        }
     }
     m_vao = m_vertexBuffer = m_lineBuffer = 0;
-    m_textures[0] = m_textures[1] = Texture();
+    // A texture another tile still draws stays with that tile.
+    m_textures[0].reset();
+    m_textures[1].reset();
     m_functionsReady = false;
     m_videoUploaded = false;
     m_lastRendered.reset();
@@ -267,18 +266,9 @@ bool OpenGLRenderNode::makeResources(QOpenGLExtraFunctions* f)
         f->glBufferData(GL_ARRAY_BUFFER, kVertexBufferBytes, nullptr, GL_DYNAMIC_DRAW);
         f->glBindBuffer(GL_ARRAY_BUFFER, 0);
     }
-    for (Texture& texture : m_textures) {
-        if (texture.id)
-            continue;
-        f->glGenTextures(1, &texture.id);
-        f->glBindTexture(GL_TEXTURE_2D, texture.id);
-        // Fetched texel by texel: no filtering, no wrapping.
-        f->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-        f->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-        f->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-        f->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-        f->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
-        f->glBindTexture(GL_TEXTURE_2D, 0);
+    for (std::shared_ptr<VideoTexture>& texture : m_textures) {
+        if (!texture)
+            texture = VideoTexture::make(f);
     }
     return m_program && m_vao && m_vertexBuffer;
 }
@@ -313,8 +303,12 @@ void OpenGLRenderNode::render(const RenderState* state)
     if (m_width <= 0 || m_height <= 0)
         return;
 
-    // The item pulls its newest frames just before they are uploaded.
-    m_input->runPass();
+    // The item pulls its newest frames just before they are uploaded, unless
+    // its window ran the pass ahead to see whether anything changed.
+    m_input->runPassOnce();
+    m_input->takeChanged();
+    if (DrawnTiles* tiles = DrawnTiles::current())
+        tiles->add(m_input);
 
     GLint previousVao = 0;
     f->glGetIntegerv(GL_VERTEX_ARRAY_BINDING, &previousVao);
@@ -357,7 +351,7 @@ void OpenGLRenderNode::uploadTextures(QOpenGLExtraFunctions* f)
             }
             if (frame.p_data && frame.yres > 0 && frame.xres > 0) {
                 const int stride = frame.line_stride_in_bytes > 0 ? frame.line_stride_in_bytes : frame.xres * 2;
-                if (upload(f, m_textures[0], GL_TEXTURE0, frame.p_data, frame.xres, frame.yres, stride,
+                if (uploadCurrent(f, frames.current, frame.p_data, frame.xres, frame.yres, stride,
                         size_t(stride) * size_t(frame.yres)))
                     m_videoUploaded = true;
             }
@@ -368,7 +362,7 @@ void OpenGLRenderNode::uploadTextures(QOpenGLExtraFunctions* f)
             aspect = double(frame.width()) / frame.height();
         const bool again = m_lastRendered.lock() == frames.rendered;
         if (!again && frame.data() && frame.size() > 0) {
-            if (upload(f, m_textures[0], GL_TEXTURE0, frame.data(), int(frame.width()), int(frame.height()),
+            if (uploadCurrent(f, frames.rendered, frame.data(), int(frame.width()), int(frame.height()),
                     int(frame.stride()), frame.size()))
                 m_lastRendered = frames.rendered;
         }
@@ -380,7 +374,7 @@ void OpenGLRenderNode::uploadTextures(QOpenGLExtraFunctions* f)
         const Media_video_frame_t& frame = frames.next->frame;
         if (frame.p_data && frame.yres > 0 && frame.xres > 0) {
             const int stride = frame.line_stride_in_bytes > 0 ? frame.line_stride_in_bytes : frame.xres * 2;
-            upload(f, m_textures[1], GL_TEXTURE1, frame.p_data, frame.xres, frame.yres, stride,
+            upload(f, *m_textures[1], GL_TEXTURE1, frame.p_data, frame.xres, frame.yres, stride,
                 size_t(stride) * size_t(frame.yres));
         }
     }
@@ -388,7 +382,29 @@ void OpenGLRenderNode::uploadTextures(QOpenGLExtraFunctions* f)
     f->glActiveTexture(GL_TEXTURE0);
 }
 
-bool OpenGLRenderNode::upload(QOpenGLExtraFunctions* f, Texture& texture, GLenum unit, const unsigned char* data,
+bool OpenGLRenderNode::uploadCurrent(QOpenGLExtraFunctions* f, const std::shared_ptr<const void>& frame,
+    const unsigned char* data, int width, int height, int stride, size_t available)
+{
+    DrawnTiles* tiles = DrawnTiles::current();
+    if (tiles) {
+        if (std::shared_ptr<VideoTexture> shared = tiles->uploaded(frame)) {
+            m_textures[0] = std::move(shared);
+            return true;
+        }
+    }
+    // The texture still holds another tile's picture too: that tile keeps it.
+    if (m_textures[0].use_count() > 1)
+        m_textures[0] = VideoTexture::make(f);
+    m_textures[0]->frame.reset();
+    if (!upload(f, *m_textures[0], GL_TEXTURE0, data, width, height, stride, available))
+        return false;
+    m_textures[0]->frame = frame;
+    if (tiles)
+        tiles->addUploaded(m_textures[0]);
+    return true;
+}
+
+bool OpenGLRenderNode::upload(QOpenGLExtraFunctions* f, VideoTexture& texture, GLenum unit, const unsigned char* data,
     int width, int height, int stride, size_t available)
 {
     const size_t rowBytes = size_t(width) * 2;
@@ -474,14 +490,14 @@ void OpenGLRenderNode::drawPicture(QOpenGLExtraFunctions* f, const QMatrix4x4& m
     m_program->setUniformValue("preTexture", 0);
     m_program->setUniformValue("nextTexture", 1);
     m_program->setUniformValue("preSize",
-        QVector2D(float(std::max(m_textures[0].pixelWidth, 1)), float(std::max(m_textures[0].pixelHeight, 1))));
+        QVector2D(float(std::max(m_textures[0]->pixelWidth, 1)), float(std::max(m_textures[0]->pixelHeight, 1))));
     m_program->setUniformValue("nextSize",
-        QVector2D(float(std::max(m_textures[1].pixelWidth, 1)), float(std::max(m_textures[1].pixelHeight, 1))));
+        QVector2D(float(std::max(m_textures[1]->pixelWidth, 1)), float(std::max(m_textures[1]->pixelHeight, 1))));
 
     f->glActiveTexture(GL_TEXTURE1);
-    f->glBindTexture(GL_TEXTURE_2D, m_textures[1].id);
+    f->glBindTexture(GL_TEXTURE_2D, m_textures[1]->id);
     f->glActiveTexture(GL_TEXTURE0);
-    f->glBindTexture(GL_TEXTURE_2D, m_textures[0].id);
+    f->glBindTexture(GL_TEXTURE_2D, m_textures[0]->id);
 
     f->glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0, nullptr);
     f->glEnableVertexAttribArray(0);

@@ -10,7 +10,9 @@
 // is half the picture's width and every output pixel costs one texel fetch.
 // Uploads follow the frame's line stride; frames whose lines cannot be read
 // in place (odd width, odd padding) are repacked row by row, so nothing past
-// a frame's data is ever read.
+// a frame's data is ever read. A frame is uploaded once, when it is new; a
+// tile showing the frame another tile of the same window holds in its
+// texture draws that texture (see DrawnTiles, VideoTexture).
 //
 // Owner: the scene graph (created by its VideoRender in updatePaintNode, and
 // destroyed at a later sync or when the scene is invalidated). Thread: the
@@ -19,6 +21,7 @@
 // the shared RenderNodeInput; the node never calls the item except through
 // the pass callback held there.
 #include "RenderNodeInput.h"
+#include "VideoTexture.h"
 
 #include <QOpenGLShaderProgram>
 #include <QRectF>
@@ -50,19 +53,15 @@ public:
     static QRectF fitPicture(double aspect, int angle, double w, double h);
 
 private:
-    struct Texture {
-        GLuint id = 0;
-        int texWidth = -1; // allocated texels (one per macropixel)
-        int texHeight = -1;
-        int pixelWidth = 0; // the picture it holds
-        int pixelHeight = 0;
-    };
-
     bool makeResources(QOpenGLExtraFunctions* f);
     bool makeLineProgram();
     void logContext();
     void uploadTextures(QOpenGLExtraFunctions* f);
-    bool upload(QOpenGLExtraFunctions* f, Texture& texture, GLenum unit, const unsigned char* data, int width,
+    // The current picture (slot 0): the texture another tile of the window
+    // holds this frame in, else an upload.
+    bool uploadCurrent(QOpenGLExtraFunctions* f, const std::shared_ptr<const void>& frame,
+        const unsigned char* data, int width, int height, int stride, size_t available);
+    bool upload(QOpenGLExtraFunctions* f, VideoTexture& texture, GLenum unit, const unsigned char* data, int width,
         int height, int stride, size_t available);
     void drawPicture(QOpenGLExtraFunctions* f, const QMatrix4x4& matrix, const RenderNodeInput::Look& look);
     void drawLines(QOpenGLExtraFunctions* f, const QMatrix4x4& matrix, const RenderNodeInput::Look& look);
@@ -77,7 +76,7 @@ private:
     GLuint m_vao = 0;
     GLuint m_vertexBuffer = 0;
     GLuint m_lineBuffer = 0;
-    Texture m_textures[2];
+    std::shared_ptr<VideoTexture> m_textures[2];
     bool m_functionsReady = false;
 
     bool m_nextValid = false;

@@ -100,6 +100,8 @@ PboRenderer::~PboRenderer()
         PreviewFrame::instance()->removeItem(pro_id);
     else if (win_id == QLatin1String("pgm"))
         ProgramFrame::instance()->removeItem(pro_id);
+    for (auto& frame : kept_frames)
+        frame.reset();
     for (auto& buffer : last_buffers)
         buffer.reset();
     for (auto& pool : pools)
@@ -256,29 +258,84 @@ std::shared_ptr<VideoFrame> PboRenderer::convertRGB2YUV(int slot, QSize src, QSi
     buffer->buffer->release();
     target->release();
 
-    if (!previous || previous->size != bytes)
+    std::shared_ptr<VideoFrame> kept = std::move(kept_frames[slot]);
+    if (!previous || previous->size != bytes) {
+        // The first pass drawn after repeated ones: the pending readback went
+        // out already, so the repeated picture goes out once more and the
+        // output keeps its rate.
+        if (kept && int(kept->size()) == bytes && int(kept->width()) == dst.width())
+            return kept;
         return {};
-    previous->buffer->bind();
-    void* pixels = previous->buffer->mapRange(0, bytes, QOpenGLBuffer::RangeRead);
-    previous->buffer->release();
+    }
+    return mapFrame(std::move(previous), dst, fps);
+}
+
+std::shared_ptr<VideoFrame> PboRenderer::mapFrame(std::shared_ptr<_PboImageAvailablePtr> buffer, QSize dst, double fps)
+{
+    const int bytes = buffer->size;
+    buffer->buffer->bind();
+    void* pixels = buffer->buffer->mapRange(0, bytes, QOpenGLBuffer::RangeRead);
+    buffer->buffer->release();
     if (!pixels)
         return {};
-    previous->mapped = true;
+    buffer->mapped = true;
     auto frame = std::make_shared<VideoFrame>(static_cast<unsigned char*>(pixels), uint32_t(dst.width()),
         uint32_t(dst.height()), uint32_t(bytes), uint32_t(dst.width() * 2));
     frame->setFrameRate(int(fps * 1000), 1000);
-    frame->setBuffer(std::move(previous));
+    frame->setBuffer(std::move(buffer));
     return frame;
 }
 
-void PboRenderer::addFrameForH264Enc(QSize src, QSize dst, double fps, unsigned texture)
+std::shared_ptr<VideoFrame> PboRenderer::repeatLast(int slot, QSize dst, double fps)
+{
+    if (slot < 0 || slot > 1 || !context || dst.width() < 2 || dst.height() < 1)
+        return {};
+    dst.setWidth(dst.width() & ~1);
+    const int bytes = dst.width() * 2 * dst.height();
+    std::shared_ptr<VideoFrame>& kept = kept_frames[slot];
+    if (kept && int(kept->size()) == bytes && int(kept->width()) == dst.width())
+        return kept;
+    kept.reset();
+    std::shared_ptr<_PboImageAvailablePtr> pending = std::move(last_buffers[slot]);
+    if (!pending || pending->size != bytes)
+        return {};
+    kept = mapFrame(std::move(pending), dst, fps);
+    return kept;
+}
+
+std::shared_ptr<VideoFrame> PboRenderer::frameFor(
+    int slot, QSize src, QSize dst, double fps, unsigned texture, bool repeat)
+{
+    if (repeat) {
+        if (std::shared_ptr<VideoFrame> frame = repeatLast(slot, dst, fps))
+            return frame;
+    }
+    return convertRGB2YUV(slot, src, dst, fps, texture);
+}
+
+void PboRenderer::offerToHolder(const std::shared_ptr<VideoFrame>& frame)
+{
+    FrameQueueRegistry* registry = holderRegistry(win_id);
+    if (!registry)
+        return;
+    const std::shared_ptr<FrameQueue> holder = registry->getFrame(pro_id);
+    // A repeated picture the holder still has is not offered again: the
+    // tiles reading it would take the copy for a new picture.
+    if (holder_source.lock() == frame && holder->holds(holder_copy.lock()))
+        return;
+    // Other windows' tiles keep the holder's picture, possibly past this
+    // window's context and with it past its mapped buffers: they get a copy.
+    std::shared_ptr<VideoFrame> copy = VideoFrame::copyOf(*frame);
+    holder->addNewFrame(copy);
+    holder_source = frame;
+    holder_copy = copy;
+}
+
+void PboRenderer::addFrameForH264Enc(QSize src, QSize dst, double fps, unsigned texture, bool repeat)
 {
     ++h264_in;
-    if (std::shared_ptr<VideoFrame> frame = convertRGB2YUV(0, src, dst, fps, texture)) {
-        // Other windows' tiles keep the holder's picture, possibly past this
-        // window's context and with it past its mapped buffers: they get a copy.
-        if (FrameQueueRegistry* registry = holderRegistry(win_id))
-            registry->getFrame(pro_id)->addNewFrame(VideoFrame::copyOf(*frame));
+    if (std::shared_ptr<VideoFrame> frame = frameFor(0, src, dst, fps, texture, repeat)) {
+        offerToHolder(frame);
         if (encoder) {
             if (!halve) {
                 encoder->addNewFrame(frame);
@@ -293,10 +350,11 @@ void PboRenderer::addFrameForH264Enc(QSize src, QSize dst, double fps, unsigned 
     ++h264_out;
 }
 
-void PboRenderer::addFrameForNDIEnc(QSize src, QSize dst, const QString& name, double fps, unsigned texture)
+void PboRenderer::addFrameForNDIEnc(
+    QSize src, QSize dst, const QString& name, double fps, unsigned texture, bool repeat)
 {
     ++ndi_in;
-    if (std::shared_ptr<VideoFrame> frame = convertRGB2YUV(1, src, dst, fps, texture))
+    if (std::shared_ptr<VideoFrame> frame = frameFor(1, src, dst, fps, texture, repeat))
         MediaOutputManager::instance().sendNDIVideo(pro_id, win_id, frame, name, NDIlib_FourCC_video_type_UYVY);
     ++ndi_out;
 }

@@ -8,6 +8,11 @@
 // and "pgm" windows, the program's frame holder; slot 1 feeds the window's
 // network output. Every frame leaves one pass after it was drawn.
 //
+// A window that did not draw again asks for its last picture again instead
+// (repeatLast): the readback still pending is handed out once and then kept,
+// and goes out on every such pass; the holder is not offered the same
+// picture twice, so bus tiles elsewhere see nothing new either.
+//
 // Owner: the window's QuickRenderer, which makes it on its first pass and
 // deletes it at clean-up. Thread: the window's render thread, always with the
 // window's context current (also for the destructor).
@@ -48,8 +53,14 @@ public:
     // given slot; returns the previous pass's picture of that slot, or an
     // empty pointer (first pass, size change, no free buffer, bad input).
     std::shared_ptr<VideoFrame> convertRGB2YUV(int slot, QSize src, QSize dst, double fps, unsigned texture);
-    void addFrameForH264Enc(QSize src, QSize dst, double fps, unsigned texture);
-    void addFrameForNDIEnc(QSize src, QSize dst, const QString& name, double fps, unsigned texture);
+    // The slot's last picture again, for a pass that drew nothing new: the
+    // pending readback, else the picture handed out last by this call; empty
+    // when there is none of size dst (convert the unchanged texture then).
+    std::shared_ptr<VideoFrame> repeatLast(int slot, QSize dst, double fps);
+    // With repeat set the last picture goes out again where there is one.
+    void addFrameForH264Enc(QSize src, QSize dst, double fps, unsigned texture, bool repeat = false);
+    void addFrameForNDIEnc(
+        QSize src, QSize dst, const QString& name, double fps, unsigned texture, bool repeat = false);
     // Drops the frame the program's holder keeps from this window, so that no
     // frame of the pools outlives them.
     void releaseHolderFrame();
@@ -64,10 +75,18 @@ public:
 
 private:
     bool initProgram();
+    std::shared_ptr<VideoFrame> mapFrame(std::shared_ptr<_PboImageAvailablePtr> buffer, QSize dst, double fps);
+    std::shared_ptr<VideoFrame> frameFor(int slot, QSize src, QSize dst, double fps, unsigned texture, bool repeat);
+    void offerToHolder(const std::shared_ptr<VideoFrame>& frame);
 
     std::atomic<int> h264_in { 0 }, h264_out { 0 }, ndi_in { 0 }, ndi_out { 0 };
     std::array<std::shared_ptr<PboConvertPool>, 2> pools;
     std::array<std::shared_ptr<_PboImageAvailablePtr>, 2> last_buffers;
+    // The picture repeatLast handed out, while the window does not draw.
+    std::array<std::shared_ptr<VideoFrame>, 2> kept_frames;
+    // The picture last given to the holder, and the holder's copy of it.
+    std::weak_ptr<VideoFrame> holder_source;
+    std::weak_ptr<VideoFrame> holder_copy;
     // Scaled (filtered) and unscaled (texel-exact) conversion.
     std::unique_ptr<QOpenGLShaderProgram> program;
     std::unique_ptr<QOpenGLShaderProgram> exact_program;

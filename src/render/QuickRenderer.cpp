@@ -1,5 +1,6 @@
 #include "QuickRenderer.h"
 
+#include "DrawnTiles.h"
 #include "FramelessWindow.h"
 #include "MediaOutputManager.h"
 #include "PboRenderer.h"
@@ -50,6 +51,7 @@ constexpr size_t kTimeSamples = 4096;
 } // namespace
 
 QuickRenderer::QuickRenderer()
+    : drawn_tiles(std::make_unique<DrawnTiles>())
 {
     qDebug() << "Create QuickRenderer. isMain:" << yesNo(onMainThread());
 }
@@ -225,6 +227,11 @@ void QuickRenderer::changeWindowPosition(int screenIndex, bool)
     screen_window->show();
 }
 
+void QuickRenderer::markSceneChanged()
+{
+    scene_changed = true;
+}
+
 void QuickRenderer::requestInit()
 {
     QCoreApplication::postEvent(this, new QEvent(kInitEvent));
@@ -239,6 +246,7 @@ void QuickRenderer::init()
 {
     m_request_stop = false;
     stopped = false;
+    drawn_once = false;
     QMutexLocker gl(&gl_mutex);
     if (!context || !surface || !render_control)
         return;
@@ -434,34 +442,56 @@ void QuickRenderer::render()
     const QSize size(s.width, s.height);
     if (framebuffer && framebuffer->size() != size)
         framebuffer.reset();
+    const bool framebufferMade = !framebuffer;
     if (!framebuffer) {
         framebuffer = std::make_unique<QOpenGLFramebufferObject>(
             size, QOpenGLFramebufferObject::CombinedDepthStencil, GL_TEXTURE_2D);
         quick_window->setRenderTarget(framebuffer.get());
     }
 
-    ++step2;
-    render_control->sync();
-    releaseSync(ticket);
-    render_control->render();
-    context->functions()->glFlush();
-    ++step3;
-    const double synced = monotonicMsF();
-
-    const unsigned texture = framebuffer->texture();
     // Each conversion runs only for a consumer: the network output when it is
     // on, the H.264 picture when somebody watches the stream or reads the
     // bus window's holder.
     const bool ndiPass = !m_quit && s.ndi;
     const bool h264Pass
         = !m_quit && s.h264 && s.h264_width > 0 && s.h264_height > 0 && (s.encode || converter->holderWanted());
+    const bool wanted = ndiPass || h264Pass || s.screen;
+
+    ++step2;
+    // Taken before the sync: a change the GUI thread makes after it is drawn
+    // by the next pass.
+    const bool sceneChanged = scene_changed.exchange(false);
+    render_control->sync();
+    releaseSync(ticket);
+    bool draw = sceneChanged || mustDraw(s, framebufferMade) || (wanted && undrawn_changes);
+    if (!draw) {
+        // The tiles' passes run on every pass (they pull pictures, carry takes
+        // and report their sources' states); a picture nobody takes is not drawn.
+        const bool tilesChanged = drawn_tiles->runPassesAhead();
+        draw = tilesChanged && wanted;
+        undrawn_changes = undrawn_changes || (tilesChanged && !wanted);
+        if (!draw)
+            drawn_tiles->dropPassesAhead();
+    }
+    if (draw) {
+        DrawnTiles::Drawing drawing(*drawn_tiles);
+        render_control->render();
+        context->functions()->glFlush();
+        drawn_once = true;
+        drawn_fps = s.fps;
+        undrawn_changes = false;
+    }
+    ++step3;
+    const double synced = monotonicMsF();
+
+    const unsigned texture = framebuffer->texture();
     if (ndiPass)
-        converter->addFrameForNDIEnc(size, size, s.name, s.fps, texture);
+        converter->addFrameForNDIEnc(size, size, s.name, s.fps, texture, !draw);
     if (h264Pass)
-        converter->addFrameForH264Enc(size, QSize(s.h264_width, s.h264_height), s.fps, texture);
+        converter->addFrameForH264Enc(size, QSize(s.h264_width, s.h264_height), s.fps, texture, !draw);
     const double converted = monotonicMsF();
     if (s.screen)
-        publishScreenFrame(s);
+        publishScreenFrame(s, draw);
     else
         withdrawScreenFrame();
     // Our own GL calls changed state Qt Quick relies on.
@@ -475,6 +505,7 @@ void QuickRenderer::render()
             recordTime(convert_times, converted - synced);
         h264_conversions += h264Pass;
         ndi_conversions += ndiPass;
+        drawn_passes += draw;
     }
     const int64_t end = monotonicMs();
     if (start - stats_start < 60000) {
@@ -498,10 +529,20 @@ void QuickRenderer::recordTime(std::deque<double>& samples, double ms)
         samples.pop_front();
 }
 
-void QuickRenderer::publishScreenFrame(const Settings& s)
+// Besides a change in the scene or its tiles: the first pass, a new
+// framebuffer (a new size) and another rate (the pictures carry it).
+bool QuickRenderer::mustDraw(const Settings& s, bool framebufferMade)
+{
+    return !drawn_once || framebufferMade || s.fps != drawn_fps;
+}
+
+void QuickRenderer::publishScreenFrame(const Settings& s, bool drawn)
 {
     const QSize size(s.width, s.height);
     QMutexLocker lock(&screen_mutex);
+    // Nothing new was drawn: the published copy still shows the picture.
+    if (!drawn && published_texture != 0 && screen_framebuffer && screen_framebuffer->size() == size)
+        return;
     if (screen_framebuffer && screen_framebuffer->size() != size) {
         published_texture = 0;
         screen_framebuffer.reset();
@@ -541,6 +582,7 @@ QuickRenderer::Stats QuickRenderer::stats() const
     out.requests = total_requests;
     out.lost = total_lost;
     out.passes = step3;
+    out.drawn = drawn_passes;
     out.h264_conversions = h264_conversions;
     out.ndi_conversions = ndi_conversions;
     out.pass_ms.assign(pass_times.begin(), pass_times.end());

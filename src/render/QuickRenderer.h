@@ -18,6 +18,15 @@
 // the pass's ticket, waitForSync() blocks until that pass has synced or gave
 // up. A request that posts nothing never waits.
 //
+// A pass draws the scene only when something in it changed since the last
+// drawn pass: the scene itself (markSceneChanged, from the QML scene's own
+// change signals), the size or rate, or a video tile's picture or look (the
+// tiles' passes run ahead to find out, see DrawnTiles). Otherwise the pass
+// sends the last picture again, so every output keeps its rate. A window
+// whose picture nobody takes (no screen, network output, viewer or holder
+// reader) draws only for changes of its scene; its tiles' passes still run,
+// and what changed in them is drawn once somebody takes the picture.
+//
 // Owner: its WindowMultiThreaded, which creates it on the GUI thread, moves it
 // to the window's render thread and deletes it after that thread ended.
 // Thread: event(), render() and cleanup() run on the render thread; the
@@ -36,6 +45,7 @@
 #include <memory>
 #include <vector>
 
+class DrawnTiles;
 class FramelessWindow;
 class PboRenderer;
 class QOffscreenSurface;
@@ -89,6 +99,9 @@ public:
     void setH264Size(int w, int h);
     void changeWindowPosition(int screenIndex, bool isFull);
 
+    // Something in the QML scene changed: the next pass draws. Any thread.
+    void markSceneChanged();
+
     void requestInit();
     void requestResize();
     // Posts one render event unless one is pending; returns its ticket, or 0
@@ -108,7 +121,8 @@ public:
     struct Stats {
         int64_t requests = 0; // render events posted
         int64_t lost = 0; // requests refused while one was pending
-        int64_t passes = 0; // passes that rendered the scene
+        int64_t passes = 0; // passes that sent a picture (drawn or repeated)
+        int64_t drawn = 0; // passes that drew the scene
         std::vector<double> pass_ms; // recent pass times
         std::vector<double> convert_ms; // recent conversion times (both paths)
         int64_t h264_conversions = 0; // passes that converted for the encoder or holder
@@ -144,7 +158,8 @@ private:
     void render();
     void releaseSync(uint64_t ticket);
     bool checkSettings(const Settings& s);
-    void publishScreenFrame(const Settings& s);
+    bool mustDraw(const Settings& s, bool framebufferMade);
+    void publishScreenFrame(const Settings& s, bool drawn);
     void withdrawScreenFrame();
     void recordTime(std::deque<double>& samples, double ms);
 
@@ -159,6 +174,13 @@ private:
     FramelessWindow* screen_window = nullptr;
     std::unique_ptr<QOpenGLFramebufferObject> framebuffer;
     std::unique_ptr<PboRenderer> converter;
+    // The tiles of the last drawn pass, and what that pass was drawn for.
+    std::unique_ptr<DrawnTiles> drawn_tiles;
+    std::atomic<bool> scene_changed { true };
+    bool drawn_once = false;
+    // Tiles changed while nobody took the picture.
+    bool undrawn_changes = false;
+    double drawn_fps = 0;
 
     // The screen's copy of the last finished frame, and its texture as
     // published to the GUI thread (0 = nothing to draw).
@@ -196,6 +218,7 @@ private:
     int64_t total_lost = 0;
     int64_t h264_conversions = 0;
     int64_t ndi_conversions = 0;
+    int64_t drawn_passes = 0;
     std::deque<double> pass_times;
     std::deque<double> convert_times;
 };

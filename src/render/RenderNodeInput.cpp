@@ -4,16 +4,31 @@
 
 #include <utility>
 
+// Must hold m_mutex.
+void RenderNodeInput::setStates(int current, int next, int rendered)
+{
+    if (current != m_frames.currentState || next != m_frames.nextState || rendered != m_frames.renderedState)
+        m_changed = true;
+    m_frames.currentState = current;
+    m_frames.nextState = next;
+    m_frames.renderedState = rendered;
+}
+
 void RenderNodeInput::setVideo(std::shared_ptr<VideoFrame> frame)
 {
     Frames dropped;
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_frames.renderedState = frame ? kSet : kCleared;
+    // A bus tile hands in the holder's picture on every pass: the same one
+    // again changes nothing.
+    if (m_lastRendered.lock() != frame)
+        m_changed = true;
+    m_lastRendered = frame;
+    m_lastCurrent.reset();
+    m_lastNext.reset();
+    setStates(kCleared, kCleared, frame ? kSet : kCleared);
     dropped.current = std::move(m_frames.current);
     dropped.next = std::move(m_frames.next);
     dropped.rendered = std::exchange(m_frames.rendered, std::move(frame));
-    m_frames.currentState = kCleared;
-    m_frames.nextState = kCleared;
 }
 
 bool RenderNodeInput::olderThanWaiting(const VideoFramePtr& waiting, const VideoFramePtr& incoming)
@@ -33,7 +48,10 @@ void RenderNodeInput::setVideo(VideoFramePtr frame)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (olderThanWaiting(m_frames.current, frame))
         return;
-    m_frames.currentState = kSet;
+    if (m_lastCurrent.lock() != frame)
+        m_changed = true;
+    m_lastCurrent = frame;
+    setStates(kSet, m_frames.nextState, m_frames.renderedState);
     replaced = std::exchange(m_frames.current, std::move(frame));
 }
 
@@ -43,7 +61,10 @@ void RenderNodeInput::setNextVideo(VideoFramePtr frame)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (olderThanWaiting(m_frames.next, frame))
         return;
-    m_frames.nextState = kSet;
+    if (m_lastNext.lock() != frame)
+        m_changed = true;
+    m_lastNext = frame;
+    setStates(m_frames.currentState, kSet, m_frames.renderedState);
     replaced = std::exchange(m_frames.next, std::move(frame));
 }
 
@@ -55,12 +76,16 @@ void RenderNodeInput::clearPicture()
 void RenderNodeInput::setAlpha(float alpha)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_look.alpha != alpha)
+        m_changed = true;
     m_look.alpha = alpha;
 }
 
 void RenderNodeInput::setTransitionEffect(int type)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_look.transitionType != type)
+        m_changed = true;
     m_look.transitionType = type;
 }
 
@@ -73,6 +98,8 @@ void RenderNodeInput::setWin_type(const QString& type)
 void RenderNodeInput::setAngle(int angle)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_look.angle != angle)
+        m_changed = true;
     m_look.angle = angle;
 }
 
@@ -85,6 +112,8 @@ void RenderNodeInput::setSourceName(const QString& name)
 void RenderNodeInput::setOption(const RenderOptions& options)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_look.options != options)
+        m_changed = true;
     m_look.options = options;
 }
 
@@ -170,4 +199,26 @@ void RenderNodeInput::runPass()
     m_inPass = true;
     m_callback();
     m_inPass = false;
+}
+
+void RenderNodeInput::runPassAhead()
+{
+    runPass();
+    m_ranAhead = true;
+}
+
+void RenderNodeInput::dropPassAhead()
+{
+    m_ranAhead = false;
+}
+
+void RenderNodeInput::runPassOnce()
+{
+    if (!m_ranAhead.exchange(false))
+        runPass();
+}
+
+bool RenderNodeInput::takeChanged()
+{
+    return m_changed.exchange(false);
 }

@@ -10,6 +10,12 @@
 // item's per-pass work runs through the pass callback held here; clearing the
 // callback waits for a pass in progress, so no pass runs on a destroyed item.
 //
+// The input also tells whether what the node would draw changed since the
+// node last drew: a new or cleared picture, or another look. A window whose
+// tiles and scene did not change sends its last picture instead of drawing;
+// it runs the tiles' passes ahead of drawing to find out, and the node then
+// does not run that pass again.
+//
 // Owner: shared (std::shared_ptr) by the item and its node. Thread-safe.
 #include "MediaFrameWrapper.h"
 #include "RenderOptions.h"
@@ -80,9 +86,20 @@ public:
     void clearPassCallback();
     void runPass();
     bool inPass() const { return m_inPass; }
+    // Runs the pass before the node draws; the node's next runPassOnce()
+    // then does nothing, unless dropPassAhead() said no drawing follows.
+    void runPassAhead();
+    void dropPassAhead();
+    void runPassOnce();
+
+    // True when a picture or the look changed since the last call (true
+    // before the first). Called by the node as it draws and by the window
+    // deciding whether to draw.
+    bool takeChanged();
 
 private:
     static bool olderThanWaiting(const VideoFramePtr& waiting, const VideoFramePtr& incoming);
+    void setStates(int current, int next, int rendered);
 
     mutable std::mutex m_mutex;
     Frames m_frames;
@@ -90,6 +107,12 @@ private:
     QString m_winType;
     QString m_sourceName;
     double m_coordinates[5] = { 0, 0, 0, 0, 0 };
+    // What was handed in last, to tell a new picture from the same one again.
+    std::weak_ptr<MediaFrameWrapper<Media_video_frame_t, MediaInstancePtr>> m_lastCurrent;
+    std::weak_ptr<MediaFrameWrapper<Media_video_frame_t, MediaInstancePtr>> m_lastNext;
+    std::weak_ptr<VideoFrame> m_lastRendered;
+    std::atomic<bool> m_changed { true };
+    std::atomic<bool> m_ranAhead { false };
 
     std::mutex m_passMutex;
     std::function<void()> m_callback;

@@ -11,4 +11,11 @@ struct RenderOptions {
     int borderWidth = 1;
     // 0 none, 1 preview (green corners), 2 or more program (red corners).
     int tallyState = 0;
+
+    bool operator==(const RenderOptions& o) const
+    {
+        return borderShown == o.borderShown && show16x9Area == o.show16x9Area && showCenterCross == o.showCenterCross
+            && borderColor == o.borderColor && borderWidth == o.borderWidth && tallyState == o.tallyState;
+    }
+    bool operator!=(const RenderOptions& o) const { return !(*this == o); }
 };

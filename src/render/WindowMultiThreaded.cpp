@@ -72,6 +72,15 @@ WindowMultiThreaded::WindowMultiThreaded()
     quick_renderer->setFramelessWindow(screen_window.get());
     quick_renderer->setScene(quick_window.get(), render_control.get());
 
+    // Whatever changes in the scene, the next pass draws it; without a
+    // change the renderer sends its last picture again. Emitted on the GUI
+    // thread, also while the render thread syncs.
+    for (auto changed : { &QQuickRenderControl::sceneChanged, &QQuickRenderControl::renderRequested }) {
+        connect(
+            render_control.get(), changed, this, [this] { quick_renderer->markSceneChanged(); },
+            Qt::DirectConnection);
+    }
+
     render_thread = std::make_unique<QThread>();
     render_thread->setObjectName(QStringLiteral("panoptra-render"));
     render_control->prepareThread(render_thread.get());
@@ -93,6 +102,7 @@ WindowMultiThreaded::~WindowMultiThreaded()
 {
     qDebug() << "WindowMultiThreaded release";
     m_quickInitialized = false;
+    disconnect(render_control.get(), nullptr, this, nullptr);
     QCoreApplication::removePostedEvents(this, kRequestEvent);
     QCoreApplication::removePostedEvents(this);
     quick_renderer->setFramelessWindow(nullptr);

@@ -2,7 +2,9 @@
 // awkward shape drawn whole and fitted with black bars, the overlay lines in
 // the tile's own rectangle, transitions that always write every pixel, and
 // the node's OpenGL manners in a core profile (its own vertex array, unit 0
-// left active, no errors, its textures deleted with it).
+// left active, no errors, its textures deleted with it), and tiles of one
+// window sharing the texture of the frame they both show.
+#include "DrawnTiles.h"
 #include "OpenGLRenderNode.h"
 #include "SceneHarness.h"
 #include "VideoFrame.h"
@@ -309,4 +311,48 @@ TEST_F(RenderNodeTest, UpperTileCoversTheLowerWhereTheyOverlap)
     lower->setZ(2);
     image = scene.render();
     EXPECT_TRUE(scene::near(image.pixel(280, 195), kRed));
+}
+
+// Tiles of one window drawing the same frame draw one texture, uploaded once;
+// a tile that gets another frame then takes a texture of its own, and the
+// other tile keeps showing the first picture.
+TEST_F(RenderNodeTest, TilesOfOneWindowShareTheTextureOfTheFrameTheyBothShow)
+{
+    DrawnTiles tiles;
+    const auto draw = [&] {
+        DrawnTiles::Drawing drawing(tiles);
+        return scene.render();
+    };
+    auto* a = scene.add<NodeItem>(0, 0, 200, 300);
+    auto* b = scene.add<NodeItem>(200, 0, 200, 300);
+    const VideoFramePtr red = makeFrame(64, 36, 128, [](int, int) { return kRed; });
+    const VideoFramePtr blue = makeFrame(64, 36, 128, [](int, int) { return kBlue; });
+    a->input->setVideo(red);
+    b->input->setVideo(red);
+    QImage image = draw();
+    EXPECT_EQ(a->report.textureUnit0, b->report.textureUnit0) << "one upload for both tiles";
+    EXPECT_TRUE(scene::near(image.pixel(100, 150), kRed));
+    EXPECT_TRUE(scene::near(image.pixel(300, 150), kRed));
+
+    a->input->setVideo(blue);
+    a->update();
+    image = draw();
+    EXPECT_NE(a->report.textureUnit0, b->report.textureUnit0);
+    EXPECT_TRUE(scene::near(image.pixel(100, 150), kBlue));
+    EXPECT_TRUE(scene::near(image.pixel(300, 150), kRed)) << "the shared texture was not written over";
+
+    b->input->setVideo(blue);
+    image = draw();
+    EXPECT_EQ(a->report.textureUnit0, b->report.textureUnit0);
+    EXPECT_TRUE(scene::near(image.pixel(300, 150), kBlue));
+
+    // The texture the tiles share goes with the last of them.
+    const GLuint shared = GLuint(b->report.textureUnit0);
+    scene.remove(a);
+    image = draw();
+    EXPECT_TRUE(scene::near(image.pixel(300, 150), kBlue));
+    scene.remove(b);
+    draw();
+    ASSERT_TRUE(scene.makeCurrent());
+    EXPECT_FALSE(scene.context().functions()->glIsTexture(shared));
 }

@@ -1,15 +1,18 @@
 // What a tile hands its render node: frames taken once each, older frames
-// dropped, and the pass callback that never runs on an item once the item
+// dropped, whether anything it draws changed, and the pass callback that never runs on an item once the item
 // has cleared or disabled it, even while a pass is running on the render
 // thread.
 #include "RenderNodeInput.h"
+#include "VideoFrame.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -43,6 +46,45 @@ TEST(RenderNodeInput, FramesAreTakenOnceAndOlderOnesAreDropped)
     EXPECT_EQ(frames.currentState, RenderNodeInput::kCleared);
     EXPECT_EQ(frames.nextState, RenderNodeInput::kCleared);
     EXPECT_EQ(frames.renderedState, RenderNodeInput::kCleared);
+}
+
+// The window draws again only when an input changed: a new or cleared
+// picture or another look changes it; the same picture or look again does
+// not (a bus tile hands in the holder's picture on every pass).
+TEST(RenderNodeInput, TellsWhetherWhatTheNodeDrawsChanged)
+{
+    RenderNodeInput input;
+    const VideoFramePtr frame = received(1);
+    const auto busFrame = std::make_shared<VideoFrame>(nullptr, 0, 0, 0, 0);
+    RenderOptions tally;
+    tally.tallyState = 2;
+    struct Step {
+        const char* what;
+        std::function<void()> apply;
+        bool changes;
+    };
+    const std::vector<Step> steps {
+        { "a received picture", [&] { input.setVideo(frame); }, true },
+        { "the same picture again", [&] { input.setVideo(frame); }, false },
+        { "a newer picture", [&] { input.setVideo(received(2)); }, true },
+        { "a next picture", [&] { input.setNextVideo(received(3)); }, true },
+        { "a bus picture", [&] { input.setVideo(busFrame); }, true },
+        { "the same bus picture", [&] { input.setVideo(busFrame); }, false },
+        { "black", [&] { input.clearPicture(); }, true },
+        { "black again", [&] { input.clearPicture(); }, false },
+        { "a transition step", [&] { input.setAlpha(0.5f); }, true },
+        { "the same step", [&] { input.setAlpha(0.5f); }, false },
+        { "another angle", [&] { input.setAngle(90); }, true },
+        { "another transition", [&] { input.setTransitionEffect(4); }, true },
+        { "tally corners", [&] { input.setOption(tally); }, true },
+        { "the same options", [&] { input.setOption(tally); }, false },
+    };
+    EXPECT_TRUE(input.takeChanged()) << "nothing was drawn yet";
+    for (const Step& step : steps) {
+        step.apply();
+        input.takeFrames();
+        EXPECT_EQ(input.takeChanged(), step.changes) << step.what;
+    }
 }
 
 // The render thread keeps running passes; the item side clears its callback

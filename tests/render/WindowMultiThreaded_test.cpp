@@ -1,7 +1,9 @@
 // The window pipeline with a scene of flat tiles: the screen output shows the
 // finished picture (overlapping opaque items stacked by z), ticks and passes
 // follow the request rules, bad sizes and rates render nothing, the encoder
-// can be replaced while the window renders, and windows come and go cleanly.
+// can be replaced while the window renders, windows come and go cleanly, and
+// a scene that does not change is sent again without being drawn again.
+#include "DrawnPasses.h"
 #include "FrameQueue.h"
 #include "FramelessWindow.h"
 #include "GSTEAMER.h"
@@ -226,6 +228,69 @@ TEST_F(WindowPipeline, WindowsComeAndGoWithTheirSceneDestroyedAndMemoryFlat)
     const size_t afterLast = testsupport::liveHeapBytes();
     EXPECT_LT(double(afterLast), double(afterFirst) * 1.10 + 256 * 1024)
         << "after first " << afterFirst << ", after last " << afterLast;
+}
+
+// Whether the holder's picture shows the colour at (fx, fy) of its size.
+bool holderShows(FrameQueue& holder, double fx, double fy, QColor colour)
+{
+    const std::shared_ptr<VideoFrame> frame = holder.getFrameData();
+    if (!frame || !frame->data())
+        return false;
+    const rendertest::Yuv got = rendertest::pixelAt(
+        frame->data(), int(frame->stride()), int(fx * frame->width()), int(fy * frame->height()));
+    return rendertest::near(got, rendertest::toYuv(colour.red(), colour.green(), colour.blue()));
+}
+
+// Ticks until the window has sent `count` pictures in a row without drawing.
+bool sendsWithoutDrawing(WindowMultiThreaded& window, int64_t count, QuickRenderer::Stats* start = nullptr)
+{
+    return drawn::sendsWithoutDrawing(*window.renderer(), count, [&] { window.refreshUI(); }, start);
+}
+
+// A scene that does not change is drawn once: later passes send that picture
+// again (to the network output and the holder) until something changes,
+// which the next pass draws.
+TEST_F(WindowPipeline, AStillSceneIsSentAgainWithoutDrawingUntilItChanges)
+{
+    auto window = makeWindow("pvw", 160, 90, 30, "still");
+    window->setNDIEnable(true);
+    const std::shared_ptr<FrameQueue> holder = PreviewFrame::instance()->getFrame("still");
+    ASSERT_TRUE(tickUntil(*window, [&] { return holderShows(*holder, 0.25, 0.5, Qt::red); }));
+
+    const int64_t drawnBefore = window->renderer()->stats().drawn;
+    QuickRenderer::Stats start;
+    ASSERT_TRUE(sendsWithoutDrawing(*window, 10, &start));
+    const QuickRenderer::Stats still = window->renderer()->stats();
+    EXPECT_EQ(still.drawn, drawnBefore) << "nothing changed since the picture was read";
+    EXPECT_GE(still.ndi_conversions - start.ndi_conversions, 10) << "the network output keeps its rate";
+    EXPECT_GE(still.h264_conversions - start.h264_conversions, 10) << "so does the holder's picture";
+    // Readers of the holder are not handed the same picture as a new one.
+    const std::shared_ptr<VideoFrame> held = holder->getFrameData();
+    ASSERT_TRUE(sendsWithoutDrawing(*window, 5));
+    EXPECT_EQ(holder->getFrameData(), held);
+
+    struct Change {
+        const char* what;
+        std::function<void()> apply;
+        std::function<bool()> shown;
+    };
+    QQuickItem* left = window->rootItem()->childItems().at(0);
+    const std::vector<Change> changes {
+        { "a property of the scene", [&] { left->setProperty("color", QColor(Qt::green)); },
+            [&] { return holderShows(*holder, 0.25, 0.5, Qt::green); } },
+        { "the window's size", [&] { window->resize(320, 90); },
+            [&] {
+                const std::shared_ptr<VideoFrame> frame = holder->getFrameData();
+                return frame && frame->height() == 360 && holderShows(*holder, 0.25, 0.5, Qt::green);
+            } },
+    };
+    for (const Change& change : changes) {
+        const int64_t drawn = window->renderer()->stats().drawn;
+        change.apply();
+        EXPECT_TRUE(tickUntil(*window, change.shown)) << change.what;
+        EXPECT_GT(window->renderer()->stats().drawn, drawn) << change.what;
+        EXPECT_TRUE(sendsWithoutDrawing(*window, 5)) << change.what;
+    }
 }
 
 } // namespace

@@ -1,8 +1,11 @@
 // The window scene inside the window pipeline: a program's preview and
 // program windows render their sources on their render threads into the
 // frame holders, window 1's bus tiles show those pictures, and a cut swaps
-// the buses with the next timed take accepted.
+// the buses with the next timed take accepted; a still source is not drawn
+// again, its next frame is, and a bus window nobody takes the picture of
+// draws once somebody does.
 #include "../model/ProgramFixture.h"
+#include "DrawnPasses.h"
 #include "LiveSources.h"
 #include "VideoFrame.h"
 #include "WindowMultiThreaded.h"
@@ -115,4 +118,97 @@ TEST(WindowScene, WindowsComeAndGoWhileTheirTilesShowLiveSources)
             20000));
     }
     fixture.program.setStatus(false);
+}
+
+// A program of its own whose bus shows one sender, red at first, started.
+class BusShowing : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        scene::registerTypes();
+        QSurfaceFormat::setDefaultFormat(SurfaceSetup::applicationFormat());
+    }
+    // False in a build whose windows do not render (the test skips) or on
+    // a failure; arrange() runs before the program starts.
+    bool start(const QString& id, const char* bus, const std::string& source,
+        const std::function<void(ProgramFixture&)>& arrange = {})
+    {
+        senders.add(source, kRed);
+        if (!live::listed(QString::fromStdString(source))) {
+            ADD_FAILURE() << source << " is not listed";
+            return false;
+        }
+        fixture = std::make_unique<ProgramFixture>(id);
+        if (!windowsRender(*fixture))
+            return false;
+        pro = fixture->program.getProId();
+        if (!fixture->program.setVideoRectSource("", 0, "", 0, bus, 1, QString::fromStdString(source))) {
+            ADD_FAILURE() << "the bus does not take " << source;
+            return false;
+        }
+        if (arrange)
+            arrange(*fixture);
+        fixture->program.setStatus(true);
+        return true;
+    }
+    void TearDown() override
+    {
+        if (fixture)
+            fixture->program.setStatus(false);
+    }
+    // Sends a frame on every poll until the holder's picture is the colour.
+    bool pumpUntil(const std::shared_ptr<FrameQueue>& holder, QColor colour)
+    {
+        return testsupport::waitFor(
+            [&] {
+                senders.pump();
+                return centreIs(holder, colour);
+            },
+            20000);
+    }
+
+    live::Senders senders;
+    std::unique_ptr<ProgramFixture> fixture;
+    QString pro;
+};
+
+// A source that stops sending leaves the preview window's picture as it is:
+// the window goes on sending it without drawing, and draws the source's next
+// frame as soon as it comes.
+TEST_F(BusShowing, AStillSourceIsNotDrawnAgainAndItsNextFrameIs)
+{
+    if (!start("still", "pvw", "Still A"))
+        GTEST_SKIP() << "no rendering window showing the source";
+    const auto preview = PreviewFrame::instance()->getFrame(pro);
+    ASSERT_TRUE(pumpUntil(preview, kRed));
+
+    QuickRenderer* renderer = fixture->win("pvw").getRenderer()->renderer();
+    QuickRenderer::Stats still;
+    EXPECT_TRUE(drawn::sendsWithoutDrawing(*renderer, 10, [] {}, &still)) << "a still source is drawn again";
+    EXPECT_GE(renderer->stats().h264_conversions - still.h264_conversions, 10) << "the holder is fed at the rate";
+    EXPECT_TRUE(centreIs(preview, kRed));
+
+    senders.setColour("Still A", kBlue);
+    senders.pump();
+    EXPECT_TRUE(testsupport::waitFor([&] { return centreIs(preview, kBlue); }, 20000));
+    EXPECT_GT(renderer->stats().drawn, still.drawn);
+}
+
+// A bus window whose picture nobody takes (no network output, no viewer, no
+// screen, nobody reading its holder) runs its tiles' passes without drawing;
+// once a reader asks, it draws the source's newest picture.
+TEST_F(BusShowing, ABusWindowNobodyTakesThePictureOfIsDrawnOnceSomebodyDoes)
+{
+    // Window 1 shows no bus tile, and the programme window has no network output.
+    if (!start("unread", "pgm", "Unread A", [](ProgramFixture& program) { program.layout("1", {}); }))
+        GTEST_SKIP() << "no rendering window showing the source";
+    const QSharedPointer<WindowMultiThreaded> window = fixture->win("pgm").getRenderer();
+    window->onProcessLive("");
+    QuickRenderer::Stats undrawn;
+    EXPECT_TRUE(drawn::sendsWithoutDrawing(*window->renderer(), 10, [&] { senders.pump(); }, &undrawn))
+        << "new pictures nobody takes are drawn";
+
+    senders.setColour("Unread A", kBlue);
+    EXPECT_TRUE(pumpUntil(ProgramFrame::instance()->getFrame(pro), kBlue));
+    EXPECT_GT(window->renderer()->stats().drawn, undrawn.drawn);
 }

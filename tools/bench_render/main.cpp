@@ -3,11 +3,12 @@
 // conversion and the encoder run), each ticked by its own tick thread as in
 // the application. Optionally starts panoptra_testsource (another process)
 // with live 1080p sources for the scene's tiles; every window shows them all.
-// After a warm-up it measures for a while and prints one JSON line: passes per
-// second, dropped ticks, pass and conversion times (median, p99), RSS at start
-// and end, and CPU milliseconds per output frame (all windows' frames) of the
-// render side (the render threads plus the llvmpipe-* threads, from
-// /proc/self/task/*/stat) and of the process.
+// After a warm-up it measures for a while and prints one JSON line: passes
+// (pictures sent) and drawn passes per second, dropped ticks, pass and
+// conversion times (median, p99), RSS at start and end, and CPU
+// milliseconds per output frame (all windows' frames) of the render side (the
+// render threads plus the llvmpipe-* threads, from /proc/self/task/*/stat) and
+// of the process.
 #include "GSTEAMER.h"
 #include "MyTimer.h"
 #include "QuickRenderer.h"
@@ -204,15 +205,18 @@ int main(int argc, char** argv)
     }
 
     int64_t ticks0 = 0, passes0 = 0;
-    std::vector<int64_t> windowPasses0(windows.size(), 0);
+    std::vector<int64_t> windowPasses0(windows.size(), 0), windowDrawn0(windows.size(), 0);
     CpuSample cpu0;
     double rssWarm = 0;
     QElapsedTimer clock;
     QTimer::singleShot(warmupMs, [&] {
         ticks0 = ticks;
         passes0 = totalPasses();
-        for (size_t i = 0; i < windows.size(); ++i)
-            windowPasses0[i] = windows[i]->renderer()->stats().passes;
+        for (size_t i = 0; i < windows.size(); ++i) {
+            const QuickRenderer::Stats stats = windows[i]->renderer()->stats();
+            windowPasses0[i] = stats.passes;
+            windowDrawn0[i] = stats.drawn;
+        }
         cpu0 = sampleCpu();
         rssWarm = rssMiB();
         clock.start();
@@ -223,10 +227,11 @@ int main(int argc, char** argv)
     const double elapsedS = clock.elapsed() / 1000.0;
     const CpuSample cpu1 = sampleCpu();
     std::vector<double> passMs, convertMs;
-    int64_t passes = 0;
+    int64_t passes = 0, drawn = 0;
     for (size_t i = 0; i < windows.size(); ++i) {
         const QuickRenderer::Stats stats = windows[i]->renderer()->stats();
         passes += stats.passes;
+        drawn += stats.drawn - windowDrawn0[i];
         // The measured passes of this window are its last ones.
         const size_t measured = size_t(std::max<int64_t>(stats.passes - windowPasses0[i], 0));
         for (double ms : lastN(stats.pass_ms, measured))
@@ -257,6 +262,8 @@ int main(int argc, char** argv)
         { "passes", double(passes) },
         { "passes_per_s", passes / elapsedS },
         { "fps_per_window", passes / elapsedS / windowCount },
+        // Passes that drew the scene; the others sent the last picture again.
+        { "drawn_per_s_per_window", drawn / elapsedS / windowCount },
         { "dropped_ticks", double(std::max<int64_t>(tickCount - passes, 0)) },
         { "dropped_pct", tickCount > 0 ? 100.0 * std::max<int64_t>(tickCount - passes, 0) / tickCount : 0.0 },
         { "pass_ms_median", percentile(passMs, 0.5) },

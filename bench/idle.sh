@@ -39,8 +39,10 @@ sleep "$SETTLE"
 found=$(curl -ks -H "$APP_HEADER" "$BASE/api/v2/source/list.json" | grep -o '"name":"Panoptra Test [0-9]*"' | sort -u | wc -l)
 programs=$(curl -ks -H "$APP_HEADER" "$BASE/api/v2/program/list.json" | grep -o '"pro_id"' | wc -l)
 
-declare -A THREAD_BEFORE
-for t in /proc/$APP_PID/task/*; do THREAD_BEFORE[$t]=$(cpu_of "$t"); done
+# Wake-ups of a thread: the times it went to sleep (voluntary switches).
+wakes_of() { sed -n 's/^voluntary_ctxt_switches:\s*//p' "$1/status"; }
+declare -A THREAD_BEFORE WAKES_BEFORE
+for t in /proc/$APP_PID/task/*; do THREAD_BEFORE[$t]=$(cpu_of "$t") WAKES_BEFORE[$t]=$(wakes_of "$t"); done
 before=$(cpu_of "$APP_PID")
 start=$(date +%s.%N)
 sleep "$DURATION"
@@ -50,10 +52,11 @@ pct=$(awk -v a="$after" -v b="$before" -v s="$start" -v e="$end" 'BEGIN {printf 
 
 echo "idle: $found test sources listed, $programs program(s), ${DURATION}s measured after ${SETTLE}s"
 echo "process CPU: $pct % of one core (goal under $GOAL %; ratio to the goal $(awk -v a="$pct" -v g="$GOAL" 'BEGIN {printf "%.2f", a / g}'))"
-echo "threads that used most (ms over the run):"
+echo "threads that used most or woke (ms over the run, wake-ups per second):"
 for t in /proc/$APP_PID/task/*; do
   now=$(cpu_of "$t" 2>/dev/null) || continue
   used=$(awk -v a="$now" -v b="${THREAD_BEFORE[$t]:-0}" 'BEGIN {printf "%d", 1000 * (a - b)}')
-  if [ "$used" -gt 0 ]; then printf '%8d  %s\n' "$used" "$(cat "$t/comm")"; fi
-done | sort -rn | head -8
+  woke=$(awk -v a="$(wakes_of "$t")" -v b="${WAKES_BEFORE[$t]:-0}" -v s="$DURATION" 'BEGIN {printf "%.1f", (a - b) / s}')
+  if [ "$used" -gt 0 ] || [ "$woke" != 0.0 ]; then printf '%8d ms %6s/s  %s\n' "$used" "$woke" "$(cat "$t/comm")"; fi
+done | sort -rn | head -10
 print_load

@@ -187,6 +187,7 @@ Item {
         tile.patternName = source === "" ? "" : (names[source] || source);
         useSource(tile.posId, source);
         tile.changeSource(source, root.bandwidth, false);
+        updateTimers();
     }
 
     // Called by the window before its scene and its render thread go: every
@@ -207,6 +208,7 @@ Item {
         tiles = {};
         positionFlags = {};
         tallies = {};
+        updateTimers();
     }
 
     function isBus(tile) {
@@ -230,6 +232,7 @@ Item {
         tile.meterShown = !isBus(tile) && (flag(windowFlags, "vu_meter") || flag(own, "vu_meter"));
         if (!isBus(tile))
             tile.enableAudio(own === undefined || own["audio_enable"] !== false);
+        updateTimers();
     }
 
     function makeTile(p) {
@@ -382,11 +385,27 @@ Item {
         }
     }
 
+    // The timers run only while they have something to look at, so that a
+    // window without meters or sources does not wake the GUI thread.
+    function updateTimers() {
+        var meters = false, sources = false, lit = false;
+        for (var id in tiles) {
+            var tile = tiles[id];
+            meters = meters || tile.meterShown;
+            sources = sources || (!isBus(tile) && tile.shownSource !== "");
+            lit = lit || (tallies[id] !== undefined && tallies[id] !== 0);
+        }
+        meterTimer.running = meters;
+        // A corner that is lit is put out by one more look after its source went.
+        tallyTimer.running = !busWindow && (sources || lit);
+    }
+
     // Level meters of the tiles that show one.
     Timer {
+        id: meterTimer
         interval: 100
         repeat: true
-        running: true
+        running: false
         onTriggered: {
             for (var id in root.tiles) {
                 var tile = root.tiles[id];
@@ -401,9 +420,10 @@ Item {
     // Tally corners: preview green, program red, as the sources report them.
     // The bus windows' own pictures go out as they are, without corners.
     Timer {
+        id: tallyTimer
         interval: 200
         repeat: true
-        running: !root.busWindow
+        running: false
         onTriggered: {
             for (var id in root.tiles) {
                 var tile = root.tiles[id];
@@ -415,6 +435,7 @@ Item {
                     tile.changeTallyState(state);
                 }
             }
+            root.updateTimers();
         }
     }
 }

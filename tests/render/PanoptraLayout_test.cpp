@@ -209,3 +209,40 @@ TEST_F(LayoutTest, TakeEndsAlsoWhenTheBusesHaveNothingToShow)
     EXPECT_TRUE(assignBus("pvw", "Scene A"));
     EXPECT_TRUE(busesShow(kRed, kBlack));
 }
+
+namespace {
+
+// The running flags of the scene's timers (meters, tally corners).
+QList<bool> runningTimers(QQuickItem* root)
+{
+    QList<bool> running;
+    for (QObject* child : root->findChildren<QObject*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (qstrcmp(child->metaObject()->className(), "QQmlTimer") == 0)
+            running << child->property("running").toBool();
+    }
+    return running;
+}
+
+} // namespace
+
+// A window with nothing to look at (no source, no meter) keeps its timers
+// still, so an idle program does not wake the GUI thread; a source starts
+// the tally timer, a meter the meter timer, and both stop when they go.
+TEST_F(LayoutTest, TimersRunOnlyWhileTheyHaveSomethingToLookAt)
+{
+    const QList<bool> still { false, false };
+    main.window.setLayoutJson(proId(), quarters({ "", "", "", "" }));
+    ASSERT_TRUE(until([&] { return main.root->findChildren<VideoRender*>().size() == 4; }));
+    EXPECT_EQ(runningTimers(main.root), still);
+    EXPECT_EQ(runningTimers(pvw.root), still);
+    EXPECT_EQ(runningTimers(pgm.root), still);
+
+    main.window.setLayoutJson(proId(), quarters({ "", "", "Scene A", "" }));
+    EXPECT_TRUE(until([&] { return runningTimers(main.root).count(true) == 1; }));
+    main.window.setControlState("vu_meter", true);
+    EXPECT_TRUE(until([&] { return runningTimers(main.root).count(true) == 2; }));
+    main.window.setControlState("vu_meter", false);
+    main.window.removeSource(3);
+    EXPECT_TRUE(until([&] { return runningTimers(main.root) == still; }));
+    EXPECT_EQ(runningTimers(pvw.root), still);
+}

@@ -9,12 +9,23 @@
 // milliseconds per output frame (all windows' frames) of the render side (the
 // render threads plus the llvmpipe-* threads, from /proc/self/task/*/stat) and
 // of the process.
+//
+// --stamp: the sources carry their send time (TimeStamp.h) and the first
+// window's first tile is read back from the window's network output and from
+// its H.264 output (Latency.h); the line then also holds the glass-to-glass
+// p50 and p90 of both. --reference runs, instead of the windows, the
+// GStreamer pipeline of bench/render_pipeline.sh fed with the same stamped
+// sources (GstReference.h) and prints the same figures for it.
 #include "GSTEAMER.h"
+#include "GstReference.h"
+#include "Latency.h"
+#include "MediaOutputManager.h"
 #include "MyTimer.h"
 #include "QuickRenderer.h"
 #include "SourceManager.h"
 #include "SurfaceSetup.h"
 #include "VideoRender.h"
+#include "ZtGstEncoder.h"
 #include "WindowMultiThreaded.h"
 
 #include <QApplication>
@@ -122,6 +133,8 @@ int main(int argc, char** argv)
         { "no-ndi", "Leave the network output off." },
         { "no-h264", "Leave the H.264 conversion off." },
         { "no-viewer", "Nobody watches the H.264 stream (no conversion or encoding for it)." },
+        { "stamp", "Stamped sources; measure glass-to-glass to the first window's outputs." },
+        { "reference", "Measure glass-to-glass through the GStreamer reference pipeline instead (implies --stamp)." },
     });
     parser.process(app);
     const int width = parser.value("width").toInt();
@@ -131,8 +144,11 @@ int main(int argc, char** argv)
     const int measureMs = int(parser.value("seconds").toDouble() * 1000);
     const int sourceCount = parser.value("sources").toInt();
     const QString prefix = parser.value("prefix");
-    const int windowCount = parser.value("windows").toInt();
-    if (!parser.isSet("scene") || width < 2 || height < 2 || fps <= 0 || measureMs <= 0 || windowCount < 1) {
+    const bool reference = parser.isSet("reference");
+    const bool stamp = reference || parser.isSet("stamp");
+    const int windowCount = reference ? 0 : parser.value("windows").toInt();
+    if (!parser.isSet("scene") || width < 2 || height < 2 || fps <= 0 || measureMs <= 0
+        || (windowCount < 1 && !reference) || (stamp && parser.isSet("no-viewer")) || (reference && sourceCount < 1)) {
         std::fprintf(stderr, "panoptra_bench_render: invalid arguments (see --help)\n");
         return 2;
     }
@@ -145,8 +161,11 @@ int main(int argc, char** argv)
     QStringList sourceNames;
     if (sourceCount > 0) {
         sources.setProgram(QCoreApplication::applicationDirPath() + "/panoptra_testsource");
-        sources.setArguments({ "--count", QString::number(sourceCount), "--prefix", prefix, "--width", "1920",
-            "--height", "1080", "--fps", "30" });
+        QStringList arguments { "--count", QString::number(sourceCount), "--prefix", prefix, "--width", "1920",
+            "--height", "1080", "--fps", "30" };
+        if (stamp)
+            arguments << "--stamp";
+        sources.setArguments(arguments);
         sources.start();
         if (!sources.waitForStarted(5000)) {
             std::fprintf(stderr, "panoptra_bench_render: cannot start panoptra_testsource\n");
@@ -158,6 +177,19 @@ int main(int argc, char** argv)
     }
 
     const double rssStart = rssMiB();
+    // Where the first source shows: the first tile of the grid.
+    const int columns = gridColumns(sourceCount);
+    const QRectF firstTile(0, 0, 1.0 / columns, 1.0 / columns);
+    std::unique_ptr<NetworkWatch> networkWatch;
+    std::unique_ptr<H264Watch> h264Watch;
+    std::unique_ptr<GstReference> gstReference;
+    if (reference) {
+        gstReference = std::make_unique<GstReference>(sourceNames);
+        if (!gstReference->start()) {
+            std::fprintf(stderr, "panoptra_bench_render: the reference pipeline did not start\n");
+            return 1;
+        }
+    }
     std::vector<std::unique_ptr<WindowMultiThreaded>> windows;
     for (int i = 0; i < windowCount; ++i) {
         auto window = std::make_unique<WindowMultiThreaded>();
@@ -168,6 +200,24 @@ int main(int argc, char** argv)
         window->getQmlEngine()->rootContext()->setContextProperty("benchSources", sourceNames);
         window->loadQmlFile(parser.value("scene"));
         window->createZtEncoder();
+        if (stamp && i == 0) {
+            h264Watch = std::make_unique<H264Watch>(firstTile);
+            if (!h264Watch->start()) {
+                std::fprintf(stderr, "panoptra_bench_render: the H.264 decoder did not start\n");
+                return 1;
+            }
+            H264Watch* watch = h264Watch.get();
+            window->encoder()->setNaluSink(
+                [watch](const QString&, const QString&, const char* unit, int length, uint32_t, int kind, int) {
+                    watch->push(unit, length, kind);
+                });
+            // The network output goes out under the window's name.
+            networkWatch = std::make_unique<NetworkWatch>(QStringLiteral("Bench_Window_%1").arg(i), firstTile);
+            networkWatch->start();
+        }
+        // The window's network output, made as the window object makes it:
+        // without it the pictures would be converted and sent nowhere.
+        MediaOutputManager::instance().setWebControl("1", window->winId(), QString());
         window->onProcessLive(parser.isSet("no-ndi") ? "" : "ndi");
         if (parser.isSet("no-h264"))
             window->setH264Enable(false);
@@ -219,12 +269,37 @@ int main(int argc, char** argv)
         }
         cpu0 = sampleCpu();
         rssWarm = rssMiB();
+        for (LatencyLog* log : { networkWatch ? &networkWatch->log() : nullptr, h264Watch ? &h264Watch->log() : nullptr,
+                 gstReference ? &gstReference->network().log() : nullptr,
+                 gstReference ? &gstReference->h264().log() : nullptr }) {
+            if (log)
+                log->restart();
+        }
         clock.start();
     });
     QTimer::singleShot(warmupMs + measureMs, [&] { app.quit(); });
     app.exec();
 
     const double elapsedS = clock.elapsed() / 1000.0;
+    // Glass-to-glass figures as they stand when the measuring ends.
+    QJsonObject latency;
+    const auto addLatency = [&latency, fps](const QString& what, const LatencyLog& log, int64_t pictures) {
+        latency.insert(what + "_pictures", double(pictures));
+        latency.insert(what + "_stamps", double(log.count()));
+        for (const auto& [name, q] : { std::pair { "p50", 0.5 }, std::pair { "p90", 0.9 } }) {
+            const double ms = log.quantileMs(q);
+            latency.insert(what + "_" + name + "_ms", ms);
+            latency.insert(what + "_" + name + "_frames", ms * fps / 1000.0);
+        }
+    };
+    if (networkWatch)
+        addLatency("g2g_network", networkWatch->log(), networkWatch->pictures());
+    if (h264Watch)
+        addLatency("g2g_h264", h264Watch->log(), h264Watch->pictures());
+    if (gstReference) {
+        addLatency("g2g_network", gstReference->network().log(), gstReference->network().pictures());
+        addLatency("g2g_h264", gstReference->h264().log(), gstReference->h264().pictures());
+    }
     const CpuSample cpu1 = sampleCpu();
     std::vector<double> passMs, convertMs;
     int64_t passes = 0, drawn = 0;
@@ -255,7 +330,7 @@ int main(int argc, char** argv)
     const double frames = std::max<int64_t>(passes, 1);
     double load[3] = { 0, 0, 0 };
     getloadavg(load, 3);
-    const QJsonObject report {
+    QJsonObject report {
         { "windows", windowCount },
         { "seconds", elapsedS },
         { "ticks", double(tickCount) },
@@ -277,6 +352,8 @@ int main(int argc, char** argv)
         { "process_cpu_ms_per_frame", (cpu1.processMs - cpu0.processMs) / frames },
         { "loadavg", QJsonArray { load[0], load[1], load[2] } },
     };
+    for (auto it = latency.constBegin(); it != latency.constEnd(); ++it)
+        report.insert(it.key(), it.value());
     std::printf("%s\n", QJsonDocument(report).toJson(QJsonDocument::Compact).constData());
     return 0;
 }

@@ -9,6 +9,8 @@
 // Sound is read in 10 ms blocks at 16-bit reference level 20 dB, the level
 // the outputs send at; a block in which nothing arrived is recorded as
 // silence, so a silent source gives a silent file of full length.
+// --rate counts, after the picture, the distinct pictures that arrive over
+// --seconds; the line then also holds "pictures" and "fps".
 // --list prints the sources found within the timeout as a JSON array instead.
 // Exit status: 0 done, 1 source or picture not found in time, 2 bad arguments.
 #include "NdiWrapper.h"
@@ -176,7 +178,8 @@ int main(int argc, char** argv)
         { "timeout-ms", "How long to wait for the source and its picture.", "ms", "5000" },
         { "out", "Output path of the picture, without extension.", "path", "grab" },
         { "wav", "Records the source's sound as a 16-bit WAV file; with --out, beside the picture.", "path" },
-        { "seconds", "Length of the sound recording.", "N", "2" },
+        { "seconds", "Length of the sound recording, or of the count of --rate.", "N", "2" },
+        { "rate", "After the picture, count the pictures that arrive over --seconds." },
     });
     parser.process(app);
     bool ok = false;
@@ -257,6 +260,24 @@ int main(int argc, char** argv)
             break;
         }
         QThread::msleep(10);
+    }
+    if (done && wantPicture && parser.isSet("rate")) {
+        // A picture is new when its send time is; looked at every 2 ms.
+        QElapsedTimer counting;
+        counting.start();
+        int64_t last = 0, pictures = -1;
+        while (counting.elapsed() < seconds * 1000) {
+            NDIlib_video_frame_v2_t frame;
+            NDIlib_framesync_capture_video(sync, &frame, NDIlib_frame_format_type_progressive);
+            if (frame.p_data && frame.timestamp != last) {
+                last = frame.timestamp;
+                ++pictures;
+            }
+            NDIlib_framesync_free_video(sync, &frame);
+            QThread::msleep(2);
+        }
+        report.insert("pictures", double(std::max<int64_t>(pictures, 0)));
+        report.insert("fps", std::max<int64_t>(pictures, 0) * 1000.0 / double(counting.elapsed()));
     }
     if (done && wantSound) {
         while (NDIlib_recv_get_no_connections(receiver) == 0 && clock.elapsed() < timeoutMs)

@@ -1,5 +1,7 @@
 #include "TestSource.h"
 
+#include "TimeStamp.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -72,6 +74,13 @@ void TestSource::sendVideo()
     const int x = int(std::fmod(m_frame, framesPerCrossing) / framesPerCrossing * (w - bar));
     picture.rect(x, 0, bar, h, Yuv { 235, 128, 128 });
     picture.number(w / 40, h / 20, m_frame, std::max(2, h / 60));
+    if (m_stamped) {
+        const Yuv black { 16, 128, 128 }, white { 235, 128, 128 };
+        timestamp::draw(w, h, timestamp::nowMs(),
+            [&picture, &black, &white](int x, int y, int bw, int bh, bool on) {
+                picture.rect(x, y, bw, bh, on ? white : black);
+            });
+    }
 
     NDIlib_video_frame_v2_t frame;
     frame.xres = w;

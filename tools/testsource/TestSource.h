@@ -1,7 +1,8 @@
 #pragma once
 // One synthetic source of the test-source program: a sender that shows a
 // background in its own colour, a white bar crossing the picture every two
-// seconds and the frame counter in the top left corner; it sends a 1 kHz
+// seconds and the frame counter in the top left corner (and, stamped, the
+// time it sent the picture, see TimeStamp.h); it sends a 1 kHz
 // tone at -20 dBFS on every channel (16-bit, reference level 20 dB) and
 // offers PTZ. Whatever tally, metadata and PTZ commands reach it are written
 // to stdout, one line each.
@@ -28,6 +29,8 @@ public:
     TestSource& operator=(const TestSource&) = delete;
 
     void setToneHz(double hz) { m_toneHz = hz; }
+    // Draws the send time into every picture (TimeStamp.h).
+    void setStamped(bool on) { m_stamped = on; }
     bool start();
     const std::string& name() const { return m_name; }
     void sendVideo();
@@ -46,6 +49,7 @@ private:
     TestPicture m_pictures[2];
     unsigned m_frame = 0;
     double m_toneHz = kToneHz;
+    bool m_stamped = false;
     long long m_toneSample = 0;
     std::vector<int16_t> m_audio;
 };

@@ -1,5 +1,6 @@
 // panoptra_testsource: publishes N synthetic network-video sources named
-// "<prefix> 1" .. "<prefix> N" until SIGTERM or SIGINT, and logs to stdout
+// "<prefix> 1" .. "<prefix> N" until SIGTERM or SIGINT (with --stamp each
+// picture carries the time it was sent), and logs to stdout
 // what the receivers send back:
 //   ready <name>
 //   tally <name> program=<0|1> preview=<0|1>
@@ -43,6 +44,7 @@ int main(int argc, char** argv)
         { "height", "Picture height.", "pixels", "720" },
         { "fps", "Frames per second.", "rate", "30" },
         { "tone", "Tone frequency of every source.", "Hz", "1000" },
+        { "stamp", "Draw the send time into every picture as a block code (benchmarks read it back)." },
     });
     parser.process(app);
     const int count = parser.value("count").toInt();
@@ -67,6 +69,7 @@ int main(int argc, char** argv)
         const std::string name = QStringLiteral("%1 %2").arg(prefix).arg(i + 1).toStdString();
         sources.push_back(std::make_unique<TestSource>(name, i, count, width, height, fps, 1));
         sources.back()->setToneHz(toneHz);
+        sources.back()->setStamped(parser.isSet("stamp"));
         if (!sources.back()->start()) {
             std::fprintf(stderr, "panoptra_testsource: cannot publish %s\n", name.c_str());
             return 1;

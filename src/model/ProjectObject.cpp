@@ -1,5 +1,9 @@
 #include "ProjectObject.h"
 
+#include "base/ApiReplies.h"
+#include "base/BusIds.h"
+#include "base/ThreadCheck.h"
+
 #include "AudioOutputMixer.h"
 #include "FrameQueue.h"
 #include "GlobalData.h"
@@ -13,7 +17,6 @@
 #include "WebrtcManager.h"
 #include "WindowObject.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -21,20 +24,11 @@
 #include <QJsonArray>
 #include <QRecursiveMutex>
 #include <QRegularExpression>
-#include <QThread>
 
 #include <algorithm>
 #include <functional>
 
 namespace {
-
-const QString kPvw = QStringLiteral("pvw");
-const QString kPgm = QStringLiteral("pgm");
-
-bool isBusId(const QString& id)
-{
-    return id == kPvw || id == kPgm;
-}
 
 // The files of one kind in a folder ("preset_*.json"), each with the id after
 // the last "_" of its base name.
@@ -69,11 +63,6 @@ bool readStateFile(const QString& path, QJsonObject& object)
 QJsonObject resolutionJson(double width, double height, int index, double aspect)
 {
     return QJsonObject { { "width", width }, { "height", height }, { "index", index }, { "aspect", aspect } };
-}
-
-QJsonObject errorReply()
-{
-    return QJsonObject { { "result", "error" } };
 }
 
 } // namespace
@@ -140,10 +129,10 @@ void ProjectObject::setParams(
     width = newWidth;
     height = newHeight;
     frameRate = newFrameRate;
-    if (QSharedPointer<WindowObject> pvw = windows.value(kPvw))
-        pvw->setWinParams(pro_id, name, kPvw, "PVW", width, height, frameRate);
-    if (QSharedPointer<WindowObject> pgm = windows.value(kPgm))
-        pgm->setWinParams(pro_id, name, kPgm, "PGM", width, height, frameRate);
+    if (QSharedPointer<WindowObject> pvw = windows.value(BusId::pvw()))
+        pvw->setWinParams(pro_id, name, BusId::pvw(), "PVW", width, height, frameRate);
+    if (QSharedPointer<WindowObject> pgm = windows.value(BusId::pgm()))
+        pgm->setWinParams(pro_id, name, BusId::pgm(), "PGM", width, height, frameRate);
 }
 
 void ProjectObject::getParams(double& outWidth, double& outHeight, double& outFrameRate) const
@@ -207,10 +196,10 @@ bool ProjectObject::read(const QJsonObject& record)
     if (!complete)
         qDebug() << "ProjectObject read failed.";
 
-    if (QSharedPointer<WindowObject> pvw = windows.value(kPvw))
-        pvw->setWinParams(pro_id, name, kPvw, "PVW", width, height, frameRate);
-    if (QSharedPointer<WindowObject> pgm = windows.value(kPgm))
-        pgm->setWinParams(pro_id, name, kPgm, "PGM", width, height, frameRate);
+    if (QSharedPointer<WindowObject> pvw = windows.value(BusId::pvw()))
+        pvw->setWinParams(pro_id, name, BusId::pvw(), "PVW", width, height, frameRate);
+    if (QSharedPointer<WindowObject> pgm = windows.value(BusId::pgm()))
+        pgm->setWinParams(pro_id, name, BusId::pgm(), "PGM", width, height, frameRate);
     return complete;
 }
 
@@ -236,7 +225,7 @@ bool ProjectObject::load()
         QJsonObject object;
         if (!readStateFile(file.second, object) || windows.contains(win_id))
             continue;
-        if (!isBusId(win_id))
+        if (!BusId::isBus(win_id))
             lastWinId = std::max(lastWinId, win_id.toInt());
         QSharedPointer<WindowObject> window(new WindowObject);
         windows.insert(win_id, window);
@@ -345,7 +334,7 @@ void ProjectObject::storeFile(StateFile kind, const QString& id)
     }
     if (exists)
         writeStateFile(kind, id, object);
-    else if (isStoredId(id) || (window && isBusId(id)))
+    else if (isStoredId(id) || (window && BusId::isBus(id)))
         removeFile(path + (window ? "/windows/window_" : "/presets/preset_") + id + ".json");
 }
 
@@ -416,8 +405,8 @@ void ProjectObject::onGridChanged(GRIDTYPE type, const QString& win_id, const QS
 {
     switch (type) {
     case GRID_BUS_WINDOWS:
-        saveLater(StateFile::Window, kPvw);
-        saveLater(StateFile::Window, kPgm);
+        saveLater(StateFile::Window, BusId::pvw());
+        saveLater(StateFile::Window, BusId::pgm());
         break;
     case GRID_RESAVE_LAYOUT:
     case GRID_SAVE_LAYOUT:
@@ -437,9 +426,9 @@ void ProjectObject::onGridChanged(GRIDTYPE type, const QString& win_id, const QS
 void ProjectObject::createAudioMixers()
 {
     if (!pvwMixer)
-        pvwMixer = std::make_shared<AudioOutputMixer>(kPvw, 48000, 2, 16, 10);
+        pvwMixer = std::make_shared<AudioOutputMixer>(BusId::pvw(), 48000, 2, 16, 10);
     if (!pgmMixer)
-        pgmMixer = std::make_shared<AudioOutputMixer>(kPgm, 48000, 2, 16, 10);
+        pgmMixer = std::make_shared<AudioOutputMixer>(BusId::pgm(), 48000, 2, 16, 10);
     pvwMixer->setProId(pro_id);
     pgmMixer->setProId(pro_id);
     pvwMixer->Open();
@@ -456,9 +445,7 @@ QSharedPointer<WindowObject> ProjectObject::makeWindow(const QString& win_id, co
 
 void ProjectObject::createWindows()
 {
-    const bool mainThread
-        = QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
-    qDebug() << "ProjectObject createWindows" << mainThread;
+    qDebug() << "ProjectObject createWindows" << onMainThread();
 
     if (!windows.isEmpty()) {
         for (auto it = windows.cbegin(); it != windows.cend(); ++it) {
@@ -471,9 +458,9 @@ void ProjectObject::createWindows()
             QString fromWinId;
             int fromPos = 0;
             window->getFromPosition(fromWinId, fromPos);
-            if (it.key() == kPvw && pvwMixer)
+            if (it.key() == BusId::pvw() && pvwMixer)
                 pvwMixer->setVideoSource(window->getSource(1), fromWinId, fromPos);
-            else if (it.key() == kPgm && pgmMixer)
+            else if (it.key() == BusId::pgm() && pgmMixer)
                 pgmMixer->setVideoSource(window->getSource(1), fromWinId, fromPos);
             window->changeAll(pro_id, false);
             if (status)
@@ -485,7 +472,8 @@ void ProjectObject::createWindows()
     }
 
     QList<QSharedPointer<WindowObject>> made;
-    for (const auto& bus : { qMakePair(kPvw, QStringLiteral("PVW")), qMakePair(kPgm, QStringLiteral("PGM")) }) {
+    for (const auto& bus :
+        { qMakePair(BusId::pvw(), QStringLiteral("PVW")), qMakePair(BusId::pgm(), QStringLiteral("PGM")) }) {
         QSharedPointer<WindowObject> window = makeWindow(bus.first, bus.second);
         window->setNdi_web_url(webUrl);
         window->setAudioMixerObject(pgmMixer, pvwMixer);
@@ -576,8 +564,8 @@ QJsonObject ProjectObject::getWindowList() const
     for (const QString& id : qAsConst(ids)) {
         const QSharedPointer<WindowObject> window = windows.value(id);
         if (!window)
-            return errorReply();
-        if (isBusId(id))
+            return apireply::error();
+        if (BusId::isBus(id))
             continue;
         double w = 0, h = 0;
         window->getSize(w, h);
@@ -597,7 +585,7 @@ QJsonObject ProjectObject::getWindowList() const
             { "number_range", QJsonObject { { "min", min }, { "max", max } } },
         });
     }
-    return QJsonObject { { "result", "ok" }, { "data", list } };
+    return apireply::ok(list);
 }
 
 QJsonObject ProjectObject::getLayoutList() const
@@ -606,20 +594,20 @@ QJsonObject ProjectObject::getLayoutList() const
     for (const QSharedPointer<Preset>& preset : qAsConst(presets)) {
         if (!preset) {
             qDebug() << "ProjectObject getLayoutList failed, because preset is null.";
-            return errorReply();
+            return apireply::error();
         }
         list.append(preset->getLayoutJson());
     }
-    return QJsonObject { { "result", "ok" }, { "data", list } };
+    return apireply::ok(list);
 }
 
 QJsonObject ProjectObject::getLayoutParams(const QString& win_id) const
 {
     const QSharedPointer<WindowObject> window = windows.value(win_id);
-    const QSharedPointer<WindowObject> pvw = windows.value(kPvw);
-    const QSharedPointer<WindowObject> pgm = windows.value(kPgm);
+    const QSharedPointer<WindowObject> pvw = windows.value(BusId::pvw());
+    const QSharedPointer<WindowObject> pgm = windows.value(BusId::pgm());
     if (!window || !pvw || !pgm)
-        return errorReply();
+        return apireply::error();
     QJsonObject data;
     window->getLayoutParams(data, pvw->getSource(1), pgm->getSource(1), pro_id);
     double w = 0, h = 0;
@@ -628,22 +616,22 @@ QJsonObject ProjectObject::getLayoutParams(const QString& win_id) const
     double a = 0;
     window->getAspect(i, a);
     data.insert("resolution", resolutionJson(w, h, i, a));
-    return QJsonObject { { "result", "ok" }, { "data", data } };
+    return apireply::ok(data);
 }
 
 QJsonObject ProjectObject::getControlState(const QString& win_id) const
 {
     const QSharedPointer<WindowObject> window = windows.value(win_id);
     if (!window)
-        return errorReply();
-    return QJsonObject { { "result", "ok" }, { "data", window->getControlState() } };
+        return apireply::error();
+    return apireply::ok(window->getControlState());
 }
 
 QJsonObject ProjectObject::getOutputType(const QString& win_id) const
 {
     const QSharedPointer<WindowObject> window = windows.value(win_id);
     if (!window)
-        return errorReply();
+        return apireply::error();
     QJsonObject reply;
     window->getOutputType(reply);
     return reply;
@@ -654,7 +642,7 @@ QJsonObject ProjectObject::getWinPosition(const QString& win_id) const
     const QSharedPointer<WindowObject> window = windows.value(win_id);
     if (!window) {
         qDebug() << "[getWinPosition] presets don't contains this id " << win_id << windows.keys();
-        return errorReply();
+        return apireply::error();
     }
     QJsonObject reply;
     window->getPosition(reply);
@@ -768,8 +756,7 @@ bool ProjectObject::setTakeParams(const QJsonObject& request, QString& /*msg*/)
 
 QJsonObject ProjectObject::getTakeParams() const
 {
-    return QJsonObject { { "result", "ok" },
-        { "data", QJsonObject { { "time", take_time }, { "select", take_select } } } };
+    return apireply::ok(QJsonObject { { "time", take_time }, { "select", take_select } });
 }
 
 // ---- Presets ---------------------------------------------------------------
@@ -1196,7 +1183,7 @@ bool ProjectObject::checkRemoveWinValid(const QJsonObject& request, QString& /*m
     const QString win_id = request.value("win_id").toString();
     // The bus windows are made with the program and never again: without
     // them take, bus assignment and tally would fail for good.
-    if (isBusId(win_id)) {
+    if (BusId::isBus(win_id)) {
         qDebug() << "ProjectObject checkRemoveWinValid refused, the bus window stays:" << win_id;
         return false;
     }
@@ -1261,7 +1248,7 @@ bool ProjectObject::takeUnderway() const
 bool ProjectObject::assignBus(const QString& bus, const QString& from_win_id, int from_pos_id, const QString& source)
 {
     const QSharedPointer<WindowObject> window = windows.value(bus);
-    const std::shared_ptr<AudioOutputMixer>& mixer = bus == kPvw ? pvwMixer : pgmMixer;
+    const std::shared_ptr<AudioOutputMixer>& mixer = bus == BusId::pvw() ? pvwMixer : pgmMixer;
     if (takeUnderway()) {
         qDebug() << QString("setsource to %1 and take is underway.").arg(bus);
         return false;
@@ -1318,8 +1305,8 @@ bool ProjectObject::setVideoRectSource(QString from_win_id, int from_pos_id, con
     }
 
     const QSharedPointer<WindowObject> target = windows.value(to_win_id);
-    const QSharedPointer<WindowObject> pvw = windows.value(kPvw);
-    const QSharedPointer<WindowObject> pgm = windows.value(kPgm);
+    const QSharedPointer<WindowObject> pvw = windows.value(BusId::pvw());
+    const QSharedPointer<WindowObject> pgm = windows.value(BusId::pgm());
     if (!target || !pvw || !pgm) {
         qDebug() << "setsource to_id or pvw or pgm window object is invalid ." << to_win_id;
         return false;
@@ -1335,10 +1322,10 @@ bool ProjectObject::setVideoRectSource(QString from_win_id, int from_pos_id, con
             onGridChanged(GRID_BUS_WINDOWS, QString());
         return taken;
     }
-    if (to_win_id == kPvw || target->isPvw(to_pos_id))
-        return assignBus(kPvw, from_win_id, from_pos_id, source);
-    if (to_win_id == kPgm || target->isPgm(to_pos_id))
-        return assignBus(kPgm, from_win_id, from_pos_id, source);
+    if (to_win_id == BusId::pvw() || target->isPvw(to_pos_id))
+        return assignBus(BusId::pvw(), from_win_id, from_pos_id, source);
+    if (to_win_id == BusId::pgm() || target->isPgm(to_pos_id))
+        return assignBus(BusId::pgm(), from_win_id, from_pos_id, source);
 
     if (from && (from->isPgm(from_pos_id) || from->isPvw(from_pos_id))) {
         qDebug() << "不允许从pvw或pgm向其他普通窗口交换视频源。";
@@ -1355,7 +1342,7 @@ QJsonObject ProjectObject::getVideoRectSource(const QString& win_id, int pos_id)
 {
     const QSharedPointer<WindowObject> window = windows.value(win_id);
     if (!window)
-        return errorReply();
+        return apireply::error();
     return QJsonObject { { "stream_id", window->getSource(pos_id) } };
 }
 
@@ -1363,7 +1350,7 @@ QJsonObject ProjectObject::getVideoRectSource(const QString& win_id, int pos_id)
 
 bool ProjectObject::doTake(const QJsonObject& request, QString& msg)
 {
-    if (!windows.value(kPvw) || !windows.value(kPgm))
+    if (!windows.value(BusId::pvw()) || !windows.value(BusId::pgm()))
         return false;
     // Stored before any refusal below, and kept when the take is refused.
     QString unused;
@@ -1374,8 +1361,8 @@ bool ProjectObject::doTake(const QJsonObject& request, QString& msg)
 
 bool ProjectObject::runTake(int time, float progress, QString& msg)
 {
-    const QSharedPointer<WindowObject> pvw = windows.value(kPvw);
-    const QSharedPointer<WindowObject> pgm = windows.value(kPgm);
+    const QSharedPointer<WindowObject> pvw = windows.value(BusId::pvw());
+    const QSharedPointer<WindowObject> pgm = windows.value(BusId::pgm());
     if (!pvw || !pgm)
         return false;
     const QString pvwSource = pvw->getSource(1);
@@ -1440,11 +1427,10 @@ bool ProjectObject::runTake(int time, float progress, QString& msg)
 
 QJsonObject ProjectObject::getTallyState() const
 {
-    const QSharedPointer<WindowObject> pvw = windows.value(kPvw);
-    const QSharedPointer<WindowObject> pgm = windows.value(kPgm);
+    const QSharedPointer<WindowObject> pvw = windows.value(BusId::pvw());
+    const QSharedPointer<WindowObject> pgm = windows.value(BusId::pgm());
     if (!pvw || !pgm)
-        return QJsonObject { { "result", "ok" },
-            { "data", QJsonObject { { "pvw_numbers", "" }, { "pgm_numbers", "" } } } };
+        return apireply::ok(QJsonObject { { "pvw_numbers", "" }, { "pgm_numbers", "" } });
 
     const QString pvwSource = pvw->getSource(1);
     const QString pgmSource = pgm->getSource(1);
@@ -1455,7 +1441,7 @@ QJsonObject ProjectObject::getTallyState() const
 
     QString pvwList, pgmList;
     for (auto it = windows.cbegin(); it != windows.cend(); ++it) {
-        if (isBusId(it.key()) || !it.value())
+        if (BusId::isBus(it.key()) || !it.value())
             continue;
         // A bus without a source counts the position it was filled from.
         const int pvwFrom = pvwSource.isEmpty() && pvwId == it.key() ? pvwPos : 0;
@@ -1468,10 +1454,8 @@ QJsonObject ProjectObject::getTallyState() const
 
     const auto toArray
         = [](const QString& list) { return QJsonArray::fromStringList(list.split(',', Qt::SkipEmptyParts)); };
-    return QJsonObject { { "result", "ok" },
-        { "data",
-            QJsonObject {
-                { "pro_id", pro_id }, { "pvw_numbers", toArray(pvwList) }, { "pgm_numbers", toArray(pgmList) } } } };
+    return apireply::ok(
+        QJsonObject { { "pro_id", pro_id }, { "pvw_numbers", toArray(pvwList) }, { "pgm_numbers", toArray(pgmList) } });
 }
 
 // ---- PTZ -------------------------------------------------------------------
@@ -1493,8 +1477,8 @@ bool ProjectObject::setPtzControl(const QJsonObject& request, QString& /*msg*/)
     const QSharedPointer<WindowObject> window = windows.value(win_id);
     if (pos_id >= 1 && window) {
         // A bus position steers the camera whose picture the bus shows.
-        const QSharedPointer<WindowObject> pvw = windows.value(kPvw);
-        const QSharedPointer<WindowObject> pgm = windows.value(kPgm);
+        const QSharedPointer<WindowObject> pvw = windows.value(BusId::pvw());
+        const QSharedPointer<WindowObject> pgm = windows.value(BusId::pgm());
         if (window->isPvw(pos_id) && pvw)
             source = pvw->getSource(1);
         else if (window->isPgm(pos_id) && pgm)
@@ -1536,10 +1520,10 @@ QJsonObject ProjectObject::getWindowRange(const QString& win_id) const
 {
     const QSharedPointer<WindowObject> window = windows.value(win_id);
     if (!window)
-        return errorReply();
+        return apireply::error();
     int min = 0, max = 0;
     window->getNumRange(min, max);
-    return QJsonObject { { "result", "ok" }, { "data", QJsonObject { { "min", min }, { "max", max } } } };
+    return apireply::ok(QJsonObject { { "min", min }, { "max", max } });
 }
 
 bool ProjectObject::setWindowRange(const QString& win_id, const QJsonObject& request, QString& msg)
@@ -1569,7 +1553,7 @@ QJsonObject ProjectObject::getVideoRectShowOptions(const QString& win_id, int po
 {
     const QSharedPointer<WindowObject> window = windows.value(win_id);
     if (!window)
-        return errorReply();
+        return apireply::error();
     QJsonObject reply;
     window->getVideoRectOptions(pro_id, pos_id, reply);
     return reply;

@@ -1,5 +1,7 @@
 #include "ZtGstEncoder.h"
 
+#include "base/Clock.h"
+
 #include "Globals.h"
 #include "VideoFrame.h"
 #include "WebrtcManager.h"
@@ -28,12 +30,6 @@ const char* const g_profile_name[] = { "baseline", "main", "high" };
 template <size_t N> const char* row(const char* const (&table)[N], int index)
 {
     return index >= 0 && size_t(index) < N ? table[index] : nullptr;
-}
-
-int64_t steadyMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 // Sets a property from its text form when the element has it; elements of
@@ -543,7 +539,7 @@ void ZtGstEncoder::addNewFrame(std::shared_ptr<VideoFrame> frame)
 
 void ZtGstEncoder::logStatistics()
 {
-    const int64_t now = steadyMs();
+    const int64_t now = monotonicMs();
     if (m_statisticsTime == 0) {
         m_statisticsTime = now;
         return;

@@ -1,5 +1,8 @@
 #include "QuickRenderer.h"
 
+#include "base/Clock.h"
+#include "base/ThreadCheck.h"
+
 #include "FramelessWindow.h"
 #include "MediaOutputManager.h"
 #include "PboRenderer.h"
@@ -18,30 +21,12 @@
 #include <QThread>
 
 #include <algorithm>
-#include <chrono>
 
 namespace {
-
-int64_t monotonicMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-double monotonicMsF()
-{
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
 
 const char* yesNo(bool b)
 {
     return b ? "true" : "false";
-}
-
-bool onMainThread()
-{
-    return QThread::currentThread() == QCoreApplication::instance()->thread();
 }
 
 // How many recent timings the statistics keep.

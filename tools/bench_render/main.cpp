@@ -8,6 +8,7 @@
 // and end, and CPU milliseconds per output frame (all windows' frames) of the
 // render side (the render threads plus the llvmpipe-* threads, from
 // /proc/self/task/*/stat) and of the process.
+#include "BenchFigures.h"
 #include "GSTEAMER.h"
 #include "MyTimer.h"
 #include "QuickRenderer.h"
@@ -82,15 +83,6 @@ double rssMiB()
 {
     const QList<QByteArray> fields = readAll("/proc/self/statm").split(' ');
     return fields.size() > 1 ? fields.at(1).toDouble() * sysconf(_SC_PAGESIZE) / (1024.0 * 1024.0) : 0;
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t i = std::min(values.size() - 1, size_t(p * (values.size() - 1) + 0.5));
-    return values[i];
 }
 
 std::vector<double> lastN(const std::vector<double>& values, size_t n)

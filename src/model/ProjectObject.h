@@ -18,6 +18,12 @@
 //
 // On disk (folder `path`): "presets/preset_<layout_id>.json" and
 // "windows/window_<win_id>.json", each written atomically.
+//
+// The methods are kept in topic files: ProjectObject.cpp (parameters,
+// mixers, window start-up, replies, window and program settings),
+// ProjectObjectRecord.cpp (record, folder, saves), ProjectObjectPresets.cpp,
+// ProjectObjectWindows.cpp (add, change, close, numbering ranges) and
+// ProjectObjectSources.cpp (sources on positions, take, tally, PTZ).
 #include "RequestTypes.h"
 
 #include <QAudioDeviceInfo>

@@ -86,10 +86,15 @@ void ProjectObject::setParams(
     width = newWidth;
     height = newHeight;
     frameRate = newFrameRate;
-    if (QSharedPointer<WindowObject> pvw = windows.value(BusId::pvw()))
-        pvw->setWinParams(pro_id, name, BusId::pvw(), "PVW", width, height, frameRate);
-    if (QSharedPointer<WindowObject> pgm = windows.value(BusId::pgm()))
-        pgm->setWinParams(pro_id, name, BusId::pgm(), "PGM", width, height, frameRate);
+    applyBusParams();
+}
+
+void ProjectObject::applyBusParams()
+{
+    for (const QString& bus : { BusId::pvw(), BusId::pgm() }) {
+        if (QSharedPointer<WindowObject> window = windows.value(bus))
+            window->setWinParams(pro_id, name, bus, BusId::label(bus), width, height, frameRate);
+    }
 }
 
 void ProjectObject::getParams(double& outWidth, double& outHeight, double& outFrameRate) const
@@ -162,9 +167,8 @@ void ProjectObject::createWindows()
     }
 
     QList<QSharedPointer<WindowObject>> made;
-    for (const auto& bus :
-        { qMakePair(BusId::pvw(), QStringLiteral("PVW")), qMakePair(BusId::pgm(), QStringLiteral("PGM")) }) {
-        QSharedPointer<WindowObject> window = makeWindow(bus.first, bus.second);
+    for (const QString& bus : { BusId::pvw(), BusId::pgm() }) {
+        QSharedPointer<WindowObject> window = makeWindow(bus, BusId::label(bus));
         window->setNdi_web_url(webUrl);
         window->setAudioMixerObject(pgmMixer, pvwMixer);
         window->createWindow();

@@ -95,10 +95,7 @@ bool ProjectObject::read(const QJsonObject& record)
     if (!complete)
         qDebug() << "ProjectObject read failed.";
 
-    if (QSharedPointer<WindowObject> pvw = windows.value(BusId::pvw()))
-        pvw->setWinParams(pro_id, name, BusId::pvw(), "PVW", width, height, frameRate);
-    if (QSharedPointer<WindowObject> pgm = windows.value(BusId::pgm()))
-        pgm->setWinParams(pro_id, name, BusId::pgm(), "PGM", width, height, frameRate);
+    applyBusParams();
     return complete;
 }
 
@@ -168,30 +165,34 @@ bool ProjectObject::presetFile(const QString& layout_id, QJsonObject& object) co
     return true;
 }
 
+bool ProjectObject::stateFile(StateFile kind, const QString& id, QJsonObject& object) const
+{
+    return kind == StateFile::Window ? windowFile(id, object) : presetFile(id, object);
+}
+
 bool ProjectObject::saveWindow(const QString& win_id)
 {
-    QJsonObject object;
-    {
-        QMutexLocker lock(modelLock);
-        if (!windowFile(win_id, object)) {
-            qDebug() << QString("ProjectObject saveWindow failed, because win_id[%1] is invalid.").arg(win_id);
-            return false;
-        }
-    }
-    return writeStateFile(StateFile::Window, win_id, object);
+    return saveStateFile(StateFile::Window, win_id);
 }
 
 bool ProjectObject::savePreset(const QString& layout_id)
 {
+    return saveStateFile(StateFile::Preset, layout_id);
+}
+
+bool ProjectObject::saveStateFile(StateFile kind, const QString& id)
+{
     QJsonObject object;
     {
         QMutexLocker lock(modelLock);
-        if (!presetFile(layout_id, object)) {
-            qDebug() << QString("ProjectObject savePreset failed, because layout_id[%1] is invalid.").arg(layout_id);
+        if (!stateFile(kind, id, object)) {
+            const bool window = kind == StateFile::Window;
+            qDebug() << QString("ProjectObject %1 failed, because %2[%3] is invalid.")
+                            .arg(window ? "saveWindow" : "savePreset", window ? "win_id" : "layout_id", id);
             return false;
         }
     }
-    return writeStateFile(StateFile::Preset, layout_id, object);
+    return writeStateFile(kind, id, object);
 }
 
 void ProjectObject::setSaveRequest(SaveRequest request)
@@ -229,7 +230,7 @@ void ProjectObject::storeFile(StateFile kind, const QString& id)
     bool exists = false;
     {
         QMutexLocker lock(modelLock);
-        exists = window ? windowFile(id, object) : presetFile(id, object);
+        exists = stateFile(kind, id, object);
     }
     if (exists)
         writeStateFile(kind, id, object);

@@ -69,26 +69,16 @@ bool ProjectObject::checkIsDuplicateRange(const QString& win_id, int min, int ma
 {
     if (min > max || min < 1 || max < 1)
         return false;
-    // Any shared number counts, also a range that encloses the other one. A
-    // held (0, 0), a change without numbers, meets nothing: min is at least 1.
-    const auto meets = [min, max](int omin, int omax) { return omin <= omax && min <= omax && omin <= max; };
+    // Any shared number counts, also a range that encloses the other one.
     for (auto it = windows.cbegin(); it != windows.cend(); ++it) {
         if (it.key() == win_id || !it.value() || !it.value()->getNumUsed())
             continue;
         int omin = 0, omax = 0;
         it.value()->getNumRange(omin, omax);
-        if (meets(omin, omax))
+        if (HeldRanges::meet(min, max, omin, omax))
             return false;
     }
-    for (auto it = heldRanges.cbegin(); it != heldRanges.cend(); ++it) {
-        if (it.key() == win_id)
-            continue;
-        for (const QPair<int, int>& range : it.value()) {
-            if (meets(range.first, range.second))
-                return false;
-        }
-    }
-    return true;
+    return !heldRanges.meetsOther(win_id, min, max);
 }
 
 bool ProjectObject::rangeAccepted(const QString& win_id, int min, int max, bool keepsStored) const
@@ -160,7 +150,7 @@ void ProjectObject::holdWindowRange(const QString& win_id, const QJsonObject& re
     QMutexLocker lock(modelLock);
     WindowRequest r;
     const bool numbered = readWindowRequest(request, r) && r.number_used;
-    heldRanges[win_id].append(numbered ? qMakePair(r.min, r.max) : qMakePair(0, 0));
+    heldRanges.hold(win_id, numbered, r.min, r.max);
 }
 
 bool ProjectObject::addReservedWindow(const QString& win_id, const QJsonObject& request)
@@ -176,12 +166,7 @@ bool ProjectObject::addReservedWindow(const QString& win_id, const QJsonObject& 
 
 void ProjectObject::releaseWindowRange(const QString& win_id)
 {
-    const auto held = heldRanges.find(win_id);
-    if (held != heldRanges.end()) {
-        held->removeFirst();
-        if (held->isEmpty())
-            heldRanges.erase(held);
-    }
+    heldRanges.release(win_id);
 }
 
 bool ProjectObject::applyWindow(const QJsonObject& request, const QString& win_id, bool isNew, QString& msg)
@@ -222,7 +207,7 @@ bool ProjectObject::applyWindow(const QJsonObject& request, const QString& win_i
         // The window, its renderer and its encoder are built without the
         // lock (seconds, while every request wants it); name and numbers
         // stay held for it meanwhile, and it enters the map finished.
-        if (!heldRanges.contains(win_id))
+        if (!heldRanges.holds(win_id))
             holdWindowRange(win_id, request);
         const QString builtFor = name;
         window = QSharedPointer<WindowObject>(new WindowObject);

@@ -253,6 +253,7 @@ bool BaseConfig::load()
 
 void BaseConfig::openWindows()
 {
+    ASSERT_MAIN_THREAD("BaseConfig::openWindows");
     {
         QMutexLocker lock(&programsMutex);
         for (const QSharedPointer<ProjectObject>& program : qAsConst(programs)) {
@@ -363,6 +364,7 @@ QString BaseConfig::reserveProgram(const QString& name)
 
 bool BaseConfig::createProgram(const QString& pro_id, const QJsonObject& body)
 {
+    ASSERT_MAIN_THREAD("BaseConfig::createProgram");
     const QString name = body.value("name").toString();
     const double frameRate = body.value("frameRate").toDouble();
     const QJsonObject resolution = body.value("resolution").toObject();
@@ -399,6 +401,7 @@ bool BaseConfig::createProgram(const QString& pro_id, const QJsonObject& body)
 
 bool BaseConfig::removeProgram(const QString& pro_id, QString)
 {
+    ASSERT_MAIN_THREAD("BaseConfig::removeProgram");
     QMutexLocker lock(&programsMutex);
     QSharedPointer<ProjectObject> program = programs.value(pro_id);
     if (!program) {
@@ -431,6 +434,7 @@ bool BaseConfig::addWindow(const QString& pro_id, const QJsonObject& body, QStri
 
 bool BaseConfig::addReservedWindow(const QString& pro_id, const QString& win_id, const QJsonObject& body)
 {
+    ASSERT_MAIN_THREAD("BaseConfig::addReservedWindow");
     const QSharedPointer<ProjectObject> program = getProgram(pro_id);
     if (!program)
         return false;
@@ -444,6 +448,7 @@ bool BaseConfig::addReservedWindow(const QString& pro_id, const QString& win_id,
 
 bool BaseConfig::removeWindow(const QString& pro_id, const QJsonObject& body)
 {
+    ASSERT_MAIN_THREAD("BaseConfig::removeWindow");
     QMutexLocker lock(&programsMutex);
     QSharedPointer<ProjectObject> program = programs.value(pro_id);
     if (!program)
@@ -529,6 +534,7 @@ void BaseConfig::saveProgramList()
 
 void BaseConfig::changeUrl(const QString& url)
 {
+    ASSERT_MAIN_THREAD("BaseConfig::changeUrl");
     {
         QMutexLocker lock(&programsMutex);
         if (url == webUrl)
@@ -658,6 +664,7 @@ void BaseConfig::getScreenRequest(QJsonObject& message, const QString& pro_id, c
 
 void BaseConfig::destroy()
 {
+    ASSERT_MAIN_THREAD("BaseConfig::destroy");
     qDebug() << "BaseConfig::destroy " << onMainThread();
 
     // Saves that acknowledged requests queued to this thread run before the

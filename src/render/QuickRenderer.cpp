@@ -187,6 +187,7 @@ void QuickRenderer::setH264Size(int w, int h)
 
 void QuickRenderer::changeWindowPosition(int screenIndex, bool)
 {
+    ASSERT_MAIN_THREAD("QuickRenderer::changeWindowPosition");
     if (!screen_window)
         return;
     if (screenIndex < 1) {
@@ -222,6 +223,7 @@ void QuickRenderer::requestResize()
 
 void QuickRenderer::init()
 {
+    ASSERT_THREAD_OF(this, "QuickRenderer::init");
     m_request_stop = false;
     stopped = false;
     QMutexLocker gl(&gl_mutex);
@@ -236,6 +238,7 @@ void QuickRenderer::init()
 
 uint64_t QuickRenderer::requestRender()
 {
+    ASSERT_MAIN_THREAD("QuickRenderer::requestRender");
     const int64_t now = monotonicMs();
     if (now - lost_log_time >= 60000) {
         qDebug() << "QuickRenderer event lost count ." << lost_count
@@ -272,6 +275,7 @@ uint64_t QuickRenderer::requestRender()
 
 bool QuickRenderer::waitForSync(uint64_t ticket, int timeoutMs)
 {
+    ASSERT_MAIN_THREAD("QuickRenderer::waitForSync");
     if (ticket == 0)
         return true;
     QMutexLocker lock(&sync_mutex);
@@ -296,6 +300,7 @@ void QuickRenderer::releaseSync(uint64_t ticket)
 
 void QuickRenderer::clearRequestEvent()
 {
+    ASSERT_MAIN_THREAD("QuickRenderer::clearRequestEvent");
     const QString id = QStringLiteral("%1_%2").arg(settings.pro_id, settings.win_id);
     qDebug() << "QuickRenderer::clearRequestEvent() begin. " << id;
     QMutexLocker lock(&request_mutex);
@@ -313,6 +318,7 @@ void QuickRenderer::clearRequestEvent()
 
 void QuickRenderer::requestStop()
 {
+    ASSERT_MAIN_THREAD("QuickRenderer::requestStop");
     const QString id = QStringLiteral("%1_%2").arg(settings.pro_id, settings.win_id);
     qDebug() << "requestStop:" << id;
     const int64_t start = monotonicMs();
@@ -335,6 +341,7 @@ void QuickRenderer::aboutToQuit()
 
 bool QuickRenderer::event(QEvent* e)
 {
+    ASSERT_THREAD_OF(this, "QuickRenderer::event");
     switch (int(e->type())) {
     case kInitEvent:
         init();
@@ -373,6 +380,7 @@ bool QuickRenderer::checkSettings(const Settings& s)
 
 void QuickRenderer::render()
 {
+    ASSERT_THREAD_OF(this, "QuickRenderer::render");
     QMutexLocker pass(&pass_mutex);
     const uint64_t ticket = pass_ticket;
     // Whatever way the pass ends, the GUI thread waiting for it goes on.
@@ -508,6 +516,7 @@ void QuickRenderer::withdrawScreenFrame()
 
 void QuickRenderer::drawScreen()
 {
+    ASSERT_MAIN_THREAD("QuickRenderer::drawScreen");
     QMutexLocker lock(&screen_mutex);
     if (screen_window && screen_window->isVisible())
         screen_window->render(published_texture);
@@ -535,6 +544,7 @@ QuickRenderer::Stats QuickRenderer::stats() const
 
 void QuickRenderer::cleanup()
 {
+    ASSERT_THREAD_OF(this, "QuickRenderer::cleanup");
     qDebug() << "cleanup";
     Settings s;
     {

@@ -26,6 +26,8 @@ import subprocess
 import sys
 import time
 
+from figures import percentile
+
 BIN = os.environ["APP_BIN"]
 HOME = os.environ["BENCH_HOME"]
 HTTP_PORT = int(os.environ["HTTP_PORT"])
@@ -308,7 +310,7 @@ def main():
                         print("  lost: editor %d %s = %r, acknowledged %.0f ms before the kill, file has %r"
                               % (number, item, sent[item][index], (killed - at) * 1000, disk.value(item)))
         lags.sort()
-        pct = lambda q: lags[min(len(lags) - 1, int(q * len(lags)))] * 1000 if lags else float("nan")
+        pct = lambda q: percentile(lags, q) * 1000
         print("run %2d: %5d acks (%d requests failed), lost (acked >100 ms before kill) %d, missing (any age) %d, "
               "ack-to-file lag p50 %.1f ms p99 %.1f ms max %.1f ms, load %s"
               % (run + 1, acked, failed, lost, missing, pct(0.5), pct(0.99), lags[-1] * 1000 if lags else float("nan"),
@@ -321,7 +323,7 @@ def main():
         total_acks += acked
         all_lags += lags
     all_lags.sort()
-    pct = lambda q: all_lags[min(len(all_lags) - 1, int(q * len(all_lags)))] * 1000 if all_lags else float("nan")
+    pct = lambda q: percentile(all_lags, q) * 1000
     print("total over %d runs: %d acks, lost (acked >100 ms before kill) %d, missing (any age) %d, "
           "ack-to-file lag p50 %.1f ms p99 %.1f ms max %.1f ms"
           % (RUNS, total_acks, total_lost, total_missing, pct(0.5), pct(0.99), pct(1)))

@@ -28,6 +28,8 @@ start_app
 
 python3 - "$HTTP_PORT" "$DURATION" "$GUESSERS" <<'PY'
 import json, socket, ssl, sys, threading, time
+sys.path.insert(0, "bench")
+from figures import percentile
 
 port, duration, guessers = int(sys.argv[1]), float(sys.argv[2]), int(sys.argv[3])
 context = ssl.create_default_context()
@@ -93,7 +95,7 @@ def run(with_guessers):
     for t in threads:
         t.join()
     samples.sort()
-    pick = lambda q: samples[min(len(samples) - 1, int(q * len(samples)))] * 1000
+    pick = lambda q: percentile(samples, q) * 1000
     label = "with %d guessers" % guessers if with_guessers else "alone"
     line = "%-18s %8d %9.1f %9.1f %9.1f" % (label, len(samples), pick(0.5), pick(0.99), samples[-1] * 1000)
     if with_guessers:

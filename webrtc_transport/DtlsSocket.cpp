@@ -5,6 +5,7 @@
 
 #include "DtlsSocketContext.h"
 #include "DtlsWrapBio.h"
+#include "base/OpenSslErrors.h"
 
 #include <QDebug>
 
@@ -115,10 +116,15 @@ void DtlsSocket::doHandshakeIteration()
         mParentContext->handshakeCompleted();
     } else if (err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) {
         mFailed = true;
-        char text[1024];
-        ERR_error_string_n(ERR_peek_last_error() ? ERR_peek_last_error() : (unsigned long)err, text, sizeof text);
+        // The queued reasons, or without any the code of SSL_get_error.
+        QString reasons = drainOpenSslErrors();
+        if (reasons.isEmpty()) {
+            char text[256];
+            ERR_error_string_n((unsigned long)err, text, sizeof text);
+            reasons = QString::fromLatin1(text);
+        }
         qDebug() << "DTLS: SSL error" << err;
-        mParentContext->handshakeFailed(text);
+        mParentContext->handshakeFailed(reasons.toUtf8().constData());
     }
 }
 

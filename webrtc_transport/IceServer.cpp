@@ -1,6 +1,6 @@
 #include "IceServer.h"
 
-#include "MonotonicClock.h"
+#include "base/Clock.h"
 
 #include <QDebug>
 

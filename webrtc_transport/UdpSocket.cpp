@@ -2,8 +2,8 @@
 
 #include "Channel.h"
 #include "EventLoop.h"
-#include "MonotonicClock.h"
 #include "Socket.h"
+#include "base/Clock.h"
 
 #include <QDebug>
 

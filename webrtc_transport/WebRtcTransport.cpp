@@ -2,26 +2,18 @@
 
 #include "Crypto.h"
 #include "IceServer.h"
-#include "MonotonicClock.h"
 #include "MyDtlsTransport.h"
 #include "SrtpChannel.h"
 #include "StunPacket.h"
 #include "UdpSocket.h"
+#include "base/Clock.h"
 
 #include <QDebug>
 
 #include <cstring>
-#include <ctime>
 #include <sstream>
 
 namespace {
-
-int64_t nowSeconds()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec);
-}
 
 uint64_t packAddress(const sockaddr_in& a)
 {
@@ -54,7 +46,7 @@ WebRtcTransport::WebRtcTransport(EventLoop* loop, unsigned short port)
             m_socket->Send(data, len, peer);
     };
     m_rtpMaker.outputCallback = [this](char* data, int len) { WriteRtpPacket(data, len); };
-    m_lastStun = nowSeconds();
+    m_lastStun = monotonicSeconds();
     m_lastStunMs = monotonicMs();
 }
 
@@ -156,7 +148,7 @@ void WebRtcTransport::onInputDataPacket(char* data, int len, sockaddr_in* from)
         // Only a check the browser authenticated keeps the session alive:
         // anyone can send a STUN packet to an open port.
         if (m_iceServer->ProcessStunPacket(packet.get(), from)) {
-            m_lastStun = nowSeconds();
+            m_lastStun = monotonicSeconds();
             m_lastStunMs = monotonicMs();
         }
         return;

@@ -2,6 +2,8 @@
 // routes call them. Runs on the HTTPS thread.
 #include "BaseConfig.h"
 
+#include "base/ApiReplies.h"
+
 #include "HttpRequest.h"
 #include "ProjectObject.h"
 #include "WebrtcManager.h"
@@ -12,18 +14,13 @@
 
 namespace {
 
-QJsonObject errorReply()
-{
-    return QJsonObject { { "result", "error" } };
-}
-
 } // namespace
 
 QJsonObject BaseConfig::getSdp(const HttpRequest& request)
 {
     const QJsonObject body = messageParsing(request);
     if (!body.contains("pro_id") || !body.contains("win_id") || !body.contains("ip"))
-        return errorReply();
+        return apireply::error();
     const QString pro_id = body.value("pro_id").toVariant().toString();
     QString win_id = body.value("win_id").toVariant().toString();
     const QString ip = body.value("ip").toVariant().toString();
@@ -33,14 +30,14 @@ QJsonObject BaseConfig::getSdp(const HttpRequest& request)
         QMutexLocker lock(&programsMutex);
         const QSharedPointer<ProjectObject> program = programs.value(pro_id);
         if (!program)
-            return errorReply();
+            return apireply::error();
         if (win_id.isEmpty())
             win_id = program->getFirstWinId();
         if (win_id.isEmpty() || !program->getWindow(win_id))
-            return errorReply();
+            return apireply::error();
     }
     if (!webrtcManager)
-        return errorReply();
+        return apireply::error();
     return webrtcManager->getSdpJson(pro_id, win_id, ip, request.remoteAddress());
 }
 
@@ -49,7 +46,7 @@ QJsonObject BaseConfig::removeSession(const HttpRequest& request)
     qDebug() << "remove webrtc session.";
     const QJsonObject body = messageParsing(request);
     if (!body.contains("session_id") || !webrtcManager)
-        return errorReply();
+        return apireply::error();
     webrtcManager->removeSession(body.value("session_id").toVariant().toString());
-    return QJsonObject { { "result", "ok" } };
+    return apireply::ok();
 }

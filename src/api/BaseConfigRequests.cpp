@@ -4,13 +4,13 @@
 // thread.
 #include "BaseConfig.h"
 
-#include "ApiReplies.h"
 #include "Globals.h"
 #include "HttpRequest.h"
 #include "HttpResponder.h"
 #include "LayoutTemplate.h"
 #include "ScreensControl.h"
 #include "UsersManager.h"
+#include "base/ApiReplies.h"
 
 #include <QDebug>
 #include <QJsonArray>
@@ -19,16 +19,6 @@
 #include <QUrl>
 
 namespace {
-
-QJsonObject okReply()
-{
-    return QJsonObject { { "result", "ok" } };
-}
-
-QJsonObject errorReply(const QString& msg)
-{
-    return QJsonObject { { "result", "error" }, { "msg", msg } };
-}
 
 // Query-form text ("a=1&ids[]=2"). It is split into its parameters before
 // anything is decoded, so an encoded "&" or "=" stays inside its value.
@@ -152,13 +142,13 @@ QJsonObject BaseConfig::getUserResult(USERTYPE type, const HttpRequest& request)
 {
     QString msg, username, token;
     if (!verifyCaller(request, msg, username, token, false) && type != USER_LOGIN)
-        return errorReply(msg);
+        return apireply::error(msg);
     QJsonObject body = messageParsing(request);
     UsersManager* users = getUsersManager();
     if (!users)
-        return errorReply(msg);
+        return apireply::error(msg);
     if (!userChangeAllowed(type, username, body, msg))
-        return errorReply(msg);
+        return apireply::error(msg);
 
     bool done = false;
     switch (type) {
@@ -184,14 +174,14 @@ QJsonObject BaseConfig::getUserResult(USERTYPE type, const HttpRequest& request)
     case USER_SESSION:
         return users->checkSessionToken(username, token);
     }
-    return done ? okReply() : errorReply(msg);
+    return done ? apireply::ok() : apireply::error(msg);
 }
 
 void BaseConfig::userLogin(const HttpRequest& request, HttpResponder& responder)
 {
     UsersManager* users = getUsersManager();
     if (!users) {
-        responder.write(errorReply(QString()));
+        responder.write(apireply::error(QString()));
         return;
     }
     QJsonObject body = messageParsing(request);
@@ -206,7 +196,7 @@ void BaseConfig::userLogin(const HttpRequest& request, HttpResponder& responder)
             // Looked up again: the manager that began the attempt may have
             // gone with the controller's shutdown.
             UsersManager* users = BaseConfig::getInstance()->getUsersManager();
-            return HttpResponse::json(users ? users->finishLogin(checked) : errorReply(QString()));
+            return HttpResponse::json(users ? users->finishLogin(checked) : apireply::error(QString()));
         });
     });
 }
@@ -236,25 +226,24 @@ QJsonObject BaseConfig::qrCodeGetting()
         { "websocketPort", g_websocketPort },
         { "neutralVersion", g_is_neutral_version },
     };
-    return QJsonObject { { "result", "ok" }, { "data", data } };
+    return apireply::ok(data);
 }
 
 QJsonObject BaseConfig::processLanguage(const HttpRequest& request)
 {
     // The language is chosen on the desktop; browsers only report theirs.
     Q_UNUSED(request)
-    return okReply();
+    return apireply::ok();
 }
 
 QJsonObject BaseConfig::getScreenList()
 {
-    return QJsonObject { { "result", "ok" }, { "data", ScreensControl::instance()->getScreenToWeb() } };
+    return apireply::ok(ScreensControl::instance()->getScreenToWeb());
 }
 
 QJsonObject BaseConfig::getOutputList()
 {
-    return QJsonObject { { "result", "ok" },
-        { "data", QJsonArray { QJsonObject { { "id", 1 }, { "label", "ndi" } } } } };
+    return apireply::ok(QJsonArray { QJsonObject { { "id", 1 }, { "label", "ndi" } } });
 }
 
 QJsonObject BaseConfig::resolutionList()
@@ -269,18 +258,18 @@ QJsonObject BaseConfig::resolutionList()
             QJsonObject { { "id", ++id }, { "label", QStringLiteral("%1x%2").arg(size.width).arg(size.height) },
                 { "width", size.width }, { "height", size.height } });
     }
-    return QJsonObject { { "result", "ok" }, { "data", resolutions } };
+    return apireply::ok(resolutions);
 }
 
 QJsonObject BaseConfig::frameRateList()
 {
-    return QJsonObject { { "result", "ok" }, { "data", QJsonArray { 60, 50, 30, 25 } } };
+    return apireply::ok(QJsonArray { 60, 50, 30, 25 });
 }
 
 QJsonObject BaseConfig::templateJson()
 {
     const LayoutTemplate* templates = getLayoutTemplate();
-    return templates ? templates->getTemplateLlist() : QJsonObject { { "result", "error" } };
+    return templates ? templates->getTemplateLlist() : apireply::error();
 }
 
 QJsonObject BaseConfig::getTakeTransitions()
@@ -291,5 +280,5 @@ QJsonObject BaseConfig::getTakeTransitions()
     int id = 0;
     for (const char* label : kLabels)
         transitions.append(QJsonObject { { "id", ++id }, { "label", label } });
-    return QJsonObject { { "result", "ok" }, { "data", transitions } };
+    return apireply::ok(transitions);
 }

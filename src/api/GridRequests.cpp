@@ -5,6 +5,8 @@
 // marked for the saver.
 #include "BaseConfig.h"
 
+#include "base/BusIds.h"
+
 #include "ApiReplies.h"
 #include "HttpRequest.h"
 #include "MediaOutputManager.h"
@@ -169,7 +171,7 @@ bool BaseConfig::setSource(const QJsonObject& request, QString& pro_id, QString&
     const QString toType = to.value(QLatin1String("type")).toString();
     const QString toWin = to.value(QLatin1String("win_id")).toString();
     pro_id = toPro;
-    win_id = (toType == QLatin1String("pvw") || toType == QLatin1String("pgm")) ? toType : toWin;
+    win_id = BusId::isBus(toType) ? toType : toWin;
 
     QString takeMsg;
     const bool done = program->setVideoRectSource(from.value(QLatin1String("win_id")).toString(),

@@ -1,7 +1,8 @@
 #include "OpenSslCheck.h"
 
+#include "base/OpenSslErrors.h"
+
 #include <QDebug>
-#include <QStringList>
 
 #include <openssl/err.h>
 
@@ -13,14 +14,9 @@ bool ok(int rc, const char* what)
         ERR_clear_error();
         return true;
     }
-    QStringList reasons;
-    while (const unsigned long code = ERR_get_error()) {
-        char text[256];
-        ERR_error_string_n(code, text, sizeof text);
-        reasons << QString::fromLatin1(text);
-    }
+    const QString reasons = drainOpenSslErrors();
     qWarning().noquote() << "[openssl]" << what << "failed with" << rc
-                         << (reasons.isEmpty() ? QString() : ": " + reasons.join("; "));
+                         << (reasons.isEmpty() ? QString() : ": " + reasons);
     return false;
 }
 

@@ -4,9 +4,9 @@
 // thread, the pushes to the WebSocket server's, the files to the saver.
 #include "BaseConfig.h"
 
-#include "ApiReplies.h"
 #include "HttpRequest.h"
 #include "ProjectObject.h"
+#include "base/ApiReplies.h"
 
 #include <QDebug>
 #include <QMutexLocker>
@@ -187,7 +187,7 @@ QJsonObject BaseConfig::getProgramParam(const QString& pro_id)
     const QJsonObject data { { "name", program->getName() },
         { "resolution", QJsonObject { { "width", width }, { "height", height }, { "index", index }, { "aspect", aspect } } },
         { "frameRate", frameRate } };
-    return QJsonObject { { "result", "ok" }, { "data", data } };
+    return apireply::ok(data);
 }
 
 bool BaseConfig::setProgramName(const QJsonObject& request, QString& msg)

@@ -9,6 +9,8 @@
 // the next periodic source push, so no push is queued here.
 #include "BaseConfig.h"
 
+#include "base/ApiReplies.h"
+
 #include "HttpRequest.h"
 #include "SourceManager.h"
 
@@ -17,25 +19,11 @@
 #include <QJsonArray>
 #include <QUrl>
 
-namespace {
-
-QJsonObject okReply()
-{
-    return QJsonObject { { "result", "ok" } };
-}
-
-QJsonObject failureReply(const QString& msg)
-{
-    return QJsonObject { { "result", "error" }, { "msg", msg } };
-}
-
-} // namespace
-
 QJsonObject BaseConfig::getSourceResult(SOURCETYPE type, const HttpRequest& request)
 {
     QString msg, username, token;
     if (!verifyCaller(request, msg, username, token, false))
-        return QJsonObject { { "result", "error" } };
+        return apireply::error();
     const QJsonObject body = messageParsing(request);
     // The source manager's own messages only: whatever the token check left
     // in msg is not for this reply.
@@ -48,7 +36,7 @@ QJsonObject BaseConfig::getSourceResult(SOURCETYPE type, const HttpRequest& requ
     case SOURCE_MODIFY:
     case SOURCE_REMOVE:
         if (!manager)
-            return failureReply(msg);
+            return apireply::error(msg);
         if (type == SOURCE_ADD)
             done = manager->addSourceList(body, msg);
         else if (type == SOURCE_MODIFY)
@@ -64,14 +52,14 @@ QJsonObject BaseConfig::getSourceResult(SOURCETYPE type, const HttpRequest& requ
     default:
         break;
     }
-    return done ? okReply() : failureReply(msg);
+    return done ? apireply::ok() : apireply::error(msg);
 }
 
 QJsonObject BaseConfig::getSourceList(const QJsonObject& request)
 {
     SourceManager* manager = sourceManager;
     if (!manager)
-        return QJsonObject { { "result", "error" } };
+        return apireply::error();
     return manager->getSourceList(request);
 }
 
@@ -99,7 +87,7 @@ void BaseConfig::getSourceGroups(QJsonObject& out)
     if (SourceManager* manager = sourceManager)
         out = manager->sourcesToJson();
     else
-        out = QJsonObject { { "result", "ok" }, { "data", QJsonArray() } };
+        out = apireply::ok(QJsonArray());
     // In the same object as the groups: the list route's reply and the
     // WebSocket push are one shape.
     out.insert("socket_type", "source");

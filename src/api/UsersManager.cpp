@@ -1,5 +1,7 @@
 #include "UsersManager.h"
 
+#include "base/ApiReplies.h"
+
 #include "Credentials.h"
 #include "Globals.h"
 #include "JsonFile.h"
@@ -30,11 +32,6 @@ const char* const kListColumns = "id, username, passwordCount, alias, role, phon
 const QString kAdminRole = QStringLiteral("admin");
 const QString kLoginFailed = QStringLiteral("用户名或密码错误");
 const QString kTokenError = QStringLiteral("Token.Error");
-
-QJsonObject errorReply()
-{
-    return QJsonObject { { "result", "error" } };
-}
 
 // A request's text field; absent reads as empty text (the columns are NOT NULL).
 QString textOf(const QJsonObject& request, const char* key)
@@ -273,10 +270,10 @@ UsersManager::LoginAttempt UsersManager::beginLogin(const QJsonObject& request)
     const QString username = request.value("username").toString();
     attempt.password = request.value("password").toString();
     if (username.isEmpty() || attempt.password.isEmpty()) {
-        attempt.reply = errorReply();
+        attempt.reply = apireply::error();
         return attempt;
     }
-    const QJsonObject failed { { "result", "error" }, { "msg", kLoginFailed } };
+    const QJsonObject failed = apireply::error(kLoginFailed);
     attempt.address = request.value("remoteAddr").toString();
     const qint64 now = m_clock();
     // No hash for these: a guessing client costs nothing while it waits.
@@ -353,7 +350,7 @@ QJsonObject UsersManager::finishLogin(const LoginAttempt& attempt)
     const auto pending = m_hashesPending.find(attempt.address);
     if (pending != m_hashesPending.end() && --*pending <= 0)
         m_hashesPending.erase(pending);
-    const QJsonObject failed { { "result", "error" }, { "msg", kLoginFailed } };
+    const QJsonObject failed = apireply::error(kLoginFailed);
     if (attempt.matched >= 0 && attempt.matched < attempt.candidates.size()) {
         const LoginAttempt::Candidate& row = attempt.candidates.at(attempt.matched);
         // The row as it is now: a password changed or a user removed while
@@ -372,10 +369,8 @@ QJsonObject UsersManager::finishLogin(const LoginAttempt& attempt)
             update.bindValue(":token", Credentials::tokenDigest(token));
             update.bindValue(":id", row.id);
             run(update, "storing a session");
-            return QJsonObject { { "result", "ok" },
-                { "data",
-                    QJsonObject { { "username", q.value(0).toString() }, { "alias", q.value(1).toString() },
-                        { "role", q.value(2).toString() }, { "token", token }, { "changed", m_changed } } } };
+            return apireply::ok(QJsonObject { { "username", q.value(0).toString() }, { "alias", q.value(1).toString() },
+                { "role", q.value(2).toString() }, { "token", token }, { "changed", m_changed } });
         }
     }
     loginFailed(attempt.address, m_clock()); // the back-off runs from the answer, not from the request
@@ -440,7 +435,7 @@ QJsonObject UsersManager::querySpecifiedList(const QJsonObject& request)
                 { "descript", q.value(6).toString() }, { "create_time", q.value(7).toString() } });
         }
     }
-    return QJsonObject { { "result", "ok" }, { "data", QJsonObject { { "count", m_userCount }, { "list", list } } } };
+    return apireply::ok(QJsonObject { { "count", m_userCount }, { "list", list } });
 }
 
 bool UsersManager::addUserConfig(const QJsonObject& request, QString& msg)
@@ -592,15 +587,13 @@ QJsonObject UsersManager::getUserInfo(const QString& username, const QString& to
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (username.isEmpty() || token.isEmpty())
-        return errorReply();
+        return apireply::error();
     const std::vector<UserRow>& rows = rowsOf(username);
     if (rows.empty())
-        return errorReply();
+        return apireply::error();
     const UserRow& row = rows.front();
-    return QJsonObject { { "result", "ok" },
-        { "data",
-            QJsonObject { { "username", row.username }, { "alias", row.alias }, { "role", row.role },
-                { "phone", row.phone }, { "descript", row.descript } } } };
+    return apireply::ok(QJsonObject { { "username", row.username }, { "alias", row.alias }, { "role", row.role },
+        { "phone", row.phone }, { "descript", row.descript } });
 }
 
 const UsersManager::UserRow* UsersManager::sessionRow(const QString& username, const QString& token)
@@ -619,9 +612,8 @@ QJsonObject UsersManager::checkSessionToken(const QString& username, const QStri
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     const UserRow* row = sessionRow(username, token);
     if (!row)
-        return errorReply();
-    return QJsonObject { { "result", "ok" },
-        { "data", QJsonObject { { "username", row->username }, { "alias", row->alias } } } };
+        return apireply::error();
+    return apireply::ok(QJsonObject { { "username", row->username }, { "alias", row->alias } });
 }
 
 bool UsersManager::checkSessionToken(const QString& username, const QString& token, QString& msg)

@@ -1,5 +1,9 @@
 #include "BaseConfig.h"
 
+#include "base/ApiReplies.h"
+#include "base/BusIds.h"
+#include "base/ThreadCheck.h"
+
 #include "Globals.h"
 #include "JsonFile.h"
 #include "LayoutTemplate.h"
@@ -30,11 +34,6 @@
 
 namespace {
 
-bool onMainThread()
-{
-    return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
-}
-
 // Loading and new programs use this address until the main window reports the real one.
 const QString kPlaceholderWebUrl = QStringLiteral("https://127.0.0.1:65532/");
 
@@ -58,11 +57,6 @@ bool isProgramId(const QString& pro_id)
 {
     static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
     return digits.match(pro_id).hasMatch();
-}
-
-bool isBusId(const QString& id)
-{
-    return id == QLatin1String("pvw") || id == QLatin1String("pgm");
 }
 
 // A list that cannot be read is kept for the operator instead of being
@@ -227,13 +221,13 @@ bool BaseConfig::load()
         if (!folder.contains('_'))
             continue;
         const QString id = folder.split('_').last();
-        if (!isBusId(id) && id.toInt() <= 0)
+        if (!BusId::isBus(id) && id.toInt() <= 0)
             continue;
         const QString folderPath = root.filePath(folder);
         if (!knownIds.contains(id)) {
             if (!listRead) {
                 // Kept, and its id stays taken so no new program lands on it.
-                if (!isBusId(id))
+                if (!BusId::isBus(id))
                     lastProId = std::max(lastProId, id.toInt());
                 continue;
             }
@@ -247,7 +241,7 @@ bool BaseConfig::load()
             }
             continue;
         }
-        if (!isBusId(id))
+        if (!BusId::isBus(id))
             lastProId = std::max(lastProId, id.toInt());
         if (QSharedPointer<ProjectObject> program = programs.value(id)) {
             program->setPath(folderPath);
@@ -259,6 +253,7 @@ bool BaseConfig::load()
 
 void BaseConfig::openWindows()
 {
+    ASSERT_MAIN_THREAD("BaseConfig::openWindows");
     {
         QMutexLocker lock(&programsMutex);
         for (const QSharedPointer<ProjectObject>& program : qAsConst(programs)) {
@@ -369,6 +364,7 @@ QString BaseConfig::reserveProgram(const QString& name)
 
 bool BaseConfig::createProgram(const QString& pro_id, const QJsonObject& body)
 {
+    ASSERT_MAIN_THREAD("BaseConfig::createProgram");
     const QString name = body.value("name").toString();
     const double frameRate = body.value("frameRate").toDouble();
     const QJsonObject resolution = body.value("resolution").toObject();
@@ -405,6 +401,7 @@ bool BaseConfig::createProgram(const QString& pro_id, const QJsonObject& body)
 
 bool BaseConfig::removeProgram(const QString& pro_id, QString)
 {
+    ASSERT_MAIN_THREAD("BaseConfig::removeProgram");
     QMutexLocker lock(&programsMutex);
     QSharedPointer<ProjectObject> program = programs.value(pro_id);
     if (!program) {
@@ -437,6 +434,7 @@ bool BaseConfig::addWindow(const QString& pro_id, const QJsonObject& body, QStri
 
 bool BaseConfig::addReservedWindow(const QString& pro_id, const QString& win_id, const QJsonObject& body)
 {
+    ASSERT_MAIN_THREAD("BaseConfig::addReservedWindow");
     const QSharedPointer<ProjectObject> program = getProgram(pro_id);
     if (!program)
         return false;
@@ -450,6 +448,7 @@ bool BaseConfig::addReservedWindow(const QString& pro_id, const QString& win_id,
 
 bool BaseConfig::removeWindow(const QString& pro_id, const QJsonObject& body)
 {
+    ASSERT_MAIN_THREAD("BaseConfig::removeWindow");
     QMutexLocker lock(&programsMutex);
     QSharedPointer<ProjectObject> program = programs.value(pro_id);
     if (!program)
@@ -535,6 +534,7 @@ void BaseConfig::saveProgramList()
 
 void BaseConfig::changeUrl(const QString& url)
 {
+    ASSERT_MAIN_THREAD("BaseConfig::changeUrl");
     {
         QMutexLocker lock(&programsMutex);
         if (url == webUrl)
@@ -582,7 +582,7 @@ QJsonObject BaseConfig::programListJson()
     for (const QString& id : qAsConst(ids)) {
         const QSharedPointer<ProjectObject> program = programs.value(id);
         if (!program)
-            return QJsonObject { { "result", "error" } };
+            return apireply::error();
         list.append(QJsonObject {
             { "pro_id", id },
             { "name", program->getName() },
@@ -590,7 +590,7 @@ QJsonObject BaseConfig::programListJson()
             { "url", QStringLiteral("%1#/mobileLogin?pro_id=%3").arg(webUrl, id) },
         });
     }
-    return QJsonObject { { "data", list }, { "result", "ok" } };
+    return apireply::ok(list);
 }
 
 void BaseConfig::getProgramRequest(QJsonObject& message)
@@ -604,7 +604,7 @@ QJsonObject BaseConfig::getWindowList(const QString& pro_id)
     QMutexLocker lock(&programsMutex);
     if (const QSharedPointer<ProjectObject> program = programs.value(pro_id))
         return program->getWindowList();
-    return QJsonObject { { "result", "error" } };
+    return apireply::error();
 }
 
 void BaseConfig::getWindowRequest(QJsonObject& message, const QString& pro_id)
@@ -621,7 +621,7 @@ void BaseConfig::buildProgramMessage(
     QMutexLocker lock(&programsMutex);
     const QSharedPointer<ProjectObject> program = programs.value(pro_id);
     if (!program) {
-        message.insert("result", "error");
+        message = apireply::error();
         message.insert("socket_type", kind);
         return;
     }
@@ -664,6 +664,7 @@ void BaseConfig::getScreenRequest(QJsonObject& message, const QString& pro_id, c
 
 void BaseConfig::destroy()
 {
+    ASSERT_MAIN_THREAD("BaseConfig::destroy");
     qDebug() << "BaseConfig::destroy " << onMainThread();
 
     // Saves that acknowledged requests queued to this thread run before the

@@ -7,9 +7,13 @@
 //
 // Owner: the application reaches the one controller through getInstance()
 // (a function-local static, first made by start-up on the GUI thread); tests
-// may make their own instances. Threads: its slots run on the GUI thread;
-// workerThread (started by openWindows, stopped by stopWorker) hosts
-// sourceTimer and the WebSocket server. The HTTPS thread calls the request
+// may make their own instances. Threads: start-up, shutdown and the queued
+// adds and removals of programs and windows run on the GUI thread (debug
+// builds assert it); workerThread (started by openWindows, stopped by
+// stopWorker) hosts sourceTimer, which calls updateSource there, and the
+// WebSocket server. getAudioDevices runs on the thread pool, saveProgramList
+// on a saver, and onProgramChanged on the HTTPS thread for changes other
+// than adds and removals. The HTTPS thread calls the request
 // handlers and the push builders run on the worker: everything that touches
 // programs or programNames holds the recursive programsMutex. A new program
 // or window is built without it (that takes seconds) and enters its map

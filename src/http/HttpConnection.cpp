@@ -1,5 +1,7 @@
 #include "HttpConnection.h"
 
+#include "base/Clock.h"
+
 #include "HttpResponder.h"
 #include "HttpRouter.h"
 #include "TlsStream.h"
@@ -7,7 +9,6 @@
 #include <QDebug>
 #include <QScopedValueRollback>
 
-#include <chrono>
 #include <climits>
 #include <exception>
 
@@ -26,12 +27,6 @@ namespace {
 
 constexpr qint64 kReadSlice = 64 * 1024;
 constexpr qint64 kMaxWriteBacklog = 1024 * 1024;
-
-qint64 monotonicMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 HttpConnection* self(http_parser* p)
 {

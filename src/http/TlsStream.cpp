@@ -1,12 +1,11 @@
 #include "TlsStream.h"
 
 #include "TlsServerContext.h"
+#include "base/OpenSslErrors.h"
 
 #include <QHostAddress>
-#include <QStringList>
 #include <QtGlobal>
 
-#include <openssl/err.h>
 #include <openssl/ssl.h>
 
 #include <sys/socket.h>
@@ -16,17 +15,6 @@ namespace {
 // Decrypted input held for the user at most; past it the network is not
 // read until the user takes some.
 constexpr qint64 kCipherSlice = 64 * 1024;
-
-QString openSslErrors()
-{
-    QStringList reasons;
-    while (const unsigned long code = ERR_get_error()) {
-        char text[256];
-        ERR_error_string_n(code, text, sizeof text);
-        reasons << QString::fromLatin1(text);
-    }
-    return reasons.join(QLatin1String("; "));
-}
 
 } // namespace
 
@@ -114,7 +102,7 @@ void TlsStream::pump()
                 continue;
             } else {
                 m_pumping = false;
-                fail(SslHandshakeFailedError, QStringLiteral("TLS handshake failed: ") + openSslErrors());
+                fail(SslHandshakeFailedError, QStringLiteral("TLS handshake failed: ") + drainOpenSslErrors());
                 return;
             }
         }
@@ -136,7 +124,7 @@ void TlsStream::pump()
             if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_ZERO_RETURN)
                 break; // ZERO_RETURN: the client's close_notify; its end of the stream follows
             m_pumping = false;
-            fail(SslInternalError, QStringLiteral("TLS record refused: ") + openSslErrors());
+            fail(SslInternalError, QStringLiteral("TLS record refused: ") + drainOpenSslErrors());
             return;
         }
         flushCipher(); // tickets and alerts that reading produced
@@ -176,7 +164,7 @@ qint64 TlsStream::writeData(const char* data, qint64 size)
         const int chunk = int(qMin<qint64>(size - done, 1 << 20));
         const int n = SSL_write(m_ssl, data + done, chunk); // into memory: all of it or an error
         if (n <= 0) {
-            fail(SslInternalError, QStringLiteral("TLS write failed: ") + openSslErrors());
+            fail(SslInternalError, QStringLiteral("TLS write failed: ") + drainOpenSslErrors());
             return done > 0 ? done : -1;
         }
         done += n;

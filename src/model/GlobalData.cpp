@@ -1,5 +1,7 @@
 #include "GlobalData.h"
 
+#include "base/BusIds.h"
+
 #include "AudioMixSink.h"
 #include "Globals.h"
 #include "JsonFile.h"
@@ -9,8 +11,6 @@
 #include <QMutexLocker>
 
 namespace {
-const QString kPvw = QStringLiteral("pvw");
-const QString kPgm = QStringLiteral("pgm");
 } // namespace
 
 GlobalData* GlobalData::instance()
@@ -133,9 +133,9 @@ bool GlobalData::setAudioSink(
     if (pro_id.isEmpty() || source.isEmpty() || bus.isEmpty())
         return false;
     QMutexLocker lock(&registry_mutex);
-    if (bus == kPvw)
+    if (bus == BusId::pvw())
         source_map[pro_id][source].pvw_sink = std::move(sink);
-    else if (bus == kPgm)
+    else if (bus == BusId::pgm())
         source_map[pro_id][source].pgm_sink = std::move(sink);
     return true;
 }
@@ -151,9 +151,9 @@ bool GlobalData::removeAudioSink(const QString& pro_id, const QString& source, c
     auto entry = program->find(source);
     if (entry == program->end())
         return true;
-    if (bus == kPvw)
+    if (bus == BusId::pvw())
         entry->pvw_sink.reset();
-    else if (bus == kPgm)
+    else if (bus == BusId::pgm())
         entry->pgm_sink.reset();
     return true;
 }
@@ -165,9 +165,9 @@ std::shared_ptr<AudioMixSink> GlobalData::getAudioSink(
     const SourceContent* entry = find(pro_id, source);
     if (!entry)
         return nullptr;
-    if (bus == kPvw)
+    if (bus == BusId::pvw())
         return entry->pvw_sink;
-    if (bus == kPgm)
+    if (bus == BusId::pgm())
         return entry->pgm_sink;
     return nullptr;
 }

@@ -1,5 +1,8 @@
 #include "LayoutTemplate.h"
 
+#include "base/ApiReplies.h"
+#include "base/BusIds.h"
+
 #include <QJsonArray>
 
 #include <cmath>
@@ -77,7 +80,7 @@ QJsonObject positionObject(const TemplateDef& def, int id, const Cell& cell)
     QString type;
     int number = id;
     if (def.busPositions) {
-        type = id == 1 ? QStringLiteral("pvw") : id == 2 ? QStringLiteral("pgm") : QString();
+        type = id == 1 ? BusId::pvw() : id == 2 ? BusId::pgm() : QString();
         number = id <= 2 ? 0 : id - 2;
     }
     return QJsonObject {
@@ -121,8 +124,7 @@ void LayoutTemplate::initTemplates()
         template_map.insert(key, tmpl);
         count_map.insert(key, count);
     }
-    template_list.insert("data", list);
-    template_list.insert("result", "ok");
+    template_list = apireply::ok(list);
     // Clients read this as an opaque text; it is not the number of templates.
     template_list.insert("count", "1000");
 }

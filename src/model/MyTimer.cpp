@@ -1,6 +1,6 @@
 #include "MyTimer.h"
 
-#include <chrono>
+#include "base/Clock.h"
 
 MyTimer::MyTimer()
 {
@@ -57,8 +57,7 @@ void MyTimer::setClock(Clock replacement)
 
 int64_t MyTimer::getSysRuntime()
 {
-    using namespace std::chrono;
-    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count() / 1000;
+    return monotonicUs();
 }
 
 int64_t MyTimer::periodFor(double fps)

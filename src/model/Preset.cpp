@@ -1,5 +1,8 @@
 #include "Preset.h"
 
+#include "base/ApiReplies.h"
+#include "base/BusIds.h"
+
 #include "GlobalData.h"
 
 #include <QDebug>
@@ -16,8 +19,6 @@
 namespace {
 
 const QString kWinSave = QStringLiteral("win_save");
-const QString kPvw = QStringLiteral("pvw");
-const QString kPgm = QStringLiteral("pgm");
 const char* const kOverlayFlags[] = { "center_cross", "safe_area", "name_enable", "vu_meter" };
 
 // Stored values are read leniently: a value of another JSON type reads as
@@ -437,10 +438,8 @@ void Preset::setUsedState(const QString& id, bool used)
 
 QString Preset::getPatternName(const QString& pro_id, const QString& type, const QString& source, int number) const
 {
-    if (type == kPvw)
-        return QStringLiteral("PVW");
-    if (type == kPgm)
-        return QStringLiteral("PGM");
+    if (BusId::isBus(type))
+        return BusId::label(type);
     GlobalData* registry = GlobalData::instance();
     QString name = registry->getPatternName(pro_id, source);
     if (name.isEmpty()) {
@@ -482,14 +481,14 @@ bool Preset::isPvw(int pos_id) const
 {
     QMutexLocker lock(&positions_mutex);
     const auto it = positions.constFind(pos_id);
-    return it != positions.constEnd() && it->type == kPvw;
+    return it != positions.constEnd() && it->type == BusId::pvw();
 }
 
 bool Preset::isPgm(int pos_id) const
 {
     QMutexLocker lock(&positions_mutex);
     const auto it = positions.constFind(pos_id);
-    return it != positions.constEnd() && it->type == kPgm;
+    return it != positions.constEnd() && it->type == BusId::pgm();
 }
 
 void Preset::removeSource(int pos_id)
@@ -525,8 +524,7 @@ void Preset::setPosition(int screenIndex, bool isFull)
 
 void Preset::getPosition(QJsonObject& reply) const
 {
-    reply.insert("result", "ok");
-    reply.insert("data", QJsonObject { { "select", screen_select }, { "isFull", screen_isFull } });
+    reply = apireply::ok(QJsonObject { { "select", screen_select }, { "isFull", screen_isFull } });
 }
 
 void Preset::setOutputType(const QString& select)
@@ -538,8 +536,7 @@ void Preset::setOutputType(const QString& select)
 
 void Preset::getOutputType(QJsonObject& reply) const
 {
-    reply.insert("result", "ok");
-    reply.insert("data", QJsonObject { { "select", live_select } });
+    reply = apireply::ok(QJsonObject { { "select", live_select } });
 }
 
 void Preset::setModified(bool value)
@@ -620,7 +617,7 @@ void Preset::changeAll(const QString& pro_id, bool keepOutputs)
     emit layoutChanged(layoutText);
     for (auto it = snapshot.constBegin(); it != snapshot.constEnd(); ++it) {
         const PresetVideo& v = it.value();
-        if (v.type != kPvw && v.type != kPgm)
+        if (!BusId::isBus(v.type))
             emit sendSource(it.key(), v.stream_id, getPatternName(pro_id, v.type, v.stream_id, v.number));
         for (auto option = v.options.constBegin(); option != v.options.constEnd(); ++option)
             emit sendSingleState(it.key(), option.key(), option.value());
@@ -733,9 +730,9 @@ void Preset::changeTallyState(const QString& source, const QString& type)
         if (!v.type.isEmpty())
             continue;
         const bool showsSource = !source.isEmpty() && source == v.stream_id;
-        if (type == kPvw) {
+        if (type == BusId::pvw()) {
             v.pvw_state = showsSource;
-        } else if (type == kPgm) {
+        } else if (type == BusId::pgm()) {
             v.pgm_state = showsSource;
         } else {
             v.pvw_state = false;
@@ -750,9 +747,9 @@ void Preset::changeTallyState(int pos_id, const QString& type, bool on)
     const auto it = positions.find(pos_id);
     if (pos_id < 1 || it == positions.end())
         return;
-    if (type == kPvw)
+    if (type == BusId::pvw())
         it->pvw_state = on;
-    else if (type == kPgm)
+    else if (type == BusId::pgm())
         it->pgm_state = on;
 }
 
@@ -828,8 +825,7 @@ void Preset::getVideoRectOptions(const QString& pro_id, int pos_id, QJsonObject&
         { "angle", it->angle },
     };
     writeOverlayFlags(data, it->options);
-    reply.insert("result", "ok");
-    reply.insert("data", data);
+    reply = apireply::ok(data);
 }
 
 void Preset::setVideoRectOptions(int pos_id, const QString& type, bool enable)
@@ -851,7 +847,7 @@ bool Preset::getLayoutParams(
     for (auto it = positions.constBegin(); it != positions.constEnd(); ++it) {
         const PresetVideo& v = it.value();
         const int shown = v.number + num_min - 1;
-        const bool valid = v.type != kPvw && v.type != kPgm && num_max >= 1 && shown <= num_max && num_used;
+        const bool valid = !BusId::isBus(v.type) && num_max >= 1 && shown <= num_max && num_used;
 
         QJsonObject mix { { "mix_type", "close" }, { "pvw_enable", false }, { "pgm_enable", false } };
         const QString mixType = GlobalData::instance()->getAudioMixType(pro_id, v.stream_id);

@@ -18,6 +18,13 @@
 //
 // On disk (folder `path`): "presets/preset_<layout_id>.json" and
 // "windows/window_<win_id>.json", each written atomically.
+//
+// The methods are kept in topic files: ProjectObject.cpp (parameters,
+// mixers, window start-up, replies, window and program settings),
+// ProjectObjectRecord.cpp (record, folder, saves), ProjectObjectPresets.cpp,
+// ProjectObjectWindows.cpp (add, change, close, numbering ranges) and
+// ProjectObjectSources.cpp (sources on positions, take, tally, PTZ).
+#include "HeldRanges.h"
 #include "RequestTypes.h"
 
 #include <QAudioDeviceInfo>
@@ -226,6 +233,11 @@ private:
     // The file of a window or preset as it is now; false when it has none.
     bool windowFile(const QString& win_id, QJsonObject& object) const;
     bool presetFile(const QString& layout_id, QJsonObject& object) const;
+    bool stateFile(StateFile kind, const QString& id, QJsonObject& object) const;
+    // saveWindow and savePreset: copies the file under the lock, writes it outside.
+    bool saveStateFile(StateFile kind, const QString& id);
+    // The program's identity and canvas to the two bus windows.
+    void applyBusParams();
 
     QRecursiveMutex* modelLock;
     SaveRequest saveRequest;
@@ -245,9 +257,8 @@ private:
     LayoutTemplate* layoutTemplate;
     QMap<QString, QSharedPointer<WindowObject>> windows;
     QMap<QString, QString> windowNames;
-    // Ranges of accepted window adds and changes not made yet, in the order
-    // their queued operations run; (0, 0) for one that uses no numbers.
-    QHash<QString, QList<QPair<int, int>>> heldRanges;
+    // Ranges of accepted window adds and changes not made yet.
+    HeldRanges heldRanges;
     std::shared_ptr<AudioOutputMixer> pvwMixer;
     std::shared_ptr<AudioOutputMixer> pgmMixer;
     int lastWinId = 0;

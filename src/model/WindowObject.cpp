@@ -1,5 +1,7 @@
 #include "WindowObject.h"
 
+#include "base/BusIds.h"
+
 #include "AudioOutputMixer.h"
 #include "Globals.h"
 #include "MediaOutputManager.h"
@@ -13,10 +15,6 @@
 #include <QQmlEngine>
 
 #include <cmath>
-
-namespace {
-const QString kPvw = QStringLiteral("pvw");
-}
 
 WindowObject::WindowObject()
     : tick_timer(new MyTimer)
@@ -277,7 +275,7 @@ void WindowObject::onAspectRatioChanged(int pos_id, int xres, int yres)
 
 void WindowObject::changeScreenState(int screenIndex, bool)
 {
-    if (win_id != kPvw && pgmMixer)
+    if (win_id != BusId::pvw() && pgmMixer)
         pgmMixer->setScreenState(win_id, screenIndex);
     else if (pvwMixer)
         pvwMixer->setScreenState(win_id, screenIndex);
@@ -285,7 +283,7 @@ void WindowObject::changeScreenState(int screenIndex, bool)
 
 void WindowObject::changeNDIState(QString select)
 {
-    const std::shared_ptr<AudioOutputMixer>& mixer = win_id == kPvw ? pvwMixer : pgmMixer;
+    const std::shared_ptr<AudioOutputMixer>& mixer = win_id == BusId::pvw() ? pvwMixer : pgmMixer;
     if (mixer)
         mixer->setNDIState(win_id, select);
 }

@@ -1,5 +1,7 @@
 #include "MediaOutputManager.h"
 
+#include "base/ApiReplies.h"
+
 #include "NdiOutputStream.h"
 #include "VideoFrame.h"
 
@@ -77,7 +79,7 @@ QJsonObject MediaOutputManager::getNDIParams(const QString& pro_id, const QStrin
 {
     if (const QSharedPointer<NdiOutputStream> output = stream(pro_id, win_id))
         return output->getParams(pro_id, win_id);
-    return QJsonObject { { "result", "error" } };
+    return apireply::error();
 }
 
 void MediaOutputManager::setNDIAdapter(const QString& address)

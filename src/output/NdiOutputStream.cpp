@@ -1,19 +1,20 @@
 #include "NdiOutputStream.h"
 
+#include "base/ApiReplies.h"
+#include "base/Clock.h"
+#include "base/ThreadCheck.h"
+
 #include "Globals.h"
 #include "JsonFile.h"
 #include "VideoFrame.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QThread>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 
@@ -56,12 +57,6 @@ QString invalidParam(const QJsonObject& params)
         }
     }
     return QString();
-}
-
-int64_t steadyMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 } // namespace
@@ -159,13 +154,12 @@ void NdiOutputStream::sendVideo(const QString& name, std::shared_ptr<VideoFrame>
         }
     }
 
-    const int64_t now = steadyMs();
+    const int64_t now = monotonicMs();
     if (now - m_statisticsTime < 60000) {
         ++m_framesSinceStatistics;
     } else {
-        const bool isMain = QCoreApplication::instance() && QThread::currentThread() == qApp->thread();
-        qDebug() << "sendVideo window: " + name + " fs :" << m_framesSinceStatistics / 60.0 << ", isMain:"
-                 << (isMain ? "true" : "false");
+        qDebug() << "sendVideo window: " + name + " fs :" << m_framesSinceStatistics / 60.0
+                 << ", isMain:" << (onMainThread() ? "true" : "false");
         m_statisticsTime = now;
         m_framesSinceStatistics = 0;
     }
@@ -293,11 +287,11 @@ QJsonObject NdiOutputStream::getParams(const QString& pro_id, const QString& win
     }
     const QJsonObject stored = loadParams(pro_id, win_id);
     if (!stored.isEmpty())
-        return QJsonObject { { "result", "ok" }, { "data", stored } };
+        return apireply::ok(stored);
     const QJsonObject data { { "pro_id", pro_id }, { "win_id", win_id }, { "connection_type", s.connection_type },
         { "netprefix", s.netprefix }, { "netmask", s.netmask }, { "ttl", s.ttl }, { "group", groups },
         { "discovery_enable", s.discovery_enable }, { "discovery_ip", s.discovery_ip } };
-    return QJsonObject { { "result", "ok" }, { "data", data } };
+    return apireply::ok(data);
 }
 
 QJsonObject NdiOutputStream::loadParams(const QString& pro_id, const QString& win_id) const

@@ -1,9 +1,9 @@
 #include "ZtGstEncoder.h"
 
-#include "Globals.h"
+#include "base/Clock.h"
+
 #include "VideoFrame.h"
 #include "WebrtcManager.h"
-#include "ZtFindGstEncoder.h"
 
 #include <QDebug>
 #include <QMutexLocker>
@@ -28,54 +28,6 @@ const char* const g_profile_name[] = { "baseline", "main", "high" };
 template <size_t N> const char* row(const char* const (&table)[N], int index)
 {
     return index >= 0 && size_t(index) < N ? table[index] : nullptr;
-}
-
-int64_t steadyMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-// Sets a property from its text form when the element has it; elements of
-// other versions or vendors may lack one, which is logged instead of
-// tripping a GLib critical.
-void setGstProperty(GstElement* element, const char* name, const QString& value)
-{
-    if (!element)
-        return;
-    if (!g_object_class_find_property(G_OBJECT_GET_CLASS(element), name)) {
-        qDebug() << "element" << GST_OBJECT_NAME(element) << "has no property" << name;
-        return;
-    }
-    gst_util_set_object_arg(G_OBJECT(element), name, value.toUtf8().constData());
-}
-
-void setGstProperty(GstElement* element, const char* name, qint64 value)
-{
-    setGstProperty(element, name, QString::number(value));
-}
-
-void setGstProperty(GstElement* element, const char* name, bool value)
-{
-    setGstProperty(element, name, QString(value ? "true" : "false"));
-}
-
-// A new element, owned by the pipeline; null when it cannot be made or
-// added (the pipeline then disposes of it).
-GstElement* make(GstElement* pipeline, const char* factory, const char* name)
-{
-    GstElement* element = gst_element_factory_make(factory, name);
-    if (element && !gst_bin_add(GST_BIN(pipeline), element))
-        return nullptr;
-    return element;
-}
-
-void configureQueue(GstElement* queue, int buffers)
-{
-    setGstProperty(queue, "max-size-buffers", qint64(buffers));
-    setGstProperty(queue, "max-size-bytes", qint64(52428800));
-    setGstProperty(queue, "max-size-time", qint64(0));
-    setGstProperty(queue, "leaky", qint64(2));
 }
 
 int currentLevel(GstElement* queue)
@@ -224,232 +176,6 @@ GstElement* ZtGstEncoder::element(const char* name) const
     return m_pipeline ? gst_bin_get_by_name(GST_BIN(m_pipeline), name) : nullptr;
 }
 
-bool ZtGstEncoder::createEncoderElement()
-{
-    if (!m_pipeline)
-        return false;
-    // Built again: the previous chain goes first, names are unique in a bin.
-    if (m_source || m_encoder || m_sink || m_pool) {
-        stop();
-        releaseElement();
-    }
-    guint major = 0, minor = 0, micro = 0, nano = 0;
-    gst_version(&major, &minor, &micro, &nano);
-
-    // Source.
-    m_source = make(m_pipeline, "appsrc", "app_source");
-    const char* format = formatName(m_image.format);
-    if (m_source && format) {
-        const qint64 pixels = qint64(m_image.width) * m_image.height;
-        setGstProperty(m_source, "is-live", true);
-        setGstProperty(m_source, "blocksize", pixels * 4);
-        setGstProperty(m_source, "max-bytes", pixels * 20);
-        setGstProperty(m_source, "max-buffers", qint64(3));
-        setGstProperty(m_source, "do-timestamp", true);
-        setGstProperty(m_source, "block", false);
-        setGstProperty(m_source, "max-time", qint64(1000000000));
-        setGstProperty(m_source, "max-latency", qint64(500000000));
-        setGstProperty(m_source, "stream-type", qint64(0));
-        setGstProperty(m_source, "format", qint64(3));
-        setGstProperty(m_source, "min-percent", qint64(0));
-        GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, format, "width", G_TYPE_INT,
-            m_image.width, "height", G_TYPE_INT, m_image.height, "framerate", GST_TYPE_FRACTION, m_image.fpsNumerator,
-            std::max(m_image.fpsDenominator, 1), nullptr);
-        g_object_set(m_source, "caps", caps, nullptr);
-        m_described = gst_video_info_from_caps(&m_info, caps);
-        gst_caps_unref(caps);
-    } else if (!m_source) {
-        qWarning() << "WARNING: Failed create element 'appsrc' (app_source)!";
-    } else {
-        qWarning() << "WARNING: no source format of index" << m_image.format;
-    }
-
-    // Encoder.
-    const char* name = encoderName(m_encoding.encoder);
-    qDebug() << "encode mode is :" << (name ? name : "");
-    GstElement* encoder = name ? ZtFindGstEncoder::getInstance().findGstEncoderByName(name) : nullptr;
-    if (!encoder || !gst_bin_add(GST_BIN(m_pipeline), encoder)) {
-        releaseElement();
-        qWarning() << "ERROR: No encoder was created! " << m_encoding.encoder;
-        return false;
-    }
-    m_encoder = encoder;
-    const QString element = QString::fromUtf8(GST_OBJECT_NAME(m_encoder));
-    qDebug() << "encode name:" << element;
-    const auto is = [&element](const char* n) { return element.compare(QLatin1String(n), Qt::CaseInsensitive) == 0; };
-    qint64 bitrate = m_encoding.bitrate;
-    if (is("nvh264_enc")) {
-        qDebug() << "use nvh264_enc";
-        setGstProperty(m_encoder, "gop-size", qint64(5));
-        setGstProperty(m_encoder, "rc-mode", qint64(m_encoding.rcMode));
-    } else if (is("vt264_enc")) {
-        qDebug() << "use vt264_enc";
-        setGstProperty(m_encoder, "max-keyframe-interval", qint64(m_encoding.gop));
-        setGstProperty(m_encoder, "allow-frame-reordering", false);
-        setGstProperty(m_encoder, "realtime", true);
-    } else if (is("x264_enc")) {
-        qDebug() << "use x264_enc";
-        setGstProperty(m_encoder, "key-int-max", qint64(m_encoding.gop));
-        setGstProperty(m_encoder, "b-adapt", false);
-        setGstProperty(m_encoder, "b-pyramid", false);
-        setGstProperty(m_encoder, "bframes", qint64(0));
-        // Live preview: no look-ahead, one slice per picture (each slice
-        // advances the sessions' RTP clock), and a preset a core keeps up with.
-        setGstProperty(m_encoder, "tune", QStringLiteral("zerolatency"));
-        setGstProperty(m_encoder, "threads", qint64(1));
-        setGstProperty(m_encoder, "speed-preset", QStringLiteral("superfast"));
-    } else if (is("openh264_enc")) {
-        qDebug() << "use openh264_enc";
-        setGstProperty(m_encoder, "gop-size", qint64(m_encoding.gop));
-        // This encoder counts bits per second, the setting kilobits.
-        bitrate *= 1000;
-    }
-    setGstProperty(m_encoder, "bitrate", bitrate);
-
-    m_imageQueue = make(m_pipeline, "queue", "img_queue");
-    if (m_imageQueue) {
-        configureQueue(m_imageQueue, 3);
-        qDebug() << "Info: create element 'queue' (img_queue) success!";
-    } else {
-        qWarning() << "WARNING: Failed create element 'queue' (img_queue)!";
-    }
-    m_convert = make(m_pipeline, "videoconvert", "video_convert");
-    if (!m_convert)
-        qWarning() << "WARNING: Failed create element 'videoconvert' (video_convert)!";
-    m_rate = make(m_pipeline, "videorate", "video_rate");
-    if (m_rate)
-        setGstProperty(m_rate, "max-rate", qint64(encodingFps()));
-    else
-        qWarning() << "WARNING: Failed create element 'videorate' (video_rate)!";
-    m_filter = make(m_pipeline, "capsfilter", "H264_filter");
-    if (!m_filter)
-        qWarning() << "WARNING: Failed create element 'capsfilter' (H264_filter)!";
-
-    GstCaps* h264 = nullptr;
-    if (is("openh264_enc") && major <= 1 && minor <= 18) {
-        h264 = gst_caps_new_simple("video/x-h264", "profile", G_TYPE_STRING, "baseline", "stream-format",
-            G_TYPE_STRING, "byte-stream", nullptr);
-    } else {
-        const char* profile = profileName(m_encoding.profile);
-        h264 = gst_caps_new_simple("video/x-h264", "profile", G_TYPE_STRING, profile ? profile : "main", "width",
-            G_TYPE_INT, m_encoding.width, "height", G_TYPE_INT, m_encoding.height, "framerate", GST_TYPE_FRACTION,
-            encodingFps(), 1, "stream-format", G_TYPE_STRING, "byte-stream", nullptr);
-    }
-    if (is("vt264_enc")) {
-        m_parser = make(m_pipeline, "h264parse", "avc_to_bs_parser");
-        if (!m_parser)
-            qWarning() << "WARNING: Failed create element 'h264parse' (avc_to_bs_parser)!";
-    }
-    if (m_filter && h264)
-        g_object_set(m_filter, "caps", h264, nullptr);
-    if (h264)
-        gst_caps_unref(h264);
-
-    const int type = m_sinkConfig.type;
-    if (type == 1 || type == 5) {
-        m_muxer = make(m_pipeline, "mpegtsmux", "_mpegtsmux");
-        if (m_muxer)
-            setGstProperty(m_muxer, "alignment", qint64(7));
-        else
-            qWarning() << "WARNING: Failed create element 'mpegtsmux' (_mpegtsmux)!";
-    }
-    if (type == 1) {
-        m_sink = make(m_pipeline, "udpsink", "udp_sink");
-        if (m_sink) {
-            setGstProperty(m_sink, "host", QString::fromStdString(m_sinkConfig.host));
-            setGstProperty(m_sink, "port", qint64(m_sinkConfig.port));
-            setGstProperty(m_sink, "sync", false);
-            setGstProperty(m_sink, "async", false);
-        }
-    } else if (type == 5) {
-        m_sink = make(m_pipeline, "srtsink", "srt_sink");
-        if (m_sink)
-            setGstProperty(m_sink, "uri", QString::fromStdString(m_sinkConfig.uri));
-    } else if (type == 7) {
-        m_sink = make(m_pipeline, "filesink", "file_sink");
-        if (m_sink) {
-            const QString file = QStringLiteral("%1/encoder_%2_%3.h264").arg(g_savePath, m_programId, m_windowId);
-            setGstProperty(m_sink, "location", file);
-            qDebug() << "save file h264";
-        } else {
-            qWarning() << "WARNING: Failed create element 'filesink' (file_sink)!";
-        }
-    } else {
-        m_sink = make(m_pipeline, "appsink", "app_sink");
-        if (m_sink) {
-            setGstProperty(m_sink, "emit-signals", true);
-            setGstProperty(m_sink, "sync", false);
-            setGstProperty(m_sink, "drop", true);
-            setGstProperty(m_sink, "max-buffers", qint64(5));
-            g_signal_connect(m_sink, "new-sample", G_CALLBACK(gstAppSinkSampleCb), this);
-        } else {
-            qWarning() << "WARNING: Failed create element 'appsink' (app_sink)!";
-        }
-    }
-    m_mediaQueue = make(m_pipeline, "queue", "meida_queue");
-    if (m_mediaQueue) {
-        configureQueue(m_mediaQueue, 10);
-        qDebug() << "INFO: Create element 'queue' (media_queue) success!";
-    } else {
-        qWarning() << "WARNING: Failed create element 'queue' (media_queue)!";
-    }
-
-    if (!m_source || !format || !m_imageQueue || !m_convert || !m_rate || !m_encoder || !m_filter || !m_mediaQueue
-        || !m_sink || ((type == 1 || type == 5) && !m_muxer)) {
-        releaseElement();
-        qWarning() << "ERROR: Some gstreamer elements were created fail!";
-        return false;
-    }
-
-    const int sourceFps = m_image.fpsDenominator >= 1 ? m_image.fpsNumerator / m_image.fpsDenominator : 0;
-    const bool useRate = encodingFps() != sourceFps;
-    if (!useRate) {
-        gst_bin_remove(GST_BIN(m_pipeline), m_rate);
-        m_rate = nullptr;
-    }
-    bool linked = gst_element_link_many(m_source, m_imageQueue, m_convert, nullptr);
-    GstElement* previous = m_convert;
-    for (GstElement* next : { m_rate, m_encoder, m_parser, m_filter, m_mediaQueue, m_muxer, m_sink }) {
-        if (!next || !linked)
-            continue;
-        linked = gst_element_link(previous, next);
-        previous = next;
-    }
-    if (!linked) {
-        releaseElement();
-        qWarning() << "pipeline link error.";
-        return false;
-    }
-
-    GstIterator* it = gst_bin_iterate_elements(GST_BIN(m_pipeline));
-    GValue item = G_VALUE_INIT;
-    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
-        GstElement* e = GST_ELEMENT(g_value_get_object(&item));
-        GstElementFactory* factory = gst_element_get_factory(e);
-        const char* klass
-            = factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS) : nullptr;
-        qDebug() << "Element name:" << GST_OBJECT_NAME(e) << " element_type:" << (klass ? klass : "Unknown")
-                 << " this:" << this;
-        g_value_reset(&item);
-    }
-    g_value_unset(&item);
-    gst_iterator_free(it);
-
-    // Pictures are copied into pooled buffers: a fresh multi-megabyte
-    // allocation per frame costs the kernel a page fault per page.
-    if (m_described) {
-        m_pool = gst_buffer_pool_new();
-        GstStructure* config = gst_buffer_pool_get_config(m_pool);
-        gst_buffer_pool_config_set_params(config, nullptr, guint(GST_VIDEO_INFO_SIZE(&m_info)), 0, 0);
-        if (!gst_buffer_pool_set_config(m_pool, config) || !gst_buffer_pool_set_active(m_pool, TRUE)) {
-            gst_object_unref(m_pool);
-            m_pool = nullptr;
-        }
-    }
-    g_signal_connect(m_source, "need-data", G_CALLBACK(gstAppSrcDataCb), this);
-    return true;
-}
-
 void ZtGstEncoder::releaseElement()
 {
     for (GstElement** e : { &m_source, &m_encoder, &m_filter, &m_convert, &m_rate, &m_parser, &m_muxer,
@@ -543,7 +269,7 @@ void ZtGstEncoder::addNewFrame(std::shared_ptr<VideoFrame> frame)
 
 void ZtGstEncoder::logStatistics()
 {
-    const int64_t now = steadyMs();
+    const int64_t now = monotonicMs();
     if (m_statisticsTime == 0) {
         m_statisticsTime = now;
         return;

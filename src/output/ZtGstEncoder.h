@@ -56,8 +56,12 @@ struct _EncodingConfig {
     int32_t reserved2 = 0;
 };
 
+// The sinks a _MediaSinkConfig type number stands for; any other number
+// is the application sink.
+enum class SinkType { App = 0, Udp = 1, Srt = 5, File = 7 };
+
 struct _MediaSinkConfig {
-    int type = 0; // 0 appsink, 1 MPEG-TS over UDP, 5 MPEG-TS over SRT, 7 file
+    int type = 0; // a SinkType: 0 appsink, 1 MPEG-TS over UDP, 5 MPEG-TS over SRT, 7 file
     std::string uri; // SRT
     std::string host; // UDP
     int port = 0;
@@ -122,6 +126,14 @@ public:
     static const char* profileName(int index);
 
 private:
+    // The steps of createEncoderElement, in the order of the chain.
+    void createSource(const char* format);
+    bool createEncoder();
+    void createConverters();
+    void createSink(SinkType type);
+    bool linkElements();
+    void logElements() const;
+    void createBufferPool();
     bool pushFrame(GstElement* source, const VideoFrame& frame);
     void logStatistics();
     void releasePool();

@@ -1,5 +1,7 @@
 #include "PboRenderer.h"
 
+#include "base/BusIds.h"
+
 #include "FrameQueue.h"
 #include "MediaOutputManager.h"
 #include "PboConvertPool.h"
@@ -78,9 +80,9 @@ const char* const kExactFragmentShader = "#version 410 core\n"
 // The holder a window's picture goes to: "pvw" and "pgm" windows only.
 FrameQueueRegistry* holderRegistry(const QString& win_id)
 {
-    if (win_id == QLatin1String("pvw"))
+    if (win_id == BusId::pvw())
         return PreviewFrame::instance();
-    if (win_id == QLatin1String("pgm"))
+    if (win_id == BusId::pgm())
         return ProgramFrame::instance();
     return nullptr;
 }
@@ -96,9 +98,9 @@ PboRenderer::~PboRenderer()
 {
     qDebug() << "PboRenderer::~PboRenderer()";
     releaseHolderFrame();
-    if (win_id == QLatin1String("pvw"))
+    if (win_id == BusId::pvw())
         PreviewFrame::instance()->removeItem(pro_id);
-    else if (win_id == QLatin1String("pgm"))
+    else if (win_id == BusId::pgm())
         ProgramFrame::instance()->removeItem(pro_id);
     for (auto& frame : kept_frames)
         frame.reset();

@@ -1,6 +1,9 @@
 #include "QuickRenderer.h"
 
 #include "DrawnTiles.h"
+#include "base/Clock.h"
+#include "base/ThreadCheck.h"
+
 #include "FramelessWindow.h"
 #include "MediaOutputManager.h"
 #include "PboRenderer.h"
@@ -19,30 +22,12 @@
 #include <QThread>
 
 #include <algorithm>
-#include <chrono>
 
 namespace {
-
-int64_t monotonicMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-double monotonicMsF()
-{
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
 
 const char* yesNo(bool b)
 {
     return b ? "true" : "false";
-}
-
-bool onMainThread()
-{
-    return QThread::currentThread() == QCoreApplication::instance()->thread();
 }
 
 // How many recent timings the statistics keep.
@@ -204,6 +189,7 @@ void QuickRenderer::setH264Size(int w, int h)
 
 void QuickRenderer::changeWindowPosition(int screenIndex, bool)
 {
+    ASSERT_MAIN_THREAD("QuickRenderer::changeWindowPosition");
     if (!screen_window)
         return;
     if (screenIndex < 1) {
@@ -244,6 +230,7 @@ void QuickRenderer::requestResize()
 
 void QuickRenderer::init()
 {
+    ASSERT_THREAD_OF(this, "QuickRenderer::init");
     m_request_stop = false;
     stopped = false;
     drawn_once = false;
@@ -259,6 +246,7 @@ void QuickRenderer::init()
 
 uint64_t QuickRenderer::requestRender()
 {
+    ASSERT_MAIN_THREAD("QuickRenderer::requestRender");
     const int64_t now = monotonicMs();
     if (now - lost_log_time >= 60000) {
         qDebug() << "QuickRenderer event lost count ." << lost_count
@@ -295,6 +283,7 @@ uint64_t QuickRenderer::requestRender()
 
 bool QuickRenderer::waitForSync(uint64_t ticket, int timeoutMs)
 {
+    ASSERT_MAIN_THREAD("QuickRenderer::waitForSync");
     if (ticket == 0)
         return true;
     QMutexLocker lock(&sync_mutex);
@@ -319,6 +308,7 @@ void QuickRenderer::releaseSync(uint64_t ticket)
 
 void QuickRenderer::clearRequestEvent()
 {
+    ASSERT_MAIN_THREAD("QuickRenderer::clearRequestEvent");
     const QString id = QStringLiteral("%1_%2").arg(settings.pro_id, settings.win_id);
     qDebug() << "QuickRenderer::clearRequestEvent() begin. " << id;
     QMutexLocker lock(&request_mutex);
@@ -336,6 +326,7 @@ void QuickRenderer::clearRequestEvent()
 
 void QuickRenderer::requestStop()
 {
+    ASSERT_MAIN_THREAD("QuickRenderer::requestStop");
     const QString id = QStringLiteral("%1_%2").arg(settings.pro_id, settings.win_id);
     qDebug() << "requestStop:" << id;
     const int64_t start = monotonicMs();
@@ -358,6 +349,7 @@ void QuickRenderer::aboutToQuit()
 
 bool QuickRenderer::event(QEvent* e)
 {
+    ASSERT_THREAD_OF(this, "QuickRenderer::event");
     switch (int(e->type())) {
     case kInitEvent:
         init();
@@ -396,6 +388,7 @@ bool QuickRenderer::checkSettings(const Settings& s)
 
 void QuickRenderer::render()
 {
+    ASSERT_THREAD_OF(this, "QuickRenderer::render");
     QMutexLocker pass(&pass_mutex);
     const uint64_t ticket = pass_ticket;
     // Whatever way the pass ends, the GUI thread waiting for it goes on.
@@ -564,6 +557,7 @@ void QuickRenderer::withdrawScreenFrame()
 
 void QuickRenderer::drawScreen()
 {
+    ASSERT_MAIN_THREAD("QuickRenderer::drawScreen");
     QMutexLocker lock(&screen_mutex);
     if (screen_window && screen_window->isVisible())
         screen_window->render(published_texture);
@@ -592,6 +586,7 @@ QuickRenderer::Stats QuickRenderer::stats() const
 
 void QuickRenderer::cleanup()
 {
+    ASSERT_THREAD_OF(this, "QuickRenderer::cleanup");
     qDebug() << "cleanup";
     Settings s;
     {

@@ -1,5 +1,9 @@
 #include "VideoRender.h"
 
+#include "base/BusIds.h"
+#include "base/Clock.h"
+#include "base/ThreadCheck.h"
+
 #include "FrameQueue.h"
 #include "MediaConnection.h"
 #include "OpenGLRenderNode.h"
@@ -9,18 +13,14 @@
 #include "SourceManager.h"
 #include "VideoFrame.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QThread>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 
 namespace {
 
-const QString kPvw = QStringLiteral("pvw");
-const QString kPgm = QStringLiteral("pgm");
 constexpr int64_t kStatsPeriodMs = 60000;
 // Passes without a picture before a shown source counts as loading again.
 constexpr int64_t kPlayCountdown = 30;
@@ -34,11 +34,6 @@ constexpr double kNoLevel = -200.0;
 bool hasPicture(const VideoFramePtr& frame)
 {
     return frame && frame->frame.p_data;
-}
-
-bool isMainThread()
-{
-    return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
 }
 
 bool singleField(const Media_video_frame_t& frame)
@@ -66,12 +61,6 @@ VideoRender::~VideoRender()
     QMutexLocker lock(&m_mutex);
     release(m_nextConnection, false);
     release(m_connection, false);
-}
-
-int64_t VideoRender::nowMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 // ---- Properties ------------------------------------------------------------
@@ -276,7 +265,7 @@ void VideoRender::attach(const ConnectionPtr& connection, bool full)
         connection->enableAudio(m_audioEnabled, this);
         connection->enableTally(m_output, true, this);
     }
-    m_attachTime = nowMs();
+    m_attachTime = monotonicMs();
 }
 
 void VideoRender::release(ConnectionPtr& connection, bool withLevel)
@@ -319,7 +308,7 @@ void VideoRender::clearTakeValues()
 
 bool VideoRender::isBusTile() const
 {
-    return m_winType == kPvw || m_winType == kPgm;
+    return BusId::isBus(m_winType);
 }
 
 // The is-taking flag of the program holder, and with it the preview's.
@@ -339,9 +328,9 @@ void VideoRender::clearHolderTaking(bool program)
 void VideoRender::clearHolderTakeState()
 {
     std::shared_ptr<FrameQueue> holder;
-    if (m_output == kPvw)
+    if (m_output == BusId::pvw())
         holder = PreviewFrame::instance()->getFrame(m_proId);
-    else if (m_output == kPgm)
+    else if (m_output == BusId::pgm())
         holder = ProgramFrame::instance()->getFrame(m_proId);
     if (holder && holder->getTakeState())
         holder->setTakeState(false);
@@ -430,9 +419,9 @@ bool VideoRender::insideUpdateSource(QString source, QString bw, bool isTake)
     m_takeProgress = 0;
     m_takeTime = 0;
     m_takeFrames = 0;
-    if (m_output == kPgm)
+    if (m_output == BusId::pgm())
         ProgramFrame::instance()->getFrame(m_proId)->setIsTaking(true);
-    else if (m_output == kPvw)
+    else if (m_output == BusId::pvw())
         PreviewFrame::instance()->getFrame(m_proId)->setIsTaking(true);
     qDebug() << "Start smooth transition to new source:" << source << QStringLiteral("%1_%2").arg(m_proId, m_output);
     return true;
@@ -443,7 +432,7 @@ bool VideoRender::insideUpdateSource(QString source, QString bw, bool isTake)
 void VideoRender::updateVideo()
 {
     QMutexLocker lock(&m_mutex);
-    const int64_t now = nowMs();
+    const int64_t now = monotonicMs();
     if (now - m_statTime < kStatsPeriodMs) {
         ++m_statCount;
     } else {
@@ -455,20 +444,21 @@ void VideoRender::updateVideo()
     }
 
     if (m_destroyRequested.exchange(false)) {
-        qDebug() << "Start closing connections. isMain:" << isMainThread();
+        qDebug() << "Start closing connections. isMain:" << onMainThread();
         for (ConnectionPtr* connection : { &m_connection, &m_nextConnection }) {
             if (*connection && connection->use_count() == 1)
                 (*connection)->stopPlay();
             connection->reset();
         }
-        qDebug() << "close connect ptr done. isMain:" << isMainThread();
+        qDebug() << "close connect ptr done. isMain:" << onMainThread();
     }
     if (m_requestsPending)
         applyRequests();
 
     if (isBusTile()) {
-        const std::shared_ptr<FrameQueue> holder = m_winType == kPgm ? ProgramFrame::instance()->getFrame(m_proId)
-                                                                     : PreviewFrame::instance()->getFrame(m_proId);
+        const std::shared_ptr<FrameQueue> holder = m_winType == BusId::pgm()
+            ? ProgramFrame::instance()->getFrame(m_proId)
+            : PreviewFrame::instance()->getFrame(m_proId);
         const std::shared_ptr<VideoFrame> frame = holder->getFrameData();
         if (frame)
             m_node->setVideo(frame);
@@ -519,7 +509,7 @@ void VideoRender::updateVideo()
 
     if (!m_connection && !m_nextConnection) {
         clearTakeValues();
-        if (m_output == kPgm) {
+        if (m_output == BusId::pgm()) {
             m_node->setAlpha(0);
             clearHolderTaking(true);
         }
@@ -535,7 +525,7 @@ void VideoRender::paint()
     const bool wasTaking = m_taking;
     if (wasTaking) {
         clearTakeValues();
-        if (m_output == kPgm) {
+        if (m_output == BusId::pgm()) {
             const std::shared_ptr<FrameQueue> program = ProgramFrame::instance()->getFrame(m_proId);
             if (program->getIsTaking())
                 program->setIsTaking(false);
@@ -547,7 +537,7 @@ void VideoRender::paint()
     bool switching = wasTaking;
     if (m_nextConnection) {
         nextFrame = m_nextConnection->getVideoFrame(MediaConnection::BandWidth_t(m_bandwidth));
-        if (hasPicture(nextFrame) || nowMs() - m_attachTime > kSwitchWaitMs)
+        if (hasPicture(nextFrame) || monotonicMs() - m_attachTime > kSwitchWaitMs)
             switching = true;
     }
     if (switching) {
@@ -560,9 +550,9 @@ void VideoRender::paint()
             m_connection->enableTally(m_output, true, this);
             m_playCountdown = 0;
         }
-        if (m_output == kPgm)
+        if (m_output == BusId::pgm())
             m_node->setAlpha(0);
-        else if (m_output == kPvw)
+        else if (m_output == BusId::pvw())
             clearHolderTaking(false);
     }
     clearHolderTakeState();
@@ -704,8 +694,8 @@ void VideoRender::updateTally(QString type)
         qDebug() << "updateTally" << type;
         m_winType = type;
         m_node->setWin_type(type);
-        m_pvwTally = type == kPvw;
-        m_pgmTally = type == kPgm;
+        m_pvwTally = type == BusId::pvw();
+        m_pgmTally = type == BusId::pgm();
         if (m_connection)
             m_connection->enableTally(m_output, true, this);
         sendOptions();
@@ -791,7 +781,7 @@ void VideoRender::startLiving()
     }
     if (!m_connection && !m_source.isEmpty()) {
         m_connection = lookUp(m_source);
-        m_attachTime = nowMs();
+        m_attachTime = monotonicMs();
         if (m_connection) {
             setLoading(QStringLiteral("loading"), true);
             attach(m_connection, true);
@@ -830,5 +820,5 @@ void VideoRender::destroyConnection()
 {
     m_destroyRequested = true;
     QMutexLocker lock(&m_mutex);
-    qDebug() << "destroyConnection. " << m_proId << m_output << m_source << m_bandwidth << "isMain:" << isMainThread();
+    qDebug() << "destroyConnection. " << m_proId << m_output << m_source << m_bandwidth << "isMain:" << onMainThread();
 }

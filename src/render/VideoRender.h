@@ -135,7 +135,6 @@ private:
     };
     using ConnectionPtr = std::shared_ptr<MediaConnection>;
 
-    static int64_t nowMs();
     void applyBandwidth(const QString& bw);
     ConnectionPtr lookUp(const QString& source) const;
     void attach(const ConnectionPtr& connection, bool full);

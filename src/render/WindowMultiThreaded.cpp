@@ -1,5 +1,8 @@
 #include "WindowMultiThreaded.h"
 
+#include "base/Clock.h"
+#include "base/ThreadCheck.h"
+
 #include "FramelessWindow.h"
 #include "MediaOutputManager.h"
 #include "QuickRenderer.h"
@@ -19,25 +22,13 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 
 namespace {
 
-int64_t monotonicMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
 const char* yesNo(bool b)
 {
     return b ? "true" : "false";
-}
-
-bool onMainThread()
-{
-    return QThread::currentThread() == QCoreApplication::instance()->thread();
 }
 
 } // namespace

@@ -1,5 +1,8 @@
 #include "RegistHttpsRoute.h"
 
+#include "base/ApiReplies.h"
+#include "base/ThreadCheck.h"
+
 #include "BaseConfig.h"
 #include "CommonInterface.h"
 #include "Globals.h"
@@ -7,7 +10,6 @@
 #include "HttpStaticFiles.h"
 #include "ZTLogger.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -25,11 +27,6 @@ namespace {
 
 const QString kRoutePrefix = QStringLiteral("/api/v2");
 
-bool onMainThread()
-{
-    return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
-}
-
 BaseConfig* controller()
 {
     return BaseConfig::getInstance();
@@ -42,11 +39,6 @@ void logRequestBody(const char* what, const HttpRequest& request, bool withUrl =
         qDebug() << what << RegistHttpsRoute::loggedBody(request) << RegistHttpsRoute::loggedUrl(request);
     else
         qDebug() << what << RegistHttpsRoute::loggedBody(request);
-}
-
-QJsonObject okReply()
-{
-    return QJsonObject { { "result", "ok" } };
 }
 
 } // namespace
@@ -141,25 +133,21 @@ void RegistHttpsRoute::addResponderRoute(const QString& path, int code)
 void RegistHttpsRoute::createBaseConfigRouters()
 {
     addJsonRoute("/config/nav/nav", [](const HttpRequest&) {
-        return QJsonObject { { "result", "ok" },
-            { "data", QJsonObject { { "main_nav", QJsonObject { { "home", true }, { "picManage", false } } } } } };
+        return apireply::ok(QJsonObject { { "main_nav", QJsonObject { { "home", true }, { "picManage", false } } } });
     });
     addJsonRoute("/config/features/parameter.json", [](const HttpRequest&) {
-        return QJsonObject { { "result", "ok" }, { "data", QJsonObject { { "overlaySet", true } } } };
+        return apireply::ok(QJsonObject { { "overlaySet", true } });
     });
     addJsonRoute("/config/features/overlaySet.json", [](const HttpRequest&) {
-        return QJsonObject { { "result", "ok" },
-            { "data",
-                QJsonObject { { "bg", false }, { "logo", false }, { "soundColumn", true }, { "securityBox", true },
-                    { "centerline", true } } } };
+        return apireply::ok(QJsonObject { { "bg", false }, { "logo", false }, { "soundColumn", true },
+            { "securityBox", true }, { "centerline", true } });
     });
     addJsonRoute("/config/general.json", [](const HttpRequest&) { return controller()->qrCodeGetting(); });
     addJsonRoute("/config/features/pattern.json", [](const HttpRequest&) {
         QJsonArray modes;
         for (int mode = 1; mode <= 11; ++mode)
             modes.append(mode);
-        return QJsonObject { { "result", "ok" },
-            { "data", QJsonObject { { "mode", modes }, { "bgPicture", false } } } };
+        return apireply::ok(QJsonObject { { "mode", modes }, { "bgPicture", false } });
     });
     addJsonRoute("/pic/getHide.json", [](const HttpRequest&) {
         // "reuslt" is how browsers of this interface have always read this reply.
@@ -216,7 +204,7 @@ void RegistHttpsRoute::createSourceRouters()
         [](const HttpRequest& r) { return controller()->getSourceResult(SOURCE_GET_PARAM, r); });
     addJsonRoute("/source/refresh.json", [](const HttpRequest&) {
         controller()->refreshSourcelist();
-        return okReply();
+        return apireply::ok();
     });
     addJsonRoute(
         "/webSite/set.json", [](const HttpRequest& r) { return controller()->getSourceResult(SOURCE_WEB_SITE, r); });

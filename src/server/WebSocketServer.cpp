@@ -1,5 +1,8 @@
 #include "WebSocketServer.h"
 
+#include "base/ApiReplies.h"
+#include "base/Clock.h"
+
 #include "BaseConfig.h"
 #include "DescriptorListener.h"
 #include "Globals.h"
@@ -19,8 +22,6 @@
 #include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
 
-#include <chrono>
-
 namespace {
 
 // No request or command comes near this; a bigger message is refused by the
@@ -33,12 +34,6 @@ constexpr int kTlsHandshakeMs = 10000;
 QString idOf(const QJsonObject& object, const char* key)
 {
     return object.value(QLatin1String(key)).toString();
-}
-
-qint64 monotonicMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 } // namespace
@@ -303,8 +298,11 @@ void WebSocketServer::processTextMessage(const QString& message)
     if (state != m_state.end())
         state->lastMessage = monotonicMs();
     QString type;
-    if (!getResultJson(message, type, socket))
-        sendJson(socket, QJsonObject { { "result", "error" }, { "socket_type", type } });
+    if (!getResultJson(message, type, socket)) {
+        QJsonObject refused = apireply::error();
+        refused.insert("socket_type", type);
+        sendJson(socket, refused);
+    }
 }
 
 bool WebSocketServer::getResultJson(const QString& message, QString& type, QWebSocket* socket)

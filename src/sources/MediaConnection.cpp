@@ -1,5 +1,8 @@
 #include "MediaConnection.h"
 
+#include "base/BusIds.h"
+#include "base/Clock.h"
+
 #include "AudioMixSink.h"
 #include "GlobalData.h"
 #include "MediaContext.h"
@@ -88,8 +91,7 @@ void MediaConnection::makeTimerThread(
 
 int64_t MediaConnection::steadyMs() const
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return monotonicMs();
 }
 
 void MediaConnection::destroy()
@@ -283,7 +285,7 @@ void MediaConnection::enableAudio(bool on, void* consumer)
 
 void MediaConnection::setAudioLevel(const QString& type, int level)
 {
-    if (type == QLatin1String("pvw") || type == QLatin1String("pgm"))
+    if (BusId::isBus(type))
         return;
     m_audioLevel = level;
 }
@@ -292,8 +294,8 @@ void MediaConnection::enableTally(const QString& type, bool on, void* consumer)
 {
     if (!consumer)
         return;
-    const bool preview = type == QLatin1String("pvw");
-    if (!preview && type != QLatin1String("pgm"))
+    const bool preview = type == BusId::pvw();
+    if (!preview && type != BusId::pgm())
         return;
     bool lit;
     {
@@ -633,17 +635,12 @@ void MediaConnection::deliverAudio(const AudioFramePtr& frame)
 void MediaConnection::timedGetAudioFrame(MediaConnection* connection)
 {
     pthread_setname_np(pthread_self(), "source audio");
-    const auto nowUs = [] {
-        return std::chrono::duration_cast<std::chrono::microseconds>(
-            std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    };
-    int64_t due = nowUs();
+    int64_t due = monotonicUs();
     while (connection->m_audioRun) {
         const bool listening = connection->getUse();
         // Short sleeps, so a stop is seen within about a millisecond. The
         // due time advances by whole periods: a late round catches up.
-        while (nowUs() < due + kAudioPeriodUs) {
+        while (monotonicUs() < due + kAudioPeriodUs) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             if (!connection->m_audioRun)
                 return;

@@ -1,8 +1,8 @@
 #include "MediaContext.h"
 
-#include <QCoreApplication>
+#include "base/ThreadCheck.h"
+
 #include <QDebug>
-#include <QThread>
 
 #include <cmath>
 
@@ -10,11 +10,6 @@ namespace {
 
 // A stream's capability record is asked for again after this long.
 constexpr int64_t kCapabilityRefreshMs = 5000;
-
-bool onGuiThread()
-{
-    return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
-}
 
 } // namespace
 
@@ -96,7 +91,7 @@ bool MediaContext::ChangeSource(const QString& name, const QString& url)
     if (name == m_name && url == m_url)
         return true;
     qDebug() << "ChangeSource start. new:" << name << url << int(m_bandwidth) << " old:" << m_name << m_url
-             << onGuiThread();
+             << onMainThread();
     dropReceiverLocked();
     m_name = name;
     m_url = url;

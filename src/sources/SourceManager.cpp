@@ -1,5 +1,8 @@
 #include "SourceManager.h"
 
+#include "base/ApiReplies.h"
+#include "base/Clock.h"
+
 #include "Globals.h"
 #include "JsonFile.h"
 #include "NDIConnection.h"
@@ -31,12 +34,6 @@ constexpr auto kConnectionLockWait = std::chrono::milliseconds(200);
 
 const QString kAuto = QStringLiteral("Auto");
 const QString kManual = QStringLiteral("Manual");
-
-int64_t steadyMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 QString sourcesFile()
 {
@@ -385,7 +382,7 @@ void SourceManager::pollGroup(SourceGroup& group, uint32_t waitMs, bool fresh)
         const QString name = text(list[i].p_ndi_name);
         const QString address = text(list[i].p_url_address);
         const QString ip = address.section(':', 0, 0);
-        const int64_t now = steadyMs();
+        const int64_t now = monotonicMs();
         // A manual group accepts the addresses its list mentions (a plain
         // text search over the comma-separated list).
         if (group.disc_type != kAuto && !group.manual_ips.contains(ip))
@@ -441,7 +438,7 @@ void SourceManager::connectFoundSources()
             entry.name = source.name;
             entry.address = source.address;
         }
-        const int64_t now = steadyMs();
+        const int64_t now = monotonicMs();
         if (source.lastAddressChangeMs == 0 || now - source.lastAddressChangeMs >= kAddressSettleMs)
             connection->setSource(MediaConnection::BandWidthBoth, source.name, source.address);
 
@@ -463,7 +460,7 @@ void SourceManager::ageSources()
         Lock lock(tableLock);
         for (auto it = sourceTable.begin(); it != sourceTable.end();) {
             const SourceEntry& entry = it->second;
-            const int64_t now = steadyMs();
+            const int64_t now = monotonicMs();
             if (!entry.present && uint64_t(now - entry.lastSeenMs) >= uint64_t(kAgeOutMs)) {
                 gone.emplace_back(it->first, std::move(it->second.connection));
                 it = sourceTable.erase(it);
@@ -642,12 +639,12 @@ bool SourceManager::removeSourceList(const QJsonObject& req)
 QJsonObject SourceManager::getSourceList(const QJsonObject& req)
 {
     if (!req.contains("disc_id"))
-        return QJsonObject { { "result", "error" } };
+        return apireply::error();
     const QString id = req.value("disc_id").toString();
     Lock lock(tableLock);
     const SourceGroup* group = liveGroup(id);
     if (!group)
-        return QJsonObject { { "result", "ok" }, { "data", "" } };
+        return apireply::ok("");
     QJsonObject data {
         { "disc_id", id },
         { "disc_name", group->name },
@@ -661,14 +658,14 @@ QJsonObject SourceManager::getSourceList(const QJsonObject& req)
         data.insert("group", splitList(group->manual_groups));
         data.insert("ip", splitList(group->manual_ips));
     }
-    return QJsonObject { { "result", "ok" }, { "data", data } };
+    return apireply::ok(data);
 }
 
 QJsonObject SourceManager::sourcesToJson()
 {
     Lock lock(tableLock);
     if (groups.empty())
-        return QJsonObject { { "result", "error" } };
+        return apireply::error();
     QStringList ids = groupNames.keys();
     std::stable_sort(ids.begin(), ids.end(), compareSrcData);
     QJsonArray data;
@@ -690,5 +687,5 @@ QJsonObject SourceManager::sourcesToJson()
         }
         data.append(QJsonObject { { "disc_id", id }, { "disc_name", group->name }, { "sources", sources } });
     }
-    return QJsonObject { { "result", "ok" }, { "data", data } };
+    return apireply::ok(data);
 }

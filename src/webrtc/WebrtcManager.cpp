@@ -1,9 +1,11 @@
 #include "WebrtcManager.h"
 
+#include "base/ApiReplies.h"
+#include "base/Clock.h"
+
 #include "Crypto.h"
 #include "DtlsSocketContext.h"
 #include "EventLoop.h"
-#include "MonotonicClock.h"
 #include "WebRtcTransport.h"
 
 #include <QDebug>
@@ -14,17 +16,9 @@
 #include <pthread.h>
 
 #include <chrono>
-#include <ctime>
 #include <vector>
 
 namespace {
-
-int64_t monotonicSeconds()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec);
-}
 
 // first_mb_in_slice, the first ue(v) of a slice header (H.264 §7.3.3), read
 // past the NAL header byte with emulation-prevention bytes removed; -1 when
@@ -88,11 +82,6 @@ WebrtcManager::~WebrtcManager()
     // The network thread has ended: the transports may go on this thread.
     std::lock_guard<std::timed_mutex> lock(m_lock);
     m_sessions.clear();
-}
-
-QJsonObject WebrtcManager::errorReply()
-{
-    return QJsonObject { { "result", "error" } };
 }
 
 void WebrtcManager::init()
@@ -232,11 +221,11 @@ QJsonObject WebrtcManager::getSdpJson(
     const QByteArray ipText = ip.toUtf8();
     if (inet_pton(AF_INET, ipText.constData(), &parsed) != 1) {
         qDebug() << "get_sdp refused: ip is not an IPv4 address:" << ip.left(64);
-        return errorReply();
+        return apireply::error();
     }
     if (!m_running) {
         qDebug() << "get_sdp refused: the WebRTC manager is not running";
-        return errorReply();
+        return apireply::error();
     }
     const QString remoteText = remoteKey(remote);
     {
@@ -246,7 +235,7 @@ QJsonObject WebrtcManager::getSdpJson(
         // no place.
         if (aliveCountLocked() + m_pending >= kMaxSessions) {
             qDebug() << "get_sdp refused: already" << kMaxSessions << "sessions";
-            return errorReply();
+            return apireply::error();
         }
         ++m_pending;
     }
@@ -264,7 +253,7 @@ QJsonObject WebrtcManager::getSdpJson(
         --m_pending;
         if (!bound) {
             qDebug() << "get_sdp refused: no UDP socket could be bound";
-            return errorReply(); // never registered: safe to drop on this thread
+            return apireply::error(); // never registered: safe to drop on this thread
         }
         id = newSessionId();
         Session session;
@@ -281,8 +270,7 @@ QJsonObject WebrtcManager::getSdpJson(
     // The network thread may sleep without a timeout while it has no session.
     m_loop->wakeup();
     emit viewersChanged(pro_id, win_id);
-    return QJsonObject { { "data", QJsonObject { { "sdp", QString::fromStdString(sdp) }, { "session_id", id } } },
-        { "result", "ok" } };
+    return apireply::ok(QJsonObject { { "sdp", QString::fromStdString(sdp) }, { "session_id", id } });
 }
 
 void WebrtcManager::removeSession(const QString& session_id)

@@ -119,7 +119,6 @@ private:
     void evictUnconnectedLocked(const QString& remote);
     int aliveCountLocked() const;
     static QString remoteKey(const QHostAddress& address);
-    static QJsonObject errorReply();
 
     EventLoop* m_loop;
     mutable std::timed_mutex m_lock;

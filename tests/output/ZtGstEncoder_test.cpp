@@ -368,6 +368,29 @@ TEST_F(EncoderTest, EncoderPropertiesAndTheRateElement)
     gst_object_unref(rate);
 }
 
+// Enumerated properties are given by their names; a name an element does
+// not know would leave its default (bytes, not leaky) without a word.
+TEST_F(EncoderTest, SourceAndQueuesTakeTheirEnumeratedSettings)
+{
+    auto encoder = makeEncoder(320, 180, 25, 5);
+    ASSERT_TRUE(encoder->createEncoderElement());
+    GstElement* source = encoder->element("app_source");
+    ASSERT_TRUE(source);
+    gint format = 0, streamType = -1;
+    g_object_get(source, "format", &format, "stream-type", &streamType, nullptr);
+    EXPECT_EQ(format, GST_FORMAT_TIME);
+    EXPECT_EQ(streamType, GST_APP_STREAM_TYPE_STREAM);
+    gst_object_unref(source);
+    for (const char* name : { "img_queue", "meida_queue" }) {
+        GstElement* queue = encoder->element(name);
+        ASSERT_TRUE(queue) << name;
+        gint leaky = 0;
+        g_object_get(queue, "leaky", &leaky, nullptr);
+        EXPECT_EQ(leaky, 2) << name << ": leaks downstream, the oldest buffers go";
+        gst_object_unref(queue);
+    }
+}
+
 TEST_F(EncoderTest, UnknownEncodersAndFormatsBuildNothingAndSayWhy)
 {
     struct Case {

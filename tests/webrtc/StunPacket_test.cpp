@@ -4,9 +4,9 @@
 #include "Crypto.h"
 #include "IceServer.h"
 #include "LogCapture.h"
-#include "MonotonicClock.h"
 #include "StunPacket.h"
 #include "WebrtcTestKit.h"
+#include "base/Clock.h"
 
 #include <gtest/gtest.h>
 

@@ -11,6 +11,7 @@
 //      script starts one); skipped without it.
 #include "AudioMixSink.h"
 #include "AudioOutputMixer.h"
+#include "BenchFigures.h"
 #include "GlobalData.h"
 #include "audioMixer/RRingBuffer.h"
 #include "audioMixer/audio/AudioFrame.h"
@@ -39,21 +40,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double cpuSeconds()
-{
-    timespec t {};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
 struct Stats {
     double median, p99;
 };
 
-Stats stats(std::vector<double> us)
+Stats stats(const std::vector<double>& us)
 {
-    std::sort(us.begin(), us.end());
-    return { us[us.size() / 2], us[std::min(us.size() - 1, us.size() * 99 / 100)] };
+    return { percentile(us, 0.5), percentile(us, 0.99) };
 }
 
 std::vector<int16_t> toneBlock(double hz, long& phase)

@@ -14,6 +14,7 @@
 // caps; its latency from the latency tracer, its CPU from the child's
 // resource usage less that of the test source alone (which our run does not
 // pay: its pictures are made beforehand).
+#include "BenchFigures.h"
 #include "GSTEAMER.h"
 #include "VideoFrame.h"
 #include "ZtGstEncoder.h"
@@ -46,27 +47,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double cpuSeconds()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
 void printLoad(const char* when)
 {
     double load[3] = { 0, 0, 0 };
     getloadavg(load, 3);
     printf("load average %s: %.2f %.2f %.2f\n", when, load[0], load[1], load[2]);
     fflush(stdout);
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
 }
 
 struct Figures {

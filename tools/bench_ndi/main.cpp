@@ -9,6 +9,7 @@
 // process, the part spent inside the send calls, and the part of the 1 kHz
 // capture thread (far more captures than an application makes, so it is
 // shown separately); and the send-to-capture latency.
+#include "BenchFigures.h"
 #include "NdiWrapper.h"
 
 #include <QCommandLineParser>
@@ -27,13 +28,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double cpuSeconds(clockid_t clock)
-{
-    timespec ts {};
-    clock_gettime(clock, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
 
 int64_t now100ns()
 {
@@ -157,14 +151,6 @@ Result run(int count, int width, int height, int fps, double seconds)
     for (auto s : senders)
         NDIlib_send_destroy(s);
     return result;
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 // p50 and p90 of both. --reference runs, instead of the windows, the
 // GStreamer pipeline of bench/render_pipeline.sh fed with the same stamped
 // sources (GstReference.h) and prints the same figures for it.
+#include "BenchFigures.h"
 #include "GSTEAMER.h"
 #include "GstReference.h"
 #include "Latency.h"
@@ -94,15 +95,6 @@ double rssMiB()
 {
     const QList<QByteArray> fields = readAll("/proc/self/statm").split(' ');
     return fields.size() > 1 ? fields.at(1).toDouble() * sysconf(_SC_PAGESIZE) / (1024.0 * 1024.0) : 0;
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t i = std::min(values.size() - 1, size_t(p * (values.size() - 1) + 0.5));
-    return values[i];
 }
 
 std::vector<double> lastN(const std::vector<double>& values, size_t n)

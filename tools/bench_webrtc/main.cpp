@@ -10,6 +10,7 @@
 //     presented frame; x264 with one thread beside automatic threads, and
 //     both beside the goal of 150 ms.
 // Each figure is repeated; the load average is printed with it.
+#include "BenchFigures.h"
 #include "ChromiumPeer.h"
 #include "EventLoop.h"
 #include "H264Feeder.h"
@@ -40,12 +41,6 @@ std::string loadAverage()
     char text[64];
     std::snprintf(text, sizeof text, "load %.2f %.2f %.2f", l[0], l[1], l[2]);
     return text;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 // A peer socket that nobody reads: sends to it cost what they cost and the
@@ -106,8 +101,8 @@ void srtpBench()
         std::printf("srtp round %d: ours %.0f ns/packet, bare srtp_protect+sendto %.0f ns/packet, ratio %.2f  (%s)\n",
             round + 1, ours.back(), bare.back(), ours.back() / bare.back(), loadAverage().c_str());
     }
-    std::printf("srtp median: ours %.0f ns, bare %.0f ns, ratio %.2f (bare protect failures: %d)\n", median(ours),
-        median(bare), median(ours) / median(bare), failures);
+    std::printf("srtp median: ours %.0f ns, bare %.0f ns, ratio %.2f (bare protect failures: %d)\n",
+        percentile(ours, 0.5), percentile(bare, 0.5), percentile(ours, 0.5) / percentile(bare, 0.5), failures);
     ::close(fd);
     srtp_dealloc(session);
 }
@@ -149,7 +144,7 @@ void sessionsBench()
             manager.sendVideo("1", "2", picture.data(), int(picture.size()), 0, 0, 30);
             times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
         }
-        const double m = median(times);
+        const double m = percentile(times, 0.5);
         std::printf("sessions %3d (%zu connected): sendVideo %.2f ms per frame, budget 1/fps %.2f ms, ratio %.2f  (%s)\n",
             target, peers.size(), m, budgetMs, m / budgetMs, loadAverage().c_str());
     }

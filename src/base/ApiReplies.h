@@ -1,5 +1,8 @@
 #pragma once
-// Reply envelopes and input checks shared by the control API handlers.
+// Reply envelopes of the control API and the WebSocket, and the input checks
+// shared by the request handlers. Every {"result": ...} reply is made here.
+#include "base/BusIds.h"
+
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
@@ -9,6 +12,12 @@ namespace apireply {
 inline QJsonObject ok()
 {
     return QJsonObject { { "result", "ok" } };
+}
+
+// Success with what was asked for: {"result": "ok", "data": data}.
+inline QJsonObject ok(const QJsonValue& data)
+{
+    return QJsonObject { { "result", "ok" }, { "data", data } };
 }
 
 // A failure without a text: the caller or the program was not accepted.
@@ -41,7 +50,7 @@ inline bool validCanvas(double width, double height, double frameRate)
 // stands for "none given".
 inline bool validWindowId(const QString& id)
 {
-    if (id == QLatin1String("pvw") || id == QLatin1String("pgm"))
+    if (BusId::isBus(id))
         return true;
     for (const QChar c : id) {
         if (c < QLatin1Char('0') || c > QLatin1Char('9'))
@@ -52,7 +61,7 @@ inline bool validWindowId(const QString& id)
 
 inline bool validPresetId(const QString& id)
 {
-    return id != QLatin1String("pvw") && id != QLatin1String("pgm") && validWindowId(id);
+    return !BusId::isBus(id) && validWindowId(id);
 }
 
 // Names ride on every list and push: a longer one is refused with this key.

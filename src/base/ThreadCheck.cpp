@@ -1,0 +1,15 @@
+#include "base/ThreadCheck.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+bool onMainThread()
+{
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+bool onThreadOf(const QObject* object)
+{
+    return object && QThread::currentThread() == object->thread();
+}

@@ -27,15 +27,23 @@ if [ "$fix" = 1 ]; then
   exit 0
 fi
 
-# --dry-run prints one warning per place that would change; collect the files.
-out=$(mktemp)
-trap 'rm -f "$out"' EXIT
-if ! printf '%s\0' "${files[@]}" | xargs -0 -r -n 20 -P "$(nproc)" "$CLANG_FORMAT" --style=file --dry-run 2>"$out"; then
-  cat "$out" >&2
-  echo "check-format: $CLANG_FORMAT failed" >&2
+# Each file is formatted into a scratch file and compared; a file that differs
+# is named on one short line of its own, which parallel batches write whole.
+export CLANG_FORMAT
+bad=$(printf '%s\0' "${files[@]}" | xargs -0 -r -n 20 -P "$(nproc)" sh -c '
+  out=$(mktemp)
+  for f do
+    if "$CLANG_FORMAT" --style=file "$f" >"$out"; then
+      cmp -s "$f" "$out" || echo "$f"
+    else
+      echo "FAILED $f"
+    fi
+  done
+  rm -f "$out"' sh | sort)
+if echo "$bad" | grep -q '^FAILED '; then
+  echo "$bad" | sed -n 's/^FAILED /check-format: clang-format failed on /p' >&2
   exit 2
 fi
-bad=$(sed -n 's/^\([^:]*\):[0-9]*:[0-9]*: warning: .*\[-Wclang-format-violations\]$/\1/p' "$out" | sort -u)
 if [ -n "$bad" ]; then
   echo "check-format: these files differ from .clang-format (fix with: bash scripts/check-format.sh --fix):"
   echo "$bad" | sed 's/^/  /'

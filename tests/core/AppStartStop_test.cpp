@@ -41,10 +41,11 @@ TEST(Application, StopRequestedDuringStartUpEndsTheSameWay)
         {QString(), QString("Plugin: "), QString("init base configs ."), QString("open windows .")}) {
         for (int run = 0; run < 2; ++run) {
             App app(home.path());
-            if (trigger.isEmpty())
+            if (trigger.isEmpty()) {
                 ASSERT_TRUE(testsupport::waitFor([&] { return !app.runLog().isEmpty(); }, kStartMs));
-            else
+            } else {
                 ASSERT_TRUE(app.waitForLogLine(trigger)) << trigger.toStdString();
+            }
             ASSERT_TRUE(app.stopsCleanly(SIGTERM)) << trigger.toStdString();
             EXPECT_TRUE(contains(app.runLogLines(), "shutdown complete .")) << trigger.toStdString();
         }

@@ -306,9 +306,10 @@ TEST(ConcurrentEditsRestart, EverythingAcknowledgedIsThereAfterSigtermAndRestart
     for (int c = 0; c < kConnections; ++c) {
         const Acknowledged& d = done[size_t(c)];
         for (auto it = d.windows.cbegin(); it != d.windows.cend(); ++it) {
-            if (it.value() > 0)
+            if (it.value() > 0) {
                 EXPECT_EQ(layoutCountOf(api, listener, shared, listedWindows.value(it.key())), it.value())
                     << it.key().toStdString();
+            }
         }
         EXPECT_EQ(api.post("/take/get.json", { { "pro_id", own.at(c) } }).value("data").toObject(),
             (QJsonObject { { "time", d.takeTime }, { "select", d.takeSelect } }))

@@ -144,8 +144,9 @@ TEST(Installation, SettingsArePrivateTheOwnIdentityIsServedOnBothPortsAndFilesAr
         const bool folder = QFileInfo(path).isDir();
         files += folder ? 0 : 1;
         EXPECT_EQ(modeOf(path) & 077, 0) << path.toStdString() << " " << std::oct << modeOf(path);
-        if (folder)
+        if (folder) {
             EXPECT_EQ(modeOf(path), 0700) << path.toStdString();
+        }
     }
     for (const char* name : { "user/users.db", "server.key", "device.cfg" })
         EXPECT_TRUE(QFile::exists(save + "/" + name)) << name;

@@ -178,10 +178,11 @@ TEST(TlsIdentityTest, SessionsAreResumedOnLaterConnectionsAndRepliesEndWithClose
             ASSERT_TRUE(client.write(c.keepAlive ? "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"
                                                  : "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"));
             ASSERT_TRUE(client.readUntil("\r\n\r\n")) << name;
-            if (c.keepAlive)
+            if (c.keepAlive) {
                 client.close(); // a bare close as far as the server is concerned: it sent no close_notify
-            else
+            } else {
                 EXPECT_TRUE(client.endsWithCloseNotify()) << name;
+            }
         }
     }
 

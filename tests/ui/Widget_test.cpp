@@ -99,8 +99,9 @@ TEST_F(WidgetTest, PortsComeFromTheDeviceConfigurationWhenThereIsOne)
     for (const Case& c : cases) {
         resetPorts();
         QFile::remove(g_savePath + "/device.cfg");
-        if (!c.file.isEmpty())
+        if (!c.file.isEmpty()) {
             ASSERT_TRUE(testsupport::writeFile(g_savePath + "/device.cfg", c.file));
+        }
         Widget widget;
         widget.initWidget("en");
         EXPECT_EQ(g_httpPort, c.http) << c.name;

@@ -165,8 +165,9 @@ TEST_F(WebrtcRoutes, AStrangersBurstAndHeldChecksLeaveRoomForOtherViewers)
     for (int i = 0; i < WebrtcManager::kMaxSessions; ++i) {
         second.push_back(parseOffer(askOffer(*stranger, s_wide)));
         // The viewer keeps its consent as a browser does, however long the burst takes.
-        if (i % 32 == 31)
+        if (i % 32 == 31) {
             ASSERT_TRUE(v.peer.check(v.offer.port, v.offer.ufrag, v.offer.pwd));
+        }
     }
     EXPECT_LE(aliveOf(second), WebrtcManager::kMaxUnconnectedPerAddress);
     EXPECT_FALSE(manager->sessionView(held.id).alive);

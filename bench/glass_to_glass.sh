@@ -39,8 +39,8 @@ trap 'rm -rf "$PANOPTRA_NDI_DIR"' EXIT
 
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 field() { echo "$1" | sed -n "s/.*\"$2\":\([0-9.e+-]*\).*/\1/p"; }
-median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print (NR ? v[int((NR + 1) / 2)] : "nan") }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "nan" }'; }
+median() { printf '%s\n' "$@" | grep -v nan | sort -n | awk '{ v[NR] = $1 } END { print (NR ? v[int((NR + 1) / 2)] : "nan") }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a != "nan" && b != "nan" && b > 0) printf "%.2f", a / b; else print "nan" }'; }
 
 run() {
   xvfb-run -a -s "-screen 0 1920x1080x24" "./$BUILD_DIR/bin/panoptra_bench_render" \
@@ -58,6 +58,8 @@ for tiles in $TILES; do
       line=$(printf '%5s %-9s' "$tiles" "$side")
       for output in network h264; do
         p50=$(field "$out" "g2g_${output}_p50_ms") p90=$(field "$out" "g2g_${output}_p90_ms")
+        # No code seen (no picture came through in time): no figure.
+        [ "$(field "$out" "g2g_${output}_stamps")" != 0 ] || p50=nan p90=nan
         all[$side.$output.p50]+="${p50:-nan} " all[$side.$output.p90]+="${p90:-nan} "
         line+=$(printf ' | %-7s %5.0f (%4.1f) / %5.0f (%4.1f) ms, %4s stamps' "$output" "${p50:-0}" \
           "$(field "$out" "g2g_${output}_p50_frames")" "${p90:-0}" "$(field "$out" "g2g_${output}_p90_frames")" \

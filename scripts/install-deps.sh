@@ -47,8 +47,8 @@ LIST=(
   test:chromium
   # the WebRTC transport's fuzz target (scripts/fuzz.sh)
   test:clang test:libclang-rt-14-dev
-  # CI's format check (scripts/check-format.sh)
-  test:clang-format
+  # the style checks: scripts/check-format.sh, and scripts/tidy.sh (run-clang-tidy)
+  test:clang-format test:clang-tidy
   # xwd, for the screen-output test's grabs of a second X screen
   test:x11-apps
 )

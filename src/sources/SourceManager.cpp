@@ -18,15 +18,8 @@
 
 namespace {
 
-// How long a pass waits for a group's finder to report a change while
-// something is due (a finder to make, a source to age out, an address to
-// settle), and in all, over its groups, once the table is settled: the
-// finders wake the pass as soon as their lists change, so a settled table
-// only has requests from other threads (a refresh, a group change, the stop)
-// to look for, and those wait a little longer instead of the thread waking
-// ten times a second for nothing.
+// How long a pass waits for a group's finder to report a change.
 constexpr uint32_t kFinderWaitMs = 100;
-constexpr uint32_t kSettledWaitMs = 1000;
 // Pause after a finder could not be made, and of a pass without groups.
 constexpr unsigned long kRetryPauseMs = 200;
 constexpr unsigned long kIdlePassMs = 100;
@@ -247,31 +240,13 @@ std::shared_ptr<MediaConnection> SourceManager::makeConnection()
     return std::make_shared<NDIConnection>();
 }
 
-bool SourceManager::settledLocked(int64_t now) const
-{
-    for (const auto& [id, group] : groups) {
-        if (!group.finder || group.finderStale || group.removed
-            || (group.lastAddressChangeMs != 0 && now - group.lastAddressChangeMs < kAddressSettleMs))
-            return false;
-    }
-    for (const auto& [name, entry] : sourceTable) {
-        if (!entry.present)
-            return false;
-    }
-    return true;
-}
-
 void SourceManager::discoveryPass()
 {
-    ++passes;
     QStringList ids;
     std::vector<NDIlib_find_instance_t> dropped;
-    uint32_t waitMs = kFinderWaitMs;
     {
         Lock lock(tableLock);
         const bool refresh = refreshRequested.exchange(false);
-        if (!refresh && !groups.empty() && settledLocked(steadyMs()))
-            waitMs = std::max<uint32_t>(kFinderWaitMs, kSettledWaitMs / uint32_t(groups.size()));
         for (auto& [id, group] : groups) {
             ids << id;
             if (refresh && group.finder) {
@@ -306,9 +281,9 @@ void SourceManager::discoveryPass()
             stale = group->finderStale;
         }
         if (!stale && group->finder) {
-            pollGroup(*group, waitMs);
+            pollGroup(*group);
         } else if (makeFinder(*group)) {
-            pollGroup(*group, kFinderWaitMs, true);
+            pollGroup(*group, true);
         } else {
             qWarning() << "ERROR: Fail to create NDI finder!";
             QThread::msleep(kRetryPauseMs);
@@ -366,9 +341,9 @@ bool SourceManager::makeFinder(SourceGroup& group)
     return true;
 }
 
-void SourceManager::pollGroup(SourceGroup& group, uint32_t waitMs, bool fresh)
+void SourceManager::pollGroup(SourceGroup& group, bool fresh)
 {
-    if (!NDIlib_find_wait_for_sources(group.finder, waitMs) && !fresh)
+    if (!NDIlib_find_wait_for_sources(group.finder, kFinderWaitMs) && !fresh)
         return;
     uint32_t count = 0;
     const NDIlib_source_t* list = NDIlib_find_get_current_sources(group.finder, &count);

@@ -93,8 +93,6 @@ public:
     QJsonObject getSourceList(const QJsonObject& req);
     // Every group with the sources it currently finds.
     QJsonObject sourcesToJson();
-    // Discovery passes begun so far (a settled table is looked at about once a second).
-    int64_t discoveryPasses() const { return passes; }
 
 signals:
     // A source's capabilities changed, or (type "none") the source is gone.
@@ -123,10 +121,7 @@ private:
     // group's, even when it finds nothing: a finder reports only changes to
     // what it has seen, so the sources of a sender that went while no finder
     // watched would otherwise stay listed for good.
-    void pollGroup(SourceGroup& group, uint32_t waitMs, bool fresh = false);
-    // Every group has its finder and no address change to settle, and every
-    // source is present: no pass has anything due but a finder's news.
-    bool settledLocked(int64_t now) const;
+    void pollGroup(SourceGroup& group, bool fresh = false);
     void connectFoundSources();
     void ageSources();
     void saveLater();
@@ -140,7 +135,6 @@ private:
     std::recursive_timed_mutex tableLock;
     std::atomic<bool> refreshRequested { true };
     std::atomic<bool> stopRequested { false };
-    std::atomic<int64_t> passes { 0 };
     int lastDiscId = 1;
     // Last, so it has written what was marked before the groups go.
     SaveQueue saves { "sources saver" };

@@ -104,12 +104,6 @@ TEST_F(Discovery, FindsTheTestSourcesAtOnceAndAgesThemOutAfterARefresh)
     EXPECT_FALSE(manager.getConnection("Live 9"));
     EXPECT_TRUE(log.updates.isEmpty()); // being found is no capability change
 
-    // Everything found and nothing due: the thread sleeps on the finder
-    // rather than passing ten times a second.
-    const int64_t passesBefore = manager.discoveryPasses();
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    EXPECT_LE(manager.discoveryPasses() - passesBefore, 3) << "passes in one idle second";
-
     program.process().terminate();
     ASSERT_TRUE(program.process().waitForFinished(testsupport::budgetMs(10000)));
     // The group no longer lists them, but they keep their connections until

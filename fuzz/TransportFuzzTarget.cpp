@@ -3,10 +3,10 @@
 // and to a session's demultiplexer (STUN, DTLS from the checked peer, RTP,
 // RTCP). Built with libFuzzer by scripts/fuzz.sh; the seed corpus is
 // replayed by a unit test on every run.
-#include "EventLoop.h"
-#include "IceServer.h"
-#include "StunPacket.h"
-#include "WebRtcTransport.h"
+#include "webrtc_transport/EventLoop.h"
+#include "webrtc_transport/IceServer.h"
+#include "webrtc_transport/StunPacket.h"
+#include "webrtc_transport/WebRtcTransport.h"
 
 #include <QtGlobal>
 

@@ -1,10 +1,10 @@
-#include "CommonInterface.h"
-#include "GSTEAMER.h"
-#include "Globals.h"
-#include "ProcessSetup.h"
-#include "ShutdownSignal.h"
-#include "SurfaceSetup.h"
-#include "ZTLogger.h"
+#include "app/CommonInterface.h"
+#include "base/Globals.h"
+#include "base/ProcessSetup.h"
+#include "base/ShutdownSignal.h"
+#include "base/ZTLogger.h"
+#include "output/GSTEAMER.h"
+#include "render/SurfaceSetup.h"
 
 #include <QApplication>
 #include <QDebug>

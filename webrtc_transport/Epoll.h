@@ -7,7 +7,7 @@
 // descriptor map and is never held while waiting, so registering a new
 // session's socket never waits for a poll to end. An eventfd wakes the wait
 // early (wake()), e.g. when a session was removed or the loop must stop.
-#include "LinkWaker.h"
+#include "base/LinkWaker.h"
 
 #include <map>
 #include <mutex>

@@ -1,6 +1,6 @@
 #include "Credentials.h"
 
-#include "OpenSslCheck.h"
+#include "base/OpenSslCheck.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>

@@ -3,8 +3,8 @@
 #include "base/ApiReplies.h"
 
 #include "Credentials.h"
-#include "Globals.h"
-#include "JsonFile.h"
+#include "base/Globals.h"
+#include "base/JsonFile.h"
 
 #include <QDateTime>
 #include <QDebug>

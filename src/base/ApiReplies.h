@@ -1,7 +1,7 @@
 #pragma once
 // Reply envelopes of the control API and the WebSocket, and the input checks
 // shared by the request handlers. Every {"result": ...} reply is made here.
-#include "base/BusIds.h"
+#include "BusIds.h"
 
 #include <QJsonObject>
 #include <QJsonValue>

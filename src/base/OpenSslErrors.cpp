@@ -1,4 +1,4 @@
-#include "base/OpenSslErrors.h"
+#include "OpenSslErrors.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "base/ThreadCheck.h"
+#include "ThreadCheck.h"
 
 #include <QCoreApplication>
 #include <QThread>

@@ -1,8 +1,8 @@
 #include "TlsIdentity.h"
 
-#include "OpenSslCheck.h"
+#include "base/OpenSslCheck.h"
 
-#include "AtomicFile.h"
+#include "base/AtomicFile.h"
 
 #include <QDebug>
 #include <QDir>

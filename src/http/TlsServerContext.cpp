@@ -1,6 +1,6 @@
 #include "TlsServerContext.h"
 
-#include "OpenSslCheck.h"
+#include "base/OpenSslCheck.h"
 
 #include <openssl/pem.h>
 #include <openssl/ssl.h>

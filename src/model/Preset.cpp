@@ -3,7 +3,7 @@
 #include "base/ApiReplies.h"
 #include "base/BusIds.h"
 
-#include "GlobalData.h"
+#include "media/GlobalData.h"
 
 #include <QDebug>
 #include <QJsonDocument>

@@ -4,10 +4,10 @@
 #include "base/BusIds.h"
 #include "base/ThreadCheck.h"
 
-#include "AudioOutputMixer.h"
 #include "LayoutTemplate.h"
 #include "Preset.h"
 #include "WindowObject.h"
+#include "output/AudioOutputMixer.h"
 
 #include <QDebug>
 #include <QJsonArray>

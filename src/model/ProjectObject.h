@@ -25,7 +25,7 @@
 // ProjectObjectWindows.cpp (add, change, close, numbering ranges) and
 // ProjectObjectSources.cpp (sources on positions, take, tally, PTZ).
 #include "HeldRanges.h"
-#include "RequestTypes.h"
+#include "base/RequestTypes.h"
 
 #include <QAudioDeviceInfo>
 #include <QHash>

@@ -5,9 +5,9 @@
 
 #include "base/BusIds.h"
 
-#include "JsonFile.h"
 #include "Preset.h"
 #include "WindowObject.h"
+#include "base/JsonFile.h"
 
 #include <QDebug>
 #include <QDir>

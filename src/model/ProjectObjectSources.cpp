@@ -4,13 +4,13 @@
 #include "base/ApiReplies.h"
 #include "base/BusIds.h"
 
-#include "AudioOutputMixer.h"
-#include "FrameQueue.h"
-#include "PreviewFrame.h"
-#include "ProgramFrame.h"
 #include "PtzControl.h"
-#include "WebSocketServer.h"
 #include "WindowObject.h"
+#include "media/FrameQueue.h"
+#include "output/AudioOutputMixer.h"
+#include "render/PreviewFrame.h"
+#include "render/ProgramFrame.h"
+#include "server/WebSocketServer.h"
 
 #include <QDebug>
 #include <QJsonArray>

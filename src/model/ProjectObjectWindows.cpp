@@ -5,11 +5,11 @@
 #include "base/ApiReplies.h"
 #include "base/BusIds.h"
 
-#include "AudioOutputMixer.h"
-#include "GlobalData.h"
 #include "Preset.h"
-#include "WebrtcManager.h"
 #include "WindowObject.h"
+#include "media/GlobalData.h"
+#include "output/AudioOutputMixer.h"
+#include "webrtc/WebrtcManager.h"
 
 #include <QDebug>
 #include <QRecursiveMutex>

@@ -1,8 +1,8 @@
 #include "PtzControl.h"
 
-#include "BaseConfig.h"
-#include "MediaConnection.h"
-#include "SourceManager.h"
+#include "app/BaseConfig.h"
+#include "sources/MediaConnection.h"
+#include "sources/SourceManager.h"
 
 #include <QDebug>
 #include <QMutex>

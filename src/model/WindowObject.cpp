@@ -2,13 +2,13 @@
 
 #include "base/BusIds.h"
 
-#include "AudioOutputMixer.h"
-#include "Globals.h"
-#include "MediaOutputManager.h"
 #include "MyTimer.h"
-#include "SourceManager.h"
-#include "WebSocketServer.h"
-#include "WindowMultiThreaded.h"
+#include "base/Globals.h"
+#include "output/AudioOutputMixer.h"
+#include "output/MediaOutputManager.h"
+#include "render/WindowMultiThreaded.h"
+#include "server/WebSocketServer.h"
+#include "sources/SourceManager.h"
 
 #include <QDebug>
 #include <QQmlContext>

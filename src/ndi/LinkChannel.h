@@ -12,8 +12,8 @@
 // writeAvailable). The channel owns its socket and closes it when the last
 // share of the channel is dropped.
 #include "LinkBufferPool.h"
-#include "LinkWaker.h"
 #include "LinkWire.h"
+#include "base/LinkWaker.h"
 
 #include <atomic>
 #include <deque>

@@ -1,6 +1,6 @@
 #include "StandInRegistry.h"
 
-#include "JsonFile.h"
+#include "base/JsonFile.h"
 
 #include <QDebug>
 #include <QDir>

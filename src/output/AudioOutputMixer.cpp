@@ -1,16 +1,16 @@
 #include "AudioOutputMixer.h"
 
-#include "AudioMixSink.h"
 #include "AudioPlayback.h"
-#include "BaseConfig.h"
-#include "GlobalData.h"
-#include "MediaConnection.h"
 #include "MediaOutputManager.h"
-#include "SourceManager.h"
+#include "app/BaseConfig.h"
 #include "audioMixer/RRingBuffer.h"
 #include "audioMixer/audio_mixer/AudioMixSource.h"
 #include "audioMixer/audio_mixer/AudioOutput.h"
 #include "audioMixer/audio_mixer/FrameCombiner.h"
+#include "media/AudioMixSink.h"
+#include "media/GlobalData.h"
+#include "sources/MediaConnection.h"
+#include "sources/SourceManager.h"
 
 #include <QDebug>
 

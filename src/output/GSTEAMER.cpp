@@ -1,6 +1,6 @@
 #include "GSTEAMER.h"
 
-#include "Globals.h"
+#include "base/Globals.h"
 
 #include <QDebug>
 #include <QDir>

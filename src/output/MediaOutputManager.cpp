@@ -3,7 +3,7 @@
 #include "base/ApiReplies.h"
 
 #include "NdiOutputStream.h"
-#include "VideoFrame.h"
+#include "media/VideoFrame.h"
 
 #include <QDebug>
 #include <QMutexLocker>

@@ -4,9 +4,9 @@
 #include "base/Clock.h"
 #include "base/ThreadCheck.h"
 
-#include "Globals.h"
-#include "JsonFile.h"
-#include "VideoFrame.h"
+#include "base/Globals.h"
+#include "base/JsonFile.h"
+#include "media/VideoFrame.h"
 
 #include <QDebug>
 #include <QDir>

@@ -2,8 +2,8 @@
 
 #include "base/Clock.h"
 
-#include "VideoFrame.h"
-#include "WebrtcManager.h"
+#include "media/VideoFrame.h"
+#include "webrtc/WebrtcManager.h"
 
 #include <QDebug>
 #include <QMutexLocker>

@@ -3,8 +3,8 @@
 // tests and logs find it by name.
 #include "ZtGstEncoder.h"
 
-#include "Globals.h"
 #include "ZtFindGstEncoder.h"
+#include "base/Globals.h"
 
 #include <QDebug>
 #include <QString>

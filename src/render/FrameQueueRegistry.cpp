@@ -1,6 +1,6 @@
 #include "FrameQueueRegistry.h"
 
-#include "FrameQueue.h"
+#include "media/FrameQueue.h"
 
 std::shared_ptr<FrameQueue> FrameQueueRegistry::getFrame(const QString& pro_id)
 {

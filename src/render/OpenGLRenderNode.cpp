@@ -1,7 +1,7 @@
 #include "OpenGLRenderNode.h"
 
 #include "DrawnTiles.h"
-#include "VideoFrame.h"
+#include "media/VideoFrame.h"
 
 #include <QDebug>
 #include <QOpenGLContext>

@@ -2,13 +2,13 @@
 
 #include "base/BusIds.h"
 
-#include "FrameQueue.h"
-#include "MediaOutputManager.h"
 #include "PboConvertPool.h"
 #include "PreviewFrame.h"
 #include "ProgramFrame.h"
-#include "VideoFrame.h"
-#include "ZtGstEncoder.h"
+#include "media/FrameQueue.h"
+#include "media/VideoFrame.h"
+#include "output/MediaOutputManager.h"
+#include "output/ZtGstEncoder.h"
 
 #include <QDebug>
 #include <QOpenGLBuffer>

@@ -5,10 +5,10 @@
 #include "base/ThreadCheck.h"
 
 #include "FramelessWindow.h"
-#include "MediaOutputManager.h"
 #include "PboRenderer.h"
 #include "ScreensControl.h"
-#include "ZtGstEncoder.h"
+#include "output/MediaOutputManager.h"
+#include "output/ZtGstEncoder.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,6 +1,6 @@
 #include "RenderNodeInput.h"
 
-#include "VideoFrame.h"
+#include "media/VideoFrame.h"
 
 #include <utility>
 

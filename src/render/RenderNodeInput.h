@@ -17,8 +17,8 @@
 // does not run that pass again.
 //
 // Owner: shared (std::shared_ptr) by the item and its node. Thread-safe.
-#include "MediaFrameWrapper.h"
 #include "RenderOptions.h"
+#include "sources/MediaFrameWrapper.h"
 
 #include <QString>
 

@@ -4,14 +4,14 @@
 #include "base/Clock.h"
 #include "base/ThreadCheck.h"
 
-#include "FrameQueue.h"
-#include "MediaConnection.h"
 #include "OpenGLRenderNode.h"
 #include "PreviewFrame.h"
 #include "ProgramFrame.h"
 #include "RenderNodeInput.h"
-#include "SourceManager.h"
-#include "VideoFrame.h"
+#include "media/FrameQueue.h"
+#include "media/VideoFrame.h"
+#include "sources/MediaConnection.h"
+#include "sources/SourceManager.h"
 
 #include <QDebug>
 #include <QThread>

@@ -25,8 +25,8 @@
 // pass; m_requestMutex guards only the request queue. The pass lock of the
 // node input is taken before m_mutex on the render thread, so the GUI thread
 // never waits for it while holding m_mutex.
-#include "MediaFrameWrapper.h"
 #include "RenderOptions.h"
+#include "sources/MediaFrameWrapper.h"
 
 #include <QQuickItem>
 #include <QRecursiveMutex>

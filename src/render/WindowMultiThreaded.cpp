@@ -4,10 +4,10 @@
 #include "base/ThreadCheck.h"
 
 #include "FramelessWindow.h"
-#include "MediaOutputManager.h"
 #include "QuickRenderer.h"
-#include "WebrtcManager.h"
-#include "ZtGstEncoder.h"
+#include "output/MediaOutputManager.h"
+#include "output/ZtGstEncoder.h"
+#include "webrtc/WebrtcManager.h"
 
 #include <QCoreApplication>
 #include <QDebug>

@@ -3,13 +3,13 @@
 #include "base/ApiReplies.h"
 #include "base/Clock.h"
 
-#include "BaseConfig.h"
-#include "DescriptorListener.h"
-#include "Globals.h"
-#include "TlsIdentity.h"
-#include "TlsStream.h"
 #include "WebSocketFrameGuard.h"
-#include "ZTLogger.h"
+#include "app/BaseConfig.h"
+#include "base/Globals.h"
+#include "base/ZTLogger.h"
+#include "http/DescriptorListener.h"
+#include "http/TlsIdentity.h"
+#include "http/TlsStream.h"
 
 #include <QDebug>
 #include <QHostInfo>

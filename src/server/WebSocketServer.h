@@ -23,7 +23,7 @@
 // server does), and at most maxUnsentBytes queued for one client: a client
 // that does not read its replies or pushes is dropped before it can make
 // the process grow.
-#include "TlsServerContext.h"
+#include "http/TlsServerContext.h"
 
 #include <QHash>
 #include <QHostAddress>

@@ -3,9 +3,9 @@
 #include "base/BusIds.h"
 #include "base/Clock.h"
 
-#include "AudioMixSink.h"
-#include "GlobalData.h"
 #include "MediaContext.h"
+#include "media/AudioMixSink.h"
+#include "media/GlobalData.h"
 
 #include <QDebug>
 #include <QThread>

@@ -3,9 +3,9 @@
 #include "base/ApiReplies.h"
 #include "base/Clock.h"
 
-#include "Globals.h"
-#include "JsonFile.h"
 #include "NDIConnection.h"
+#include "base/Globals.h"
+#include "base/JsonFile.h"
 
 #include <QDebug>
 #include <QJsonArray>

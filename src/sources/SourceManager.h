@@ -26,7 +26,7 @@
 #include "MediaCapabilities.h"
 #include "SourceGroup.h"
 
-#include "SaveQueue.h"
+#include "base/SaveQueue.h"
 
 #include <QJsonObject>
 #include <QMap>

@@ -1,7 +1,7 @@
 #include "AboutDialog.h"
 
-#include "Globals.h"
 #include "SubTitleBar.h"
+#include "base/Globals.h"
 
 #include <QDesktopServices>
 #include <QHBoxLayout>

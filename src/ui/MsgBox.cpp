@@ -1,6 +1,6 @@
 #include "MsgBox.h"
 
-#include "Globals.h"
+#include "base/Globals.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

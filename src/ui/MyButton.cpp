@@ -1,6 +1,6 @@
 #include "MyButton.h"
 
-#include "Globals.h"
+#include "base/Globals.h"
 
 #include <QIcon>
 

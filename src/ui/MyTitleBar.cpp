@@ -1,8 +1,8 @@
 #include "MyTitleBar.h"
 
-#include "Globals.h"
 #include "MyButton.h"
 #include "MyMenu.h"
+#include "base/Globals.h"
 
 #include <QAction>
 #include <QIcon>

@@ -1,6 +1,6 @@
 #include "SubTitleBar.h"
 
-#include "Globals.h"
+#include "base/Globals.h"
 
 #include <QHBoxLayout>
 #include <QIcon>

@@ -1,13 +1,13 @@
 #include "Widget.h"
 
 #include "AboutDialog.h"
-#include "AtomicFile.h"
-#include "Globals.h"
 #include "MsgBox.h"
 #include "MyTitleBar.h"
 #include "QRCodeGenerator.h"
 #include "SubTitleBar.h"
 #include "WidgetForm.h"
+#include "base/AtomicFile.h"
+#include "base/Globals.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -3,10 +3,10 @@
 #include "base/ApiReplies.h"
 #include "base/Clock.h"
 
-#include "Crypto.h"
-#include "DtlsSocketContext.h"
-#include "EventLoop.h"
-#include "WebRtcTransport.h"
+#include "webrtc_transport/Crypto.h"
+#include "webrtc_transport/DtlsSocketContext.h"
+#include "webrtc_transport/EventLoop.h"
+#include "webrtc_transport/WebRtcTransport.h"
 
 #include <QDebug>
 #include <QPair>

@@ -1,4 +1,4 @@
-#include "Credentials.h"
+#include "api/Credentials.h"
 
 #include <gtest/gtest.h>
 

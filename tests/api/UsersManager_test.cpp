@@ -1,8 +1,8 @@
-#include "Credentials.h"
-#include "Globals.h"
-#include "JsonFile.h"
 #include "TestSupport.h"
-#include "UsersManager.h"
+#include "api/Credentials.h"
+#include "api/UsersManager.h"
+#include "base/Globals.h"
+#include "base/JsonFile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "HttpConnection.h"
-#include "HttpServer.h"
 #include "HttpTestClient.h"
 #include "TestSupport.h"
-#include "TlsServerContext.h"
+#include "http/HttpConnection.h"
+#include "http/HttpServer.h"
+#include "http/TlsServerContext.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "HttpServer.h"
-#include "HttpStaticFiles.h"
 #include "HttpTestClient.h"
+#include "http/HttpServer.h"
+#include "http/HttpStaticFiles.h"
 
 #include <gtest/gtest.h>
 

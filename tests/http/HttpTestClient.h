@@ -2,8 +2,8 @@
 // A raw TLS client for the HTTP server tests: sends bytes as given and
 // parses the replies it gets back, so tests can pipeline, send malformed
 // requests and watch when the server closes.
-#include "HttpServer.h"
 #include "TestSupport.h"
+#include "http/HttpServer.h"
 
 #include <QList>
 #include <QPair>

@@ -1,11 +1,11 @@
 // The installation's own TLS identity and how the server uses it: made once
 // per settings folder, kept owner-only; TLS 1.2 only with forward-secret
 // AEAD suites; sessions resumed across connections; close_notify at the end.
-#include "HttpServer.h"
 #include "HttpTestClient.h"
 #include "RawTlsClient.h"
 #include "TestSupport.h"
-#include "TlsIdentity.h"
+#include "http/HttpServer.h"
+#include "http/TlsIdentity.h"
 
 #include <gtest/gtest.h>
 

@@ -16,8 +16,8 @@
 #include <unistd.h>
 #include <sys/types.h>
 
-#include "ProcessSetup.h"
 #include "TestSupport.h"
+#include "base/ProcessSetup.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The numbering ranges held for accepted window adds and changes: which
 // requested ranges they block, for whom, and for how long.
-#include "HeldRanges.h"
+#include "model/HeldRanges.h"
 
 #include <gtest/gtest.h>
 

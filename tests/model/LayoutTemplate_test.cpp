@@ -1,4 +1,4 @@
-#include "LayoutTemplate.h"
+#include "model/LayoutTemplate.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The window tick: its period per frame rate, its cadence, and how it
 // catches up after a stalled handler without losing ticks.
-#include "MyTimer.h"
 #include "TestSupport.h"
+#include "model/MyTimer.h"
 
 #include <gtest/gtest.h>
 

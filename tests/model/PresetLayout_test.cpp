@@ -1,10 +1,10 @@
-#include "Preset.h"
+#include "model/Preset.h"
 
-#include "GlobalData.h"
-#include "JsonFile.h"
-#include "LayoutTemplate.h"
 #include "PresetRecorder.h"
 #include "TestSupport.h"
+#include "base/JsonFile.h"
+#include "media/GlobalData.h"
+#include "model/LayoutTemplate.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // Records every signal a Preset emits, in emission order, as "name(args)",
 // so a test can check what a window's scene would have been told and when.
 #include "JsonPrint.h" // readable failure messages for texts and lists of texts
-#include "Preset.h"
+#include "model/Preset.h"
 
 #include <QObject>
 #include <QStringList>

@@ -1,8 +1,8 @@
-#include "Preset.h"
+#include "model/Preset.h"
 
-#include "GlobalData.h"
 #include "PresetRecorder.h"
 #include "TestSupport.h"
+#include "media/GlobalData.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "Preset.h"
+#include "model/Preset.h"
 
-#include "JsonFile.h"
 #include "TestSupport.h"
+#include "base/JsonFile.h"
 
 #include <gtest/gtest.h>
 

@@ -3,13 +3,13 @@
 // and program windows ("pvw", "pgm", one full-canvas position each) and its
 // first window "1", all in a temporary home; the program's take flags start
 // idle. layout() lays a window out with the given positions.
-#include "FrameQueue.h"
-#include "Globals.h"
-#include "PreviewFrame.h"
-#include "ProgramFrame.h"
-#include "ProjectObject.h"
 #include "TestSupport.h"
-#include "WindowObject.h"
+#include "base/Globals.h"
+#include "media/FrameQueue.h"
+#include "model/ProjectObject.h"
+#include "model/WindowObject.h"
+#include "render/PreviewFrame.h"
+#include "render/ProgramFrame.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

@@ -1,8 +1,8 @@
 // The presets of a program: made from templates, listed, renamed, put on
 // windows, saved from them, saved under a new name and removed.
-#include "LayoutTemplate.h"
-#include "Preset.h"
 #include "ProgramFixture.h"
+#include "model/LayoutTemplate.h"
+#include "model/Preset.h"
 
 #include <gtest/gtest.h>
 

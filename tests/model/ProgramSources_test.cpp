@@ -1,10 +1,10 @@
 // Putting sources on positions and buses, the take between the buses, the
 // program's tally lists that follow them, and camera commands to the source
 // shown on a position.
-#include "AudioOutputMixer.h"
 #include "PresetRecorder.h"
 #include "ProgramFixture.h"
-#include "PtzControl.h"
+#include "model/PtzControl.h"
+#include "output/AudioOutputMixer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // The windows of a program: the checks of adding, changing and closing them,
 // their order, the program's running state reaching them, their settings,
 // numbering ranges and the show options and audio mix of their positions.
-#include "AudioOutputMixer.h"
-#include "GlobalData.h"
-#include "JsonFile.h"
 #include "PresetRecorder.h"
 #include "ProgramFixture.h"
+#include "base/JsonFile.h"
+#include "media/GlobalData.h"
+#include "output/AudioOutputMixer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,15 +1,15 @@
 // A program: its record, its folder of preset and window files, the change
 // slots that keep the folder in step, its windows and mixers at start, and
 // the replies the push messages carry.
-#include "ProjectObject.h"
+#include "model/ProjectObject.h"
 
-#include "AudioOutputMixer.h"
-#include "Globals.h"
-#include "JsonFile.h"
-#include "MyTimer.h"
 #include "TestSupport.h"
-#include "WindowMultiThreaded.h"
-#include "WindowObject.h"
+#include "base/Globals.h"
+#include "base/JsonFile.h"
+#include "model/MyTimer.h"
+#include "model/WindowObject.h"
+#include "output/AudioOutputMixer.h"
+#include "render/WindowMultiThreaded.h"
 
 #include <gtest/gtest.h>
 

@@ -2,12 +2,12 @@
 // killed at random moments; every state file it leaves must still parse.
 // The writer is this same executable, started with a filter that runs only
 // the (otherwise disabled) writer case.
-#include "GlobalData.h"
-#include "Globals.h"
-#include "JsonFile.h"
-#include "LayoutTemplate.h"
-#include "Preset.h"
 #include "TestSupport.h"
+#include "base/Globals.h"
+#include "base/JsonFile.h"
+#include "media/GlobalData.h"
+#include "model/LayoutTemplate.h"
+#include "model/Preset.h"
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,14 @@
 // One output window: its window file, its parameters and tick rate, its
 // renderer and outputs, its start/stop and teardown.
-#include "WindowObject.h"
+#include "model/WindowObject.h"
 
-#include "AudioOutputMixer.h"
-#include "Globals.h"
-#include "JsonFile.h"
-#include "MediaOutputManager.h"
-#include "MyTimer.h"
 #include "TestSupport.h"
-#include "WindowMultiThreaded.h"
+#include "base/Globals.h"
+#include "base/JsonFile.h"
+#include "model/MyTimer.h"
+#include "output/AudioOutputMixer.h"
+#include "output/MediaOutputManager.h"
+#include "render/WindowMultiThreaded.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The socket link under the stand-in: bounded lanes towards a slow peer,
 // and rejection of whatever is not a well-formed message.
-#include "LinkLoop.h"
-#include "LinkMessages.h"
-#include "LinkSocket.h"
 #include "NdiTestKit.h"
-#include "StandInRegistry.h"
+#include "ndi/LinkLoop.h"
+#include "ndi/LinkMessages.h"
+#include "ndi/LinkSocket.h"
+#include "ndi/StandInRegistry.h"
 
 #include <gtest/gtest.h>
 

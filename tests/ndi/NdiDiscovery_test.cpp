@@ -1,8 +1,8 @@
 // Finding senders: in this process and in another, by group, and losing
 // them again when they are destroyed or their process is killed.
 #include "NdiTestKit.h"
-#include "StandInFinder.h"
-#include "StandInRegistry.h"
+#include "ndi/StandInFinder.h"
+#include "ndi/StandInRegistry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // Which sources a mix takes by their mix type, "follow" tracking the mix's
 // video source, and the labels the mixer stores for its program; what the
 // mixing thread sends, meters and drops, on its 10 ms schedule.
-#include "AudioOutputMixer.h"
+#include "output/AudioOutputMixer.h"
 
-#include "GlobalData.h"
-#include "Globals.h"
-#include "JsonFile.h"
 #include "MixerTestKit.h"
 #include "TestSupport.h"
+#include "base/Globals.h"
+#include "base/JsonFile.h"
+#include "media/GlobalData.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // Helpers for the audio mixer tests: a recorder that stands in for the
 // windows' network audio, a writer that feeds a sink in real time as a source
 // connection would, and level arithmetic.
-#include "AudioMixSink.h"
-#include "AudioOutputMixer.h"
-#include "GlobalData.h"
 #include "TestSupport.h"
+#include "media/AudioMixSink.h"
+#include "media/GlobalData.h"
+#include "output/AudioOutputMixer.h"
 
 #include <gtest/gtest.h>
 

@@ -4,13 +4,13 @@
 // again when it must be; the configuration text and the parameter file.
 #include "../ndi/NdiTestKit.h"
 
-#include "Globals.h"
-#include "JsonFile.h"
 #include "LogCapture.h"
-#include "MediaOutputManager.h"
-#include "NdiOutputStream.h"
 #include "TestSupport.h"
-#include "VideoFrame.h"
+#include "base/Globals.h"
+#include "base/JsonFile.h"
+#include "media/VideoFrame.h"
+#include "output/MediaOutputManager.h"
+#include "output/NdiOutputStream.h"
 
 #include <gtest/gtest.h>
 

@@ -3,17 +3,17 @@
 // mixer mixes what their connections write for its windows' network output
 // (recorded in its place, and once received by a stand-in receiver of the
 // window's real output).
-#include "AudioMixSink.h"
-#include "AudioOutputMixer.h"
-#include "BaseConfig.h"
-#include "GlobalData.h"
-#include "MediaConnection.h"
-#include "MediaOutputManager.h"
-#include "MixerTestKit.h"
 #include "../ndi/NdiTestKit.h"
-#include "SourceManager.h"
+#include "MixerTestKit.h"
 #include "TestSupport.h"
-#include "VideoFrame.h"
+#include "app/BaseConfig.h"
+#include "media/AudioMixSink.h"
+#include "media/GlobalData.h"
+#include "media/VideoFrame.h"
+#include "output/AudioOutputMixer.h"
+#include "output/MediaOutputManager.h"
+#include "sources/MediaConnection.h"
+#include "sources/SourceManager.h"
 
 #include <gtest/gtest.h>
 

@@ -2,12 +2,12 @@
 // encoder's sink seam, decoded again by a separate GStreamer pipeline; and
 // the pieces a live preview depends on: the NAL splitter and its caches, the
 // timestamps, the encoder settings and the failure paths.
-#include "GSTEAMER.h"
 #include "LogCapture.h"
 #include "TestSupport.h"
-#include "VideoFrame.h"
-#include "ZtFindGstEncoder.h"
-#include "ZtGstEncoder.h"
+#include "media/VideoFrame.h"
+#include "output/GSTEAMER.h"
+#include "output/ZtFindGstEncoder.h"
+#include "output/ZtGstEncoder.h"
 
 #include <gtest/gtest.h>
 

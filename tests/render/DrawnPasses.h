@@ -1,7 +1,7 @@
 #pragma once
 // Waits for a window renderer to send pictures without drawing its scene.
-#include "QuickRenderer.h"
 #include "TestSupport.h"
+#include "render/QuickRenderer.h"
 
 #include <functional>
 

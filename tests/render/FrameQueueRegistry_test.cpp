@@ -1,7 +1,7 @@
-#include "FrameQueue.h"
-#include "PreviewFrame.h"
-#include "ProgramFrame.h"
-#include "VideoFrame.h"
+#include "media/FrameQueue.h"
+#include "media/VideoFrame.h"
+#include "render/PreviewFrame.h"
+#include "render/ProgramFrame.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // A current OpenGL 4.1 core context on an off-screen surface for the render
 // tests, made on the test's thread; and the BT.709 limited-range conversions
 // the tests compare pictures with.
-#include "SurfaceSetup.h"
+#include "render/SurfaceSetup.h"
 
 #include <QOffscreenSurface>
 #include <QOpenGLContext>

@@ -4,7 +4,7 @@
 // flat colour while the test renders.
 #include "../ndi/NdiTestKit.h"
 #include "SceneHarness.h"
-#include "SourceManager.h"
+#include "sources/SourceManager.h"
 
 #include <gtest/gtest.h>
 

@@ -4,10 +4,10 @@
 // the node's OpenGL manners in a core profile (its own vertex array, unit 0
 // left active, no errors, its textures deleted with it), and tiles of one
 // window sharing the texture of the frame they both show.
-#include "DrawnTiles.h"
-#include "OpenGLRenderNode.h"
 #include "SceneHarness.h"
-#include "VideoFrame.h"
+#include "media/VideoFrame.h"
+#include "render/DrawnTiles.h"
+#include "render/OpenGLRenderNode.h"
 
 #include <gtest/gtest.h>
 

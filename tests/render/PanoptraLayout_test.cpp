@@ -6,8 +6,8 @@
 // to show.
 #include "../model/ProgramFixture.h"
 #include "LiveSources.h"
-#include "MediaConnection.h"
-#include "VideoFrame.h"
+#include "media/VideoFrame.h"
+#include "sources/MediaConnection.h"
 
 #include <gtest/gtest.h>
 

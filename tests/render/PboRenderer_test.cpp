@@ -3,9 +3,9 @@
 // window's stride and rate, the pool's limits, and a frame that outlives its
 // converter keeping its pixels.
 #include "GlTestContext.h"
-#include "PboConvertPool.h"
-#include "PboRenderer.h"
-#include "VideoFrame.h"
+#include "media/VideoFrame.h"
+#include "render/PboConvertPool.h"
+#include "render/PboRenderer.h"
 
 #include <gtest/gtest.h>
 

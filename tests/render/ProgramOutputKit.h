@@ -4,14 +4,14 @@
 // process): pictures, and sound as a WAV file measured block by block.
 #include "../model/ProgramFixture.h"
 #include "../ndi/NdiTestKit.h"
-#include "BaseConfig.h"
 #include "GlTestContext.h"
-#include "GlobalData.h"
 #include "LiveSources.h"
-#include "QuickRenderer.h"
-#include "SourceManager.h"
-#include "VideoRender.h"
-#include "WindowMultiThreaded.h"
+#include "app/BaseConfig.h"
+#include "media/GlobalData.h"
+#include "render/QuickRenderer.h"
+#include "render/VideoRender.h"
+#include "render/WindowMultiThreaded.h"
+#include "sources/SourceManager.h"
 
 #include <gtest/gtest.h>
 

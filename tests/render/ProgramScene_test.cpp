@@ -11,8 +11,8 @@
 //   "No signal" until it returns; tiles whose sources were cleared are black.
 #include "ProgramOutputKit.h"
 
-#include "AudioOutputMixer.h"
-#include "GlobalData.h"
+#include "media/GlobalData.h"
+#include "output/AudioOutputMixer.h"
 
 #include <gtest/gtest.h>
 

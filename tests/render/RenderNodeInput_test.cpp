@@ -2,8 +2,8 @@
 // dropped, whether anything it draws changed, and the pass callback that never runs on an item once the item
 // has cleared or disabled it, even while a pass is running on the render
 // thread.
-#include "RenderNodeInput.h"
-#include "VideoFrame.h"
+#include "media/VideoFrame.h"
+#include "render/RenderNodeInput.h"
 
 #include <gtest/gtest.h>
 

@@ -7,9 +7,9 @@
 // Items (or a loaded scene) hang below the window's content item. The
 // harness invalidates the scene graph before it deletes them, in the order
 // the application's windows go down.
-#include "Globals.h"
-#include "SurfaceSetup.h"
-#include "VideoRender.h"
+#include "base/Globals.h"
+#include "render/SurfaceSetup.h"
+#include "render/VideoRender.h"
 
 #include <QImage>
 #include <QOffscreenSurface>

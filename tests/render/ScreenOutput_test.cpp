@@ -2,11 +2,11 @@
 // Xvfb with two screens (xvfb-run) and runs its child case there: the window
 // shown with screen output 2 must fill the second X screen (grabbed with
 // xwd), and screen output 0 must take it away again.
-#include "FramelessWindow.h"
 #include "GlTestContext.h"
-#include "QuickRenderer.h"
 #include "TestSupport.h"
-#include "WindowMultiThreaded.h"
+#include "render/FramelessWindow.h"
+#include "render/QuickRenderer.h"
+#include "render/WindowMultiThreaded.h"
 
 #include <gtest/gtest.h>
 

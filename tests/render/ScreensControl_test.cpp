@@ -1,4 +1,4 @@
-#include "ScreensControl.h"
+#include "render/ScreensControl.h"
 
 #include <gtest/gtest.h>
 

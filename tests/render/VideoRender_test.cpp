@@ -3,11 +3,11 @@
 // about a second after its source is cleared, shows a missing source black
 // as "failed" and picks it up once it appears; a bus tile shows its holder's
 // frame. Items and nodes go in either order without a pass on a dead item.
-#include "FrameQueue.h"
 #include "LiveSources.h"
-#include "MediaConnection.h"
-#include "PreviewFrame.h"
-#include "VideoFrame.h"
+#include "media/FrameQueue.h"
+#include "media/VideoFrame.h"
+#include "render/PreviewFrame.h"
+#include "sources/MediaConnection.h"
 
 #include <gtest/gtest.h>
 

@@ -4,16 +4,16 @@
 // can be replaced while the window renders, windows come and go cleanly, and
 // a scene that does not change is sent again without being drawn again.
 #include "DrawnPasses.h"
-#include "FrameQueue.h"
-#include "FramelessWindow.h"
-#include "GSTEAMER.h"
 #include "GlTestContext.h"
-#include "PreviewFrame.h"
-#include "QuickRenderer.h"
-#include "VideoFrame.h"
 #include "TestSupport.h"
-#include "WindowMultiThreaded.h"
-#include "ZtGstEncoder.h"
+#include "media/FrameQueue.h"
+#include "media/VideoFrame.h"
+#include "output/GSTEAMER.h"
+#include "output/ZtGstEncoder.h"
+#include "render/FramelessWindow.h"
+#include "render/PreviewFrame.h"
+#include "render/QuickRenderer.h"
+#include "render/WindowMultiThreaded.h"
 
 #include <gtest/gtest.h>
 

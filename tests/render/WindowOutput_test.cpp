@@ -1,12 +1,12 @@
 // A window's network output, grabbed by panoptra_grab (another process):
 // each tile of the scene in its colour, within 2 code values of BT.709
 // limited range, at the window's size, stride and rate.
-#include "GlTestContext.h"
-#include "MediaOutputManager.h"
 #include "../ndi/NdiTestKit.h"
-#include "QuickRenderer.h"
+#include "GlTestContext.h"
 #include "TestSupport.h"
-#include "WindowMultiThreaded.h"
+#include "output/MediaOutputManager.h"
+#include "render/QuickRenderer.h"
+#include "render/WindowMultiThreaded.h"
 
 #include <gtest/gtest.h>
 

@@ -7,8 +7,8 @@
 #include "../model/ProgramFixture.h"
 #include "DrawnPasses.h"
 #include "LiveSources.h"
-#include "VideoFrame.h"
-#include "WindowMultiThreaded.h"
+#include "media/VideoFrame.h"
+#include "render/WindowMultiThreaded.h"
 
 #include <gtest/gtest.h>
 

@@ -4,15 +4,15 @@
 // a second controller reads the files back as a restart would.
 #include "../http/HttpTestClient.h"
 
-#include "BaseConfig.h"
 #include "ControllerFixture.h"
-#include "Globals.h"
-#include "JsonFile.h"
-#include "ProjectObject.h"
 #include "ServerTestKit.h"
 #include "TestSupport.h"
-#include "UsersManager.h"
-#include "WindowObject.h"
+#include "api/UsersManager.h"
+#include "app/BaseConfig.h"
+#include "base/Globals.h"
+#include "base/JsonFile.h"
+#include "model/ProjectObject.h"
+#include "model/WindowObject.h"
 
 #include <gtest/gtest.h>
 

@@ -4,18 +4,18 @@
 // of the scene's aspect alone would need.
 #include "../http/HttpTestClient.h"
 
-#include "BaseConfig.h"
 #include "ControllerFixture.h"
-#include "GSTEAMER.h"
-#include "Globals.h"
-#include "ProjectObject.h"
-#include "QuickRenderer.h"
 #include "ServerTestKit.h"
-#include "SurfaceSetup.h"
 #include "TestSupport.h"
-#include "VideoRender.h"
-#include "WindowMultiThreaded.h"
-#include "WindowObject.h"
+#include "app/BaseConfig.h"
+#include "base/Globals.h"
+#include "model/ProjectObject.h"
+#include "model/WindowObject.h"
+#include "output/GSTEAMER.h"
+#include "render/QuickRenderer.h"
+#include "render/SurfaceSetup.h"
+#include "render/VideoRender.h"
+#include "render/WindowMultiThreaded.h"
 
 #include <gtest/gtest.h>
 

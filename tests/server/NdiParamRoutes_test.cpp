@@ -6,15 +6,15 @@
 #include "../http/HttpTestClient.h"
 #include "../ndi/NdiTestKit.h"
 
-#include "BaseConfig.h"
-#include "Globals.h"
-#include "JsonFile.h"
-#include "MediaOutputManager.h"
-#include "NdiOutputStream.h"
-#include "ProjectObject.h"
 #include "ServerTestKit.h"
 #include "TestSupport.h"
-#include "VideoFrame.h"
+#include "app/BaseConfig.h"
+#include "base/Globals.h"
+#include "base/JsonFile.h"
+#include "media/VideoFrame.h"
+#include "model/ProjectObject.h"
+#include "output/MediaOutputManager.h"
+#include "output/NdiOutputStream.h"
 
 #include <gtest/gtest.h>
 

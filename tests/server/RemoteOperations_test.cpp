@@ -6,17 +6,17 @@
 // state in those files.
 #include "../http/HttpTestClient.h"
 
-#include "BaseConfig.h"
-#include "Globals.h"
-#include "JsonFile.h"
-#include "Preset.h"
-#include "ProjectObject.h"
-#include "PtzControl.h"
 #include "ControllerFixture.h"
 #include "ServerTestKit.h"
 #include "TestSupport.h"
-#include "UsersManager.h"
-#include "WindowObject.h"
+#include "api/UsersManager.h"
+#include "app/BaseConfig.h"
+#include "base/Globals.h"
+#include "base/JsonFile.h"
+#include "model/Preset.h"
+#include "model/ProjectObject.h"
+#include "model/PtzControl.h"
+#include "model/WindowObject.h"
 
 #include <gtest/gtest.h>
 

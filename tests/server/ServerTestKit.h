@@ -4,10 +4,10 @@
 // loopback port, with a small JSON client for them.
 #include "../http/HttpTestClient.h"
 
-#include "BaseConfig.h"
-#include "Globals.h"
-#include "RegistHttpsRoute.h"
 #include "TestSupport.h"
+#include "app/BaseConfig.h"
+#include "app/RegistHttpsRoute.h"
+#include "base/Globals.h"
 
 #include <gtest/gtest.h>
 

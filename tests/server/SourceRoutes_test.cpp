@@ -6,12 +6,12 @@
 
 #include "../ndi/NdiTestKit.h"
 
-#include "BaseConfig.h"
-#include "JsonFile.h"
-#include "MediaConnection.h"
-#include "SourceManager.h"
-#include "UsersManager.h"
-#include "WebSocketServer.h"
+#include "api/UsersManager.h"
+#include "app/BaseConfig.h"
+#include "base/JsonFile.h"
+#include "server/WebSocketServer.h"
+#include "sources/MediaConnection.h"
+#include "sources/SourceManager.h"
 
 #include <gtest/gtest.h>
 

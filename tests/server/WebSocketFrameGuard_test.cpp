@@ -1,7 +1,7 @@
 // The frame guard of a WebSocket connection on hand-written input: the
 // upgrade head, then frames of every length form, given in pieces of any
 // size.
-#include "WebSocketFrameGuard.h"
+#include "server/WebSocketFrameGuard.h"
 
 #include <gtest/gtest.h>
 

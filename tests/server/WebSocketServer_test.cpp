@@ -5,12 +5,12 @@
 #include "RawTlsClient.h"
 #include "ServerTestKit.h"
 
-#include "BaseConfig.h"
-#include "Globals.h"
 #include "LogCapture.h"
 #include "TestSupport.h"
-#include "WebSocketServer.h"
-#include "ZTLogger.h"
+#include "app/BaseConfig.h"
+#include "base/Globals.h"
+#include "base/ZTLogger.h"
+#include "server/WebSocketServer.h"
 
 #include <gtest/gtest.h>
 

@@ -5,10 +5,10 @@
 // frame rate, and the fallback to the other stream.
 #include "../ndi/NdiTestKit.h"
 
-#include "AudioMixSink.h"
 #include "audioMixer/RRingBuffer.h"
-#include "GlobalData.h"
-#include "NDIConnection.h"
+#include "media/AudioMixSink.h"
+#include "media/GlobalData.h"
+#include "sources/NDIConnection.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 // its connections without holding up their threads.
 #include "../ndi/NdiTestKit.h"
 
-#include "NDIConnection.h"
-#include "SourceManager.h"
+#include "sources/NDIConnection.h"
+#include "sources/SourceManager.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The source groups as the control API sees them: adding, changing, removing
 // and showing groups, the listing of all groups, and the sources file that
 // keeps them across starts. No discovery runs here.
-#include "JsonFile.h"
-#include "SourceManager.h"
 #include "TestSupport.h"
+#include "base/JsonFile.h"
+#include "sources/SourceManager.h"
 
 #include <gtest/gtest.h>
 

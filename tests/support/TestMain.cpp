@@ -2,9 +2,9 @@
 // run (tests run under a virtual X server), and GoogleTest runs the cases.
 #include <gtest/gtest.h>
 
-#include "Globals.h"
-#include "ProcessSetup.h"
 #include "TestSupport.h"
+#include "base/Globals.h"
+#include "base/ProcessSetup.h"
 
 #include <QApplication>
 

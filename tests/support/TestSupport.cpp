@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 
-#include "Globals.h"
+#include "base/Globals.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "QRCodeGenerator.h"
+#include "ui/QRCodeGenerator.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
-#include "AboutDialog.h"
-#include "Globals.h"
-#include "MsgBox.h"
-#include "MyTitleBar.h"
 #include "QrReader.h"
-#include "SubTitleBar.h"
 #include "TestSupport.h"
-#include "Translator.h"
-#include "Widget.h"
-#include "WidgetForm.h"
+#include "base/Globals.h"
+#include "base/Translator.h"
+#include "ui/AboutDialog.h"
+#include "ui/MsgBox.h"
+#include "ui/MyTitleBar.h"
+#include "ui/SubTitleBar.h"
+#include "ui/Widget.h"
+#include "ui/WidgetForm.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The reactor under the sessions' sockets: what may reach the read
 // callback, which descriptors work, and that registering never waits for a
 // poll in progress.
-#include "EventLoop.h"
-#include "Socket.h"
-#include "UdpSocket.h"
 #include "WebrtcTestKit.h"
+#include "webrtc_transport/EventLoop.h"
+#include "webrtc_transport/Socket.h"
+#include "webrtc_transport/UdpSocket.h"
 
 #include <gtest/gtest.h>
 

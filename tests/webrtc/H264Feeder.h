@@ -7,7 +7,7 @@
 //
 // Owner: the test or benchmark. Threads: GStreamer's streaming thread calls
 // sendVideo; a stamped feeder also runs its own frame thread.
-#include "WebrtcManager.h"
+#include "webrtc/WebrtcManager.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>

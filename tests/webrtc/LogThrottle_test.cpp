@@ -1,6 +1,6 @@
 // The log throttle of events a stranger can repeat at will: the first of a
 // quiet spell is logged at once, the rest only as a count per interval.
-#include "LogThrottle.h"
+#include "webrtc_transport/LogThrottle.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // H.264 packetization and SRTP protection of one session's packets.
-#include "RtpMaker.h"
-#include "SrtpChannel.h"
+#include "webrtc_transport/RtpMaker.h"
+#include "webrtc_transport/SrtpChannel.h"
 
 #include <gtest/gtest.h>
 

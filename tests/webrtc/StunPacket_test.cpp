@@ -1,12 +1,12 @@
 // STUN parsing, checking and answering as an ICE-lite peer: the RFC 5769
 // test vectors written from the RFC's bytes, then the responder's answers
 // to good and bad requests.
-#include "Crypto.h"
-#include "IceServer.h"
 #include "LogCapture.h"
-#include "StunPacket.h"
 #include "WebrtcTestKit.h"
 #include "base/Clock.h"
+#include "webrtc_transport/Crypto.h"
+#include "webrtc_transport/IceServer.h"
+#include "webrtc_transport/StunPacket.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 // with the server's final flight lost) and SRTP-protected H.264, then the
 // offer's exact text and the inputs the demultiplexer must drop.
 #include "LogCapture.h"
-#include "UdpSocket.h"
-#include "WebRtcTransport.h"
 #include "WebrtcTestKit.h"
+#include "webrtc_transport/UdpSocket.h"
+#include "webrtc_transport/WebRtcTransport.h"
 
 #include <gtest/gtest.h>
 

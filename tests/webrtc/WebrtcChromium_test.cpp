@@ -13,14 +13,14 @@
 #include "../render/LiveSources.h"
 #include "ChromiumPeer.h"
 #include "H264Feeder.h"
-#include "GSTEAMER.h"
-#include "VideoFrame.h"
 #include "WebrtcRouteKit.h"
-#include "ZtGstEncoder.h"
 #include "WebrtcTestKit.h"
-#include "QuickRenderer.h"
-#include "WindowMultiThreaded.h"
-#include "WindowObject.h"
+#include "media/VideoFrame.h"
+#include "model/WindowObject.h"
+#include "output/GSTEAMER.h"
+#include "output/ZtGstEncoder.h"
+#include "render/QuickRenderer.h"
+#include "render/WindowMultiThreaded.h"
 
 #include <QFile>
 #include <QJsonArray>

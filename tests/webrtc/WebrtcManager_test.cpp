@@ -2,11 +2,11 @@
 // loopback: offers and their refusals, which NAL units reach which viewer
 // and with which timestamps, removal, silence, the session limit, and a
 // thousand sessions that leave nothing behind.
-#include "WebrtcManager.h"
+#include "webrtc/WebrtcManager.h"
 
-#include "EventLoop.h"
 #include "TestSupport.h"
 #include "WebrtcTestKit.h"
+#include "webrtc_transport/EventLoop.h"
 
 #include <gtest/gtest.h>
 

@@ -4,11 +4,11 @@
 // windows of different sizes, and a JSON client for the routes.
 #include "../server/ServerTestKit.h"
 
-#include "BaseConfig.h"
-#include "Globals.h"
-#include "ProjectObject.h"
 #include "TestSupport.h"
-#include "WebrtcManager.h"
+#include "app/BaseConfig.h"
+#include "base/Globals.h"
+#include "model/ProjectObject.h"
+#include "webrtc/WebrtcManager.h"
 
 #include <gtest/gtest.h>
 

@@ -3,11 +3,11 @@
 // own (as the network thread pumps the real one), and a browser-like peer
 // made of our own classes in the client role: STUN checks, a DTLS client
 // and an SRTP receiver on a loopback UDP socket.
-#include "EventLoop.h"
 #include "TimeBudget.h"
-#include "MyDtlsTransport.h"
-#include "SrtpChannel.h"
-#include "StunPacket.h"
+#include "webrtc_transport/EventLoop.h"
+#include "webrtc_transport/MyDtlsTransport.h"
+#include "webrtc_transport/SrtpChannel.h"
+#include "webrtc_transport/StunPacket.h"
 
 #include <QJsonObject>
 #include <QRegularExpression>

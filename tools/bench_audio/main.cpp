@@ -9,15 +9,15 @@
 //      server's monitor, beside the latency the server itself reports.
 //      Needs a sound server with a null sink named by --sink (the bench
 //      script starts one); skipped without it.
-#include "AudioMixSink.h"
-#include "AudioOutputMixer.h"
 #include "BenchFigures.h"
-#include "GlobalData.h"
 #include "audioMixer/RRingBuffer.h"
 #include "audioMixer/audio/AudioFrame.h"
 #include "audioMixer/audio_mixer/AudioMixSource.h"
 #include "audioMixer/audio_mixer/AudioMixerImpl.h"
 #include "audioMixer/audio_mixer/AudioOutput.h"
+#include "media/AudioMixSink.h"
+#include "media/GlobalData.h"
+#include "output/AudioOutputMixer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

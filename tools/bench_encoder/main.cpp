@@ -15,9 +15,9 @@
 // resource usage less that of the test source alone (which our run does not
 // pay: its pictures are made beforehand).
 #include "BenchFigures.h"
-#include "GSTEAMER.h"
-#include "VideoFrame.h"
-#include "ZtGstEncoder.h"
+#include "media/VideoFrame.h"
+#include "output/GSTEAMER.h"
+#include "output/ZtGstEncoder.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

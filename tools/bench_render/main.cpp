@@ -17,17 +17,17 @@
 // GStreamer pipeline of bench/render_pipeline.sh fed with the same stamped
 // sources (GstReference.h) and prints the same figures for it.
 #include "BenchFigures.h"
-#include "GSTEAMER.h"
 #include "GstReference.h"
 #include "Latency.h"
-#include "MediaOutputManager.h"
-#include "MyTimer.h"
-#include "QuickRenderer.h"
-#include "SourceManager.h"
-#include "SurfaceSetup.h"
-#include "VideoRender.h"
-#include "ZtGstEncoder.h"
-#include "WindowMultiThreaded.h"
+#include "model/MyTimer.h"
+#include "output/GSTEAMER.h"
+#include "output/MediaOutputManager.h"
+#include "output/ZtGstEncoder.h"
+#include "render/QuickRenderer.h"
+#include "render/SurfaceSetup.h"
+#include "render/VideoRender.h"
+#include "render/WindowMultiThreaded.h"
+#include "sources/SourceManager.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -12,11 +12,11 @@
 // Each figure is repeated; the load average is printed with it.
 #include "BenchFigures.h"
 #include "ChromiumPeer.h"
-#include "EventLoop.h"
 #include "H264Feeder.h"
-#include "WebRtcTransport.h"
-#include "WebrtcManager.h"
 #include "WebrtcTestKit.h"
+#include "webrtc/WebrtcManager.h"
+#include "webrtc_transport/EventLoop.h"
+#include "webrtc_transport/WebRtcTransport.h"
 
 #include <QCoreApplication>
 

@@ -11,6 +11,8 @@
 #include "model/ProjectObject.h"
 #include "output/MediaOutputManager.h"
 #include "server/WebSocketServer.h"
+#include "sources/MediaConnection.h"
+#include "sources/ServedSources.h"
 #include "sources/SourceManager.h"
 #include "webrtc/WebrtcManager.h"
 
@@ -80,8 +82,19 @@ bool compareProData(const QString& a, const QString& b)
 
 BaseConfig* BaseConfig::getInstance()
 {
-    static BaseConfig controller;
-    return &controller;
+    static BaseConfig* const controller = [] {
+        static BaseConfig made;
+        // The WebSocket servers answer from this controller; the mixers and
+        // PTZ control act on the connections of its table, whichever manager
+        // it holds at the time.
+        WebSocketServer::setRequests(&made);
+        ServedSources::install([](const QString& source) -> std::shared_ptr<MediaConnection> {
+            SourceManager* manager = made.getSourceManager();
+            return manager ? manager->getConnection(source) : nullptr;
+        });
+        return &made;
+    }();
+    return controller;
 }
 
 BaseConfig::BaseConfig()
@@ -166,6 +179,7 @@ void BaseConfig::initWebSocket()
 QSharedPointer<ProjectObject> BaseConfig::makeProgram(const QString& pro_id)
 {
     QSharedPointer<ProjectObject> program(new ProjectObject(&programsMutex));
+    connectPushes(program.data());
     program->setSaveRequest([this, pro_id](ProjectObject::StateFile kind, const QString& id) {
         saveProgramFileLater(pro_id, kind, id);
     });
@@ -307,6 +321,17 @@ int BaseConfig::getLastProId()
     return lastProId;
 }
 
+void BaseConfig::connectPushes(ProjectObject* program)
+{
+    // queuePush posts to the server's thread; called directly, the program's
+    // pushes keep their place among the ones the requests queue.
+    connect(program, &ProjectObject::tallyChanged, this,
+        [this](const QString& pro_id) { queuePush("sendTallyRequest", pro_id); }, Qt::DirectConnection);
+    connect(program, &ProjectObject::gridChanged, this,
+        [this](const QString& pro_id, const QString& win_id) { queuePush("sendGridRequest", pro_id, win_id); },
+        Qt::DirectConnection);
+}
+
 void BaseConfig::queuePush(const char* slot, const QString& pro_id, const QString& win_id)
 {
     WebSocketServer* server = webSocketServer;
@@ -383,6 +408,7 @@ bool BaseConfig::createProgram(const QString& pro_id, const QJsonObject& body)
     // can reach the program before it is in the map, and it enters the map
     // finished, as if it had been built under the lock.
     QSharedPointer<ProjectObject> program(new ProjectObject(&programsMutex));
+    connectPushes(program.data());
     program->setParams(pro_id, name, width, height, frameRate);
     program->setAspect(index, aspect);
     program->setPath(programDir(pro_id));

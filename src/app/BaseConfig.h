@@ -25,6 +25,7 @@
 #include "base/RequestTypes.h"
 #include "base/SaveQueue.h"
 #include "model/ProjectObject.h"
+#include "server/ClientRequests.h"
 
 #include <QJsonObject>
 #include <QMap>
@@ -50,7 +51,7 @@ class WebrtcManager;
 // that is no such number counts as 0).
 bool compareProData(const QString& a, const QString& b);
 
-class BaseConfig : public QObject {
+class BaseConfig : public QObject, public ClientRequests {
     Q_OBJECT
 public:
     static BaseConfig* getInstance();
@@ -95,14 +96,14 @@ public:
 
     // Push messages, each into an empty object the caller passes.
     QJsonObject programListJson();
-    void getProgramRequest(QJsonObject& message);
+    void getProgramRequest(QJsonObject& message) override;
     QJsonObject getWindowList(const QString& pro_id);
-    void getWindowRequest(QJsonObject& message, const QString& pro_id);
-    void getPresetRequest(QJsonObject& message, const QString& pro_id);
-    void getGridRequest(QJsonObject& message, const QString& pro_id, const QString& win_id);
-    void getControlRequest(QJsonObject& message, const QString& pro_id, const QString& win_id);
-    void getLiveRequest(QJsonObject& message, const QString& pro_id, const QString& win_id);
-    void getScreenRequest(QJsonObject& message, const QString& pro_id, const QString& win_id);
+    void getWindowRequest(QJsonObject& message, const QString& pro_id) override;
+    void getPresetRequest(QJsonObject& message, const QString& pro_id) override;
+    void getGridRequest(QJsonObject& message, const QString& pro_id, const QString& win_id) override;
+    void getControlRequest(QJsonObject& message, const QString& pro_id, const QString& win_id) override;
+    void getLiveRequest(QJsonObject& message, const QString& pro_id, const QString& win_id) override;
+    void getScreenRequest(QJsonObject& message, const QString& pro_id, const QString& win_id) override;
 
 signals:
     void langChanged(QString language);
@@ -151,6 +152,8 @@ private:
     QString nextProgramId();
     // A new program's id and name, taken when its add is accepted.
     QString reserveProgram(const QString& name);
+    // The program's tally and grid changes reach the clients through queuePush.
+    void connectPushes(ProjectObject* program);
     // Queues a push slot of the WebSocket server by name, when there is one.
     void queuePush(const char* slot, const QString& pro_id = QString(), const QString& win_id = QString());
     // The builders of the program-object messages share one shape.
@@ -214,12 +217,12 @@ public:
     // One source group's settings; {"result": "error"} without a source manager.
     QJsonObject getSourceList(const QJsonObject& request);
     QJsonObject getTakeResult(TAKETYPE type, const HttpRequest& request);
-    void getSourceGroups(QJsonObject& out);
+    void getSourceGroups(QJsonObject& out) override;
     void refreshSourcelist();
-    void getTallyStates(const QString& pro_id, QJsonObject& out);
-    void setPtzStates(const QString& pro_id, const QJsonObject& message, QJsonObject& out);
-    void setTakeStates(const QString& pro_id, const QJsonObject& message, QJsonObject& out);
-    void switchSource(const QJsonObject& message, QJsonObject& out);
+    void getTallyStates(const QString& pro_id, QJsonObject& out) override;
+    void setPtzStates(const QString& pro_id, const QJsonObject& message, QJsonObject& out) override;
+    void setTakeStates(const QString& pro_id, const QJsonObject& message, QJsonObject& out) override;
+    void switchSource(const QJsonObject& message, QJsonObject& out) override;
     QJsonObject getSdp(const HttpRequest& request);
     QJsonObject removeSession(const HttpRequest& request);
 

@@ -130,9 +130,16 @@ void ProjectObject::createAudioMixers()
     pgmMixer->Open();
 }
 
-QSharedPointer<WindowObject> ProjectObject::makeWindow(const QString& win_id, const QString& win_name)
+QSharedPointer<WindowObject> ProjectObject::newWindow()
 {
     QSharedPointer<WindowObject> window(new WindowObject);
+    connect(window.data(), &WindowObject::gridChanged, this, &ProjectObject::gridChanged, Qt::DirectConnection);
+    return window;
+}
+
+QSharedPointer<WindowObject> ProjectObject::makeWindow(const QString& win_id, const QString& win_name)
+{
+    QSharedPointer<WindowObject> window = newWindow();
     windows.insert(win_id, window);
     window->setWinParams(pro_id, name, win_id, win_name, width, height, frameRate);
     return window;

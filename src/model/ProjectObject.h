@@ -188,6 +188,11 @@ signals:
     // A new window is built (renderer, encoder, outputs) and enters the
     // window map next; emitted on the window's thread without the lock.
     void windowBuilt(QString win_id);
+    // What the clients see changed: the tally of the program's sources, or
+    // one window's grid. Emitted on the thread that made the change; whoever
+    // serves the clients pushes the new state.
+    void tallyChanged(QString pro_id);
+    void gridChanged(QString pro_id, QString win_id);
 
 public slots:
     // Both take the lock themselves: the caller must not hold it.
@@ -201,6 +206,8 @@ public slots:
     void onPresetChanged(PRESETTYPE type, const QString& layout_id);
 
 private:
+    // A window whose grid changes the program announces as its own.
+    QSharedPointer<WindowObject> newWindow();
     QSharedPointer<WindowObject> makeWindow(const QString& win_id, const QString& win_name);
     // Writes one file of the program folder (atomically), making the folders first.
     bool saveFile(const char* operation, const char* folderKind, const QString& folderName, const char* fileKind,
@@ -227,7 +234,7 @@ private:
     bool runTake(int time, float progress, QString& msg);
     bool takeUnderway() const;
     bool assignBus(const QString& bus, const QString& from_win_id, int from_pos_id, const QString& source);
-    void queueTallyPush() const;
+    void queueTallyPush();
     // The queued store of one file (or, without a save queue, the store).
     void saveLater(StateFile kind, const QString& id);
     // The file of a window or preset as it is now; false when it has none.

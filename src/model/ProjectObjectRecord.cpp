@@ -123,7 +123,7 @@ bool ProjectObject::load()
             continue;
         if (!BusId::isBus(win_id))
             lastWinId = std::max(lastWinId, win_id.toInt());
-        QSharedPointer<WindowObject> window(new WindowObject);
+        QSharedPointer<WindowObject> window = newWindow();
         windows.insert(win_id, window);
         window->read(object);
         windowNames.insert(win_id, window->getWinName());

@@ -10,17 +10,15 @@
 #include "output/AudioOutputMixer.h"
 #include "render/PreviewFrame.h"
 #include "render/ProgramFrame.h"
-#include "server/WebSocketServer.h"
 
 #include <QDebug>
 #include <QJsonArray>
 
 // ---- Pushes and saves queued for later --------------------------------------
 
-void ProjectObject::queueTallyPush() const
+void ProjectObject::queueTallyPush()
 {
-    QMetaObject::invokeMethod(
-        WebSocketServer::instance(), "sendTallyRequest", Qt::QueuedConnection, Q_ARG(QString, pro_id));
+    emit tallyChanged(pro_id);
 }
 
 // ---- Sources on positions --------------------------------------------------

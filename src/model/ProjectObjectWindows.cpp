@@ -210,7 +210,7 @@ bool ProjectObject::applyWindow(const QJsonObject& request, const QString& win_i
         if (!heldRanges.holds(win_id))
             holdWindowRange(win_id, request);
         const QString builtFor = name;
-        window = QSharedPointer<WindowObject>(new WindowObject);
+        window = newWindow();
         window->setWinParams(pro_id, builtFor, win_id, r.name, r.width, r.height, r.frameRate);
         window->setAspect(r.index, r.aspect);
         window->setNdi_web_url(webUrl);

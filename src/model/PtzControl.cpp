@@ -1,8 +1,7 @@
 #include "PtzControl.h"
 
-#include "app/BaseConfig.h"
 #include "sources/MediaConnection.h"
-#include "sources/SourceManager.h"
+#include "sources/ServedSources.h"
 
 #include <QDebug>
 #include <QMutex>
@@ -64,14 +63,13 @@ const std::vector<Command>& commands()
     return table;
 }
 
-// The live connection of the named source, when the controller's source
-// manager (the one its discovery fills) has one. Asking the controller rather
-// than a manager of its own keeps commands and the source routes on the same
-// table, and sends none to a manager shutdown has already stopped.
+// The live connection of the named source in the table the application
+// serves. The controller's table rather than a manager of its own keeps
+// commands and the source routes on the same table, and sends none to a
+// manager shutdown has already stopped.
 std::shared_ptr<PtzControl> sourceConnection(const QString& source)
 {
-    SourceManager* manager = BaseConfig::getInstance()->getSourceManager();
-    std::shared_ptr<MediaConnection> connection = manager ? manager->getConnection(source) : nullptr;
+    std::shared_ptr<MediaConnection> connection = ServedSources::connectionOf(source);
     return connection ? std::make_shared<PtzConnection<MediaConnection>>(std::move(connection)) : nullptr;
 }
 

@@ -7,7 +7,6 @@
 #include "output/AudioOutputMixer.h"
 #include "output/MediaOutputManager.h"
 #include "render/WindowMultiThreaded.h"
-#include "server/WebSocketServer.h"
 #include "sources/SourceManager.h"
 
 #include <QDebug>
@@ -257,8 +256,7 @@ void WindowObject::onAudioTypeChanged(int, QString) { }
 
 void WindowObject::pushGrid()
 {
-    QMetaObject::invokeMethod(WebSocketServer::instance(), "sendGridRequest", Qt::QueuedConnection,
-        Q_ARG(QString, pro_id), Q_ARG(QString, win_id));
+    emit gridChanged(pro_id, win_id);
 }
 
 void WindowObject::onFrameRateChanged(int pos_id, float fps)

@@ -2,7 +2,6 @@
 
 #include "AudioPlayback.h"
 #include "MediaOutputManager.h"
-#include "app/BaseConfig.h"
 #include "audioMixer/RRingBuffer.h"
 #include "audioMixer/audio_mixer/AudioMixSource.h"
 #include "audioMixer/audio_mixer/AudioOutput.h"
@@ -10,7 +9,7 @@
 #include "media/AudioMixSink.h"
 #include "media/GlobalData.h"
 #include "sources/MediaConnection.h"
-#include "sources/SourceManager.h"
+#include "sources/ServedSources.h"
 
 #include <QDebug>
 
@@ -29,14 +28,6 @@ bool engineTakes(int sampleRate, int channels)
 {
     return sampleRate >= 100 && sampleRate / 100 <= int(webrtc::FrameCombiner::kMaxSamplesPerChannel)
         && (channels == 1 || channels == 2);
-}
-
-// The source's live connection in the controller's source table, the one its
-// discovery fills; none once shutdown has stopped discovery.
-std::shared_ptr<MediaConnection> connectionOf(const QString& source)
-{
-    SourceManager* manager = BaseConfig::getInstance()->getSourceManager();
-    return manager ? manager->getConnection(source) : nullptr;
 }
 
 // The windows' network outputs.
@@ -291,7 +282,7 @@ int AudioOutputMixer::addInputSource(const QString& source)
     if (registry->getAudioSink(pro_id, source, mixer_name) != sink)
         registry->setAudioSink(pro_id, source, mixer_name, sink);
 
-    const std::shared_ptr<MediaConnection> connection = connectionOf(source);
+    const std::shared_ptr<MediaConnection> connection = ServedSources::connectionOf(source);
     if (!connection)
         return -1;
     connection->setSink(pro_id, mixer_name);
@@ -307,7 +298,7 @@ int AudioOutputMixer::removeInputSource(const QString& source)
     if (!sink)
         return 0;
     sourcesChanged();
-    if (const std::shared_ptr<MediaConnection> connection = connectionOf(source))
+    if (const std::shared_ptr<MediaConnection> connection = ServedSources::connectionOf(source))
         connection->removeSink(pro_id, mixer_name);
     if (engine && !sink->isDetached())
         engine->RemoveSource(sink->mixSource().get());

@@ -3,7 +3,6 @@
 #include "base/Clock.h"
 
 #include "media/VideoFrame.h"
-#include "webrtc/WebrtcManager.h"
 
 #include <QDebug>
 #include <QMutexLocker>
@@ -456,9 +455,6 @@ void ZtGstEncoder::putH26xNalu(ZtGstEncoder* self, const uint8_t* nal, int lengt
         const char* bytes = reinterpret_cast<const char*>(data);
         if (self->m_naluSink)
             self->m_naluSink(self->m_programId, self->m_windowId, bytes, size, self->m_timestamp, kind, fps);
-        else
-            WebrtcManager::instance()->sendVideo(
-                self->m_programId, self->m_windowId, bytes, size, self->m_timestamp, kind, fps);
     };
     // A unit too long for its cache is still sent, but never resent in place
     // of a newer one: the cache is emptied instead.

@@ -1,7 +1,7 @@
 #pragma once
 // ZtGstEncoder: turns one window's rendered UYVY frames into H.264 and hands
-// the NAL units, with a 90 kHz timestamp, to the browser preview sessions of
-// that window (WebrtcManager::sendVideo, or the sink set with setNaluSink).
+// the NAL units, with a 90 kHz timestamp, to the sink set with setNaluSink
+// (the window's browser preview sessions, as the window's builder sets it).
 //
 // Pipeline: appsrc (fed from a 3-frame queue) ! queue ! videoconvert
 // [! videorate] ! encoder [! h264parse] ! capsfilter ! queue ! appsink,
@@ -72,7 +72,8 @@ class ZtGstEncoder : public QObject {
     Q_OBJECT
 public:
     // Where the NAL units go: (pro_id, win_id, unit without start code,
-    // length, timestamp, kind, fps). Kinds as WebrtcManager::sendVideo.
+    // length, timestamp, kind, fps). Kind 0 = non-IDR slice, 1 = parameter set
+    // resent before an IDR, 2 = IDR slice, 3 = SPS, PPS or SEI as it arrives.
     using NaluSink = std::function<void(const QString&, const QString&, const char*, int, uint32_t, int, int)>;
 
     ZtGstEncoder();
@@ -90,7 +91,7 @@ public:
     void setMediaSinkConfig(const _MediaSinkConfig& config);
     bool resetGSTEncoderFps(float fps);
     void setId(const QString& pro_id, const QString& win_id);
-    // Replaces the default hand-over to WebrtcManager; set before start().
+    // Set before start(); without a sink the units are dropped.
     void setNaluSink(NaluSink sink);
 
     bool createEncoderElement();

@@ -4,7 +4,7 @@
 #include "base/Clock.h"
 
 #include "WebSocketFrameGuard.h"
-#include "app/BaseConfig.h"
+#include "ClientRequests.h"
 #include "base/Globals.h"
 #include "base/ZTLogger.h"
 #include "http/DescriptorListener.h"
@@ -37,6 +37,13 @@ QString idOf(const QJsonObject& object, const char* key)
 }
 
 } // namespace
+
+std::atomic<ClientRequests*> WebSocketServer::s_requests { nullptr };
+
+void WebSocketServer::setRequests(ClientRequests* requests)
+{
+    s_requests = requests;
+}
 
 WebSocketServer* WebSocketServer::instance()
 {
@@ -361,7 +368,9 @@ bool WebSocketServer::getResultJson(const QString& message, QString& type, QWebS
         break;
     }
 
-    BaseConfig* controller = BaseConfig::getInstance();
+    ClientRequests* controller = s_requests;
+    if (!controller)
+        return false;
     QJsonObject reply;
     if (type == QLatin1String("program"))
         controller->getProgramRequest(reply);
@@ -429,67 +438,61 @@ void WebSocketServer::sendMessages(const QString& type, const QJsonObject& json)
     sendMessages(message);
 }
 
+void WebSocketServer::pushFrom(const std::function<void(ClientRequests&, QJsonObject&)>& fill)
+{
+    ClientRequests* controller = s_requests;
+    if (!controller)
+        return;
+    QJsonObject json;
+    fill(*controller, json);
+    sendMessages(json);
+}
+
 void WebSocketServer::sendSourceRequest()
 {
-    QJsonObject json;
-    BaseConfig::getInstance()->getSourceGroups(json);
-    sendMessages(json);
+    pushFrom([&](ClientRequests& c, QJsonObject& json) { c.getSourceGroups(json); });
 }
 
 void WebSocketServer::sendProgramRequest()
 {
     qDebug() << "sendProgramRequest " << QThread::currentThreadId();
-    QJsonObject json;
-    BaseConfig::getInstance()->getProgramRequest(json);
-    sendMessages(json);
+    pushFrom([&](ClientRequests& c, QJsonObject& json) { c.getProgramRequest(json); });
 }
 
 void WebSocketServer::sendWindowRequest(QString pro_id)
 {
-    QJsonObject json;
-    BaseConfig::getInstance()->getWindowRequest(json, pro_id);
-    sendMessages(json);
+    pushFrom([&](ClientRequests& c, QJsonObject& json) { c.getWindowRequest(json, pro_id); });
 }
 
 void WebSocketServer::sendPresetRequest(QString pro_id)
 {
-    QJsonObject json;
-    BaseConfig::getInstance()->getPresetRequest(json, pro_id);
-    sendMessages(json);
+    pushFrom([&](ClientRequests& c, QJsonObject& json) { c.getPresetRequest(json, pro_id); });
 }
 
 void WebSocketServer::sendGridRequest(QString pro_id, QString win_id)
 {
-    QJsonObject json;
-    BaseConfig::getInstance()->getGridRequest(json, pro_id, win_id);
-    sendMessages(json);
+    pushFrom([&](ClientRequests& c, QJsonObject& json) { c.getGridRequest(json, pro_id, win_id); });
 }
 
 void WebSocketServer::sendControlRequest(QString pro_id, QString win_id)
 {
-    QJsonObject json;
-    BaseConfig::getInstance()->getControlRequest(json, pro_id, win_id);
-    sendMessages(json);
+    pushFrom([&](ClientRequests& c, QJsonObject& json) { c.getControlRequest(json, pro_id, win_id); });
 }
 
 void WebSocketServer::sendLiveRequest(QString pro_id, QString win_id)
 {
-    QJsonObject json;
-    BaseConfig::getInstance()->getLiveRequest(json, pro_id, win_id);
-    qDebug() << "[sendLiveRequest] json :" << json;
-    sendMessages(json);
+    pushFrom([&](ClientRequests& c, QJsonObject& json) {
+        c.getLiveRequest(json, pro_id, win_id);
+        qDebug() << "[sendLiveRequest] json :" << json;
+    });
 }
 
 void WebSocketServer::sendScreenRequest(QString pro_id, QString win_id)
 {
-    QJsonObject json;
-    BaseConfig::getInstance()->getScreenRequest(json, pro_id, win_id);
-    sendMessages(json);
+    pushFrom([&](ClientRequests& c, QJsonObject& json) { c.getScreenRequest(json, pro_id, win_id); });
 }
 
 void WebSocketServer::sendTallyRequest(QString pro_id)
 {
-    QJsonObject json;
-    BaseConfig::getInstance()->getTallyStates(pro_id, json);
-    sendMessages(json);
+    pushFrom([&](ClientRequests& c, QJsonObject& json) { c.getTallyStates(pro_id, json); });
 }

@@ -34,6 +34,10 @@
 #include <QSslError>
 #include <QString>
 
+#include <atomic>
+#include <functional>
+
+class ClientRequests;
 class DescriptorListener;
 class TlsStream;
 class QWebSocket;
@@ -49,6 +53,10 @@ public:
     };
 
     static WebSocketServer* instance();
+    // Who answers the clients and fills the pushes, for every server; set by
+    // the application's controller when it is made. Until then nothing is
+    // answered or pushed.
+    static void setRequests(ClientRequests* requests);
 
     // Listens on address and g_websocketPort at once. The application's one
     // server is instance(); tests make their own on the loopback address.
@@ -96,6 +104,7 @@ public slots:
     void onDestroyAll();
 
 private:
+    static std::atomic<ClientRequests*> s_requests;
     void acceptTls(qintptr descriptor);
     void onOriginAuthenticationRequired(QWebSocketCorsAuthenticator* authenticator);
     void dropClient(QWebSocket* socket);
@@ -104,6 +113,8 @@ private:
     // limit; then the client is dropped instead.
     void send(QWebSocket* socket, const QString& text);
     void sendJson(QWebSocket* socket, const QJsonObject& json);
+    // Sends every client the message fill writes, once a controller answers.
+    void pushFrom(const std::function<void(ClientRequests&, QJsonObject&)>& fill);
 
     struct Client {
         QPointer<TlsStream> transport; // the socket's TLS stream, whose buffers hold what is unsent

@@ -21,6 +21,7 @@
 #include "output/ZtGstEncoder.h"
 #include "render/QuickRenderer.h"
 #include "render/WindowMultiThreaded.h"
+#include "webrtc/WebrtcManager.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -50,6 +51,11 @@ public:
             m_pictures.push_back(picture);
         }
         m_encoder.setId(pro, win);
+        // As a window's builder does: the units go to the window's preview sessions.
+        m_encoder.setNaluSink([](const QString& pro_id, const QString& win_id, const char* data, int length,
+                                  uint32_t timestamp, int kind, int fps) {
+            WebrtcManager::instance()->sendVideo(pro_id, win_id, data, length, timestamp, kind, fps);
+        });
         m_ok = m_encoder.setSrcImagePara(width, height, kFps, 9)
             && m_encoder.setEncodePara(width, height, kFps, kGopFrames, 2000, 2, 0) && m_encoder.createEncoderElement();
         m_encoder.start();

@@ -1,6 +1,6 @@
 # Resources staged beside the executable in bin/res at build time, and the
 # TLS certificate and key, generated here (never committed) and compiled into
-# the library as Qt resources under ":/tls/".
+# the HTTP layer's library as Qt resources under ":/tls/".
 
 set(PANOPTRA_FONT_SOURCE "/usr/share/fonts/truetype/droid/DroidSansFallbackFull.ttf"
     CACHE FILEPATH "Freely licensed font staged as the user-interface font")
@@ -62,4 +62,4 @@ configure_file(${PANOPTRA_TLS_DIR}/tls.qrc.in ${PANOPTRA_TLS_DIR}/tls.qrc COPYON
 qt5_add_resources(PANOPTRA_TLS_RCC ${PANOPTRA_TLS_DIR}/tls.qrc)
 set_source_files_properties(${PANOPTRA_TLS_RCC} PROPERTIES
   OBJECT_DEPENDS "${PANOPTRA_TLS_DIR}/server.crt;${PANOPTRA_TLS_DIR}/server.key")
-target_sources(panoptra PRIVATE ${PANOPTRA_TLS_RCC})
+target_sources(panoptra_http PRIVATE ${PANOPTRA_TLS_RCC})

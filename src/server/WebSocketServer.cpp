@@ -2,9 +2,8 @@
 
 #include "base/ApiReplies.h"
 #include "base/Clock.h"
-
-#include "WebSocketFrameGuard.h"
 #include "ClientRequests.h"
+#include "WebSocketFrameGuard.h"
 #include "base/Globals.h"
 #include "base/ZTLogger.h"
 #include "http/DescriptorListener.h"

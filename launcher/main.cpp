@@ -63,8 +63,7 @@ std::string baseName(const std::string& path)
     if (end == std::string::npos)
         return path.empty() ? std::string(".") : std::string("/");
     size_t start = path.find_last_of('/', end);
-    return path.substr(start == std::string::npos ? 0 : start + 1,
-        start == std::string::npos ? end + 1 : end - start);
+    return path.substr(start == std::string::npos ? 0 : start + 1, start == std::string::npos ? end + 1 : end - start);
 }
 
 // Everything before the last component ("." when there is no slash).
@@ -155,7 +154,7 @@ pid_t startApplication(const std::string& appPath, int argc, char* argv[])
     setStopSignalsBlocked(true);
     pid_t pid = fork();
     if (pid == 0) {
-        struct sigaction dfl {};
+        struct sigaction dfl { };
         dfl.sa_handler = SIG_DFL;
         sigemptyset(&dfl.sa_mask);
         for (int sig : kStopSignals)
@@ -218,7 +217,7 @@ int main(int argc, char* argv[])
 
     // Handlers first, so a stop signal arriving right after the fork already
     // reaches the child; the child restores the defaults before exec.
-    struct sigaction sa {};
+    struct sigaction sa { };
     sa.sa_handler = forwardSignal;
     sigemptyset(&sa.sa_mask);
     for (int sig : kStopSignals)

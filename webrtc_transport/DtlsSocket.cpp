@@ -144,7 +144,8 @@ void DtlsSocket::readAfterHandshake()
         if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE)
             return;
         mFailed = true;
-        mParentContext->handshakeFailed(err == SSL_ERROR_ZERO_RETURN ? "close_notify from the peer" : "fatal DTLS alert");
+        mParentContext->handshakeFailed(
+            err == SSL_ERROR_ZERO_RETURN ? "close_notify from the peer" : "fatal DTLS alert");
         return;
     }
 }

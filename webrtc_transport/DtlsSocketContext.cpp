@@ -37,12 +37,12 @@ bool createCert(const std::string& identity, int days, X509*& certOut, EVP_PKEY*
         RAND_bytes(reinterpret_cast<unsigned char*>(&serial), sizeof serial);
         const std::string subject = "sip:" + identity;
         ok = X509_set_version(cert, 2) == 1 && ASN1_INTEGER_set(X509_get_serialNumber(cert), long(serial >> 1)) == 1
-            && X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                   reinterpret_cast<const unsigned char*>(subject.c_str()), -1, -1, 0)
+            && X509_NAME_add_entry_by_txt(
+                   name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(subject.c_str()), -1, -1, 0)
                 == 1
             && X509_set_subject_name(cert, name) == 1 && X509_set_issuer_name(cert, name) == 1
-            && X509_gmtime_adj(X509_getm_notBefore(cert), 0) && X509_gmtime_adj(X509_getm_notAfter(cert), long(days) * 86400)
-            && X509_set_pubkey(cert, key) == 1;
+            && X509_gmtime_adj(X509_getm_notBefore(cert), 0)
+            && X509_gmtime_adj(X509_getm_notAfter(cert), long(days) * 86400) && X509_set_pubkey(cert, key) == 1;
     }
     if (ok) {
         ext = X509V3_EXT_conf_nid(nullptr, nullptr, NID_basic_constraints, "CA:FALSE");

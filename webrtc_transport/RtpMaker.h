@@ -24,7 +24,8 @@ public:
     std::function<void(char*, int)> outputCallback;
 
 private:
-    void sendPacket(const char* payloadHead, int headLen, const char* payload, int len, unsigned int timestamp, bool marker);
+    void sendPacket(
+        const char* payloadHead, int headLen, const char* payload, int len, unsigned int timestamp, bool marker);
 
     char videoPacket[2048];
     uint16_t videoSequence = 0;

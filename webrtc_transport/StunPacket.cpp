@@ -26,9 +26,18 @@ enum : uint16_t {
 
 constexpr uint32_t kFingerprintXor = 0x5354554E; // RFC 5389 §15.5
 
-uint16_t get16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
-uint32_t get32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
-uint64_t get64(const uint8_t* p) { return uint64_t(get32(p)) << 32 | get32(p + 4); }
+uint16_t get16(const uint8_t* p)
+{
+    return uint16_t(p[0] << 8 | p[1]);
+}
+uint32_t get32(const uint8_t* p)
+{
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+uint64_t get64(const uint8_t* p)
+{
+    return uint64_t(get32(p)) << 32 | get32(p + 4);
+}
 void put16(uint8_t* p, uint16_t v)
 {
     p[0] = uint8_t(v >> 8);
@@ -44,7 +53,10 @@ void put64(uint8_t* p, uint64_t v)
     put32(p, uint32_t(v >> 32));
     put32(p + 4, uint32_t(v));
 }
-size_t pad4(size_t n) { return (n + 3) & ~size_t(3); }
+size_t pad4(size_t n)
+{
+    return (n + 3) & ~size_t(3);
+}
 
 } // namespace
 
@@ -132,8 +144,7 @@ StunPacket* StunPacket::Parse(const uint8_t* data, size_t len)
     }
     if (offset != len)
         return nullptr;
-    if (packet->m_hasFingerprint
-        && (Utils::Crypto::GetCRC32(data, fingerprintOffset) ^ kFingerprintXor) != fingerprint)
+    if (packet->m_hasFingerprint && (Utils::Crypto::GetCRC32(data, fingerprintOffset) ^ kFingerprintXor) != fingerprint)
         return nullptr;
     return packet.release();
 }
@@ -189,7 +200,8 @@ void StunPacket::Authenticate(const std::string& password)
 
 size_t StunPacket::Serialize(uint8_t* buffer)
 {
-    const bool addXor = m_class == Class::SuccessResponse && m_method == uint16_t(Method::Binding) && m_xorMappedAddress;
+    const bool addXor
+        = m_class == Class::SuccessResponse && m_method == uint16_t(Method::Binding) && m_xorMappedAddress;
     const bool addError = m_class == Class::ErrorResponse && m_errorCode != 0;
     const bool addIntegrity = m_class != Class::ErrorResponse && !m_password.empty();
 

@@ -63,8 +63,8 @@ void UdpSocket::readDatagrams()
         socklen_t fromLen = sizeof from;
         // MSG_TRUNC makes the kernel report the real size: a datagram larger
         // than the buffer is dropped whole instead of being handed on cut.
-        const ssize_t n = ::recvfrom(
-            m_fd, m_buffer, sizeof m_buffer, MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &fromLen);
+        const ssize_t n
+            = ::recvfrom(m_fd, m_buffer, sizeof m_buffer, MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &fromLen);
         if (n < 0)
             return;
         if (n > ssize_t(sizeof m_buffer)) {
@@ -86,8 +86,8 @@ int UdpSocket::Send(const char* data, int len, const sockaddr_in& to)
 {
     if (m_fd < 0 || len <= 0)
         return -1;
-    const ssize_t n = ::sendto(m_fd, data, size_t(len), MSG_DONTWAIT | MSG_NOSIGNAL,
-        reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    const ssize_t n = ::sendto(
+        m_fd, data, size_t(len), MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     if (n < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS)
             ++m_droppedSends;

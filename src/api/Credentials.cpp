@@ -14,48 +14,47 @@ namespace Credentials {
 
 namespace {
 
-    constexpr int kSaltBytes = 16;
-    constexpr int kKeyBytes = 32;
-    constexpr int kTokenBytes = 16;
-    // A stored count above this is not ours; refusing it keeps a tampered row
-    // from tying up the request thread.
-    constexpr int kMaxIterations = 10000000;
-    const QString kScheme = QStringLiteral("pbkdf2-sha256");
-    thread_local long long roundsRun = 0;
+constexpr int kSaltBytes = 16;
+constexpr int kKeyBytes = 32;
+constexpr int kTokenBytes = 16;
+// A stored count above this is not ours; refusing it keeps a tampered row
+// from tying up the request thread.
+constexpr int kMaxIterations = 10000000;
+const QString kScheme = QStringLiteral("pbkdf2-sha256");
+thread_local long long roundsRun = 0;
 
-    QByteArray randomBytes(int n)
-    {
-        QByteArray bytes(n, '\0');
-        if (!OpenSslCheck::ok(RAND_bytes(reinterpret_cast<unsigned char*>(bytes.data()), n), "RAND_bytes"))
-            return QByteArray();
-        return bytes;
-    }
+QByteArray randomBytes(int n)
+{
+    QByteArray bytes(n, '\0');
+    if (!OpenSslCheck::ok(RAND_bytes(reinterpret_cast<unsigned char*>(bytes.data()), n), "RAND_bytes"))
+        return QByteArray();
+    return bytes;
+}
 
-    QByteArray deriveKey(const QString& password, const QByteArray& salt, int iterations, int length)
-    {
-        const QByteArray secret = password.toUtf8();
-        QByteArray key(length, '\0');
-        roundsRun += iterations;
-        const int rc = PKCS5_PBKDF2_HMAC(secret.constData(), secret.size(),
-            reinterpret_cast<const unsigned char*>(salt.constData()), salt.size(), iterations, EVP_sha256(), length,
-            reinterpret_cast<unsigned char*>(key.data()));
-        if (!OpenSslCheck::ok(rc, "PKCS5_PBKDF2_HMAC"))
-            return QByteArray();
-        return key;
-    }
+QByteArray deriveKey(const QString& password, const QByteArray& salt, int iterations, int length)
+{
+    const QByteArray secret = password.toUtf8();
+    QByteArray key(length, '\0');
+    roundsRun += iterations;
+    const int rc
+        = PKCS5_PBKDF2_HMAC(secret.constData(), secret.size(), reinterpret_cast<const unsigned char*>(salt.constData()),
+            salt.size(), iterations, EVP_sha256(), length, reinterpret_cast<unsigned char*>(key.data()));
+    if (!OpenSslCheck::ok(rc, "PKCS5_PBKDF2_HMAC"))
+        return QByteArray();
+    return key;
+}
 
-    bool sameBytes(const QByteArray& a, const QByteArray& b)
-    {
-        return a.size() == b.size() && !a.isEmpty()
-            && CRYPTO_memcmp(a.constData(), b.constData(), size_t(a.size())) == 0;
-    }
+bool sameBytes(const QByteArray& a, const QByteArray& b)
+{
+    return a.size() == b.size() && !a.isEmpty() && CRYPTO_memcmp(a.constData(), b.constData(), size_t(a.size())) == 0;
+}
 
-    const QRegularExpression& hashPattern()
-    {
-        static const QRegularExpression re(
-            QStringLiteral("^pbkdf2-sha256\\$([1-9][0-9]{0,7})\\$([0-9a-f]{32})\\$([0-9a-f]{64})$"));
-        return re;
-    }
+const QRegularExpression& hashPattern()
+{
+    static const QRegularExpression re(
+        QStringLiteral("^pbkdf2-sha256\\$([1-9][0-9]{0,7})\\$([0-9a-f]{32})\\$([0-9a-f]{64})$"));
+    return re;
+}
 
 } // namespace
 

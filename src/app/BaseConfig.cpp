@@ -180,9 +180,8 @@ QSharedPointer<ProjectObject> BaseConfig::makeProgram(const QString& pro_id)
 {
     QSharedPointer<ProjectObject> program(new ProjectObject(&programsMutex));
     connectPushes(program.data());
-    program->setSaveRequest([this, pro_id](ProjectObject::StateFile kind, const QString& id) {
-        saveProgramFileLater(pro_id, kind, id);
-    });
+    program->setSaveRequest(
+        [this, pro_id](ProjectObject::StateFile kind, const QString& id) { saveProgramFileLater(pro_id, kind, id); });
     programs.insert(pro_id, program);
     return program;
 }
@@ -325,9 +324,11 @@ void BaseConfig::connectPushes(ProjectObject* program)
 {
     // queuePush posts to the server's thread; called directly, the program's
     // pushes keep their place among the ones the requests queue.
-    connect(program, &ProjectObject::tallyChanged, this,
+    connect(
+        program, &ProjectObject::tallyChanged, this,
         [this](const QString& pro_id) { queuePush("sendTallyRequest", pro_id); }, Qt::DirectConnection);
-    connect(program, &ProjectObject::gridChanged, this,
+    connect(
+        program, &ProjectObject::gridChanged, this,
         [this](const QString& pro_id, const QString& win_id) { queuePush("sendGridRequest", pro_id, win_id); },
         Qt::DirectConnection);
 }

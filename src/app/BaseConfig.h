@@ -198,8 +198,8 @@ public:
     // control panel (no login, "terminalType" in the header) passes only
     // when panelOperation is set. Fills username and token from the header
     // and msg on failure.
-    bool checkToken(const QByteArray& app, QString& msg, QString& username, QString& token,
-        bool panelOperation = false);
+    bool checkToken(
+        const QByteArray& app, QString& msg, QString& username, QString& token, bool panelOperation = false);
     // The request's parameters: a POST's JSON (or form) body, a GET's query.
     QJsonObject messageParsing(const HttpRequest& request);
 
@@ -247,8 +247,7 @@ public:
     static bool isPanelOperation(TAKETYPE type);
 
 private:
-    bool verifyCaller(const HttpRequest& request, QString& msg, QString& username, QString& token,
-        bool panelOperation);
+    bool verifyCaller(const HttpRequest& request, QString& msg, QString& username, QString& token, bool panelOperation);
     // Whether the logged-in caller may add, change or remove the account a
     // user request names: the admin role manages every account, anybody
     // else only their own, without a role change. Long names are refused.

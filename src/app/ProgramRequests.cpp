@@ -43,8 +43,8 @@ QJsonObject BaseConfig::getProgramResult(PROGRAMTYPE type, const HttpRequest& re
         // Id and name are taken now, so the acknowledged add cannot be
         // refused when the program is made on the GUI thread.
         changed_id = reserveProgram(body.value(QLatin1String("name")).toString());
-        QMetaObject::invokeMethod(this, "createProgram", Qt::QueuedConnection, Q_ARG(QString, changed_id),
-            Q_ARG(QJsonObject, body));
+        QMetaObject::invokeMethod(
+            this, "createProgram", Qt::QueuedConnection, Q_ARG(QString, changed_id), Q_ARG(QJsonObject, body));
         done = true;
         break;
     case PROGRAM_REMOVE:
@@ -185,7 +185,8 @@ QJsonObject BaseConfig::getProgramParam(const QString& pro_id)
     program->getParams(width, height, frameRate);
     program->getAspect(index, aspect);
     const QJsonObject data { { "name", program->getName() },
-        { "resolution", QJsonObject { { "width", width }, { "height", height }, { "index", index }, { "aspect", aspect } } },
+        { "resolution",
+            QJsonObject { { "width", width }, { "height", height }, { "index", index }, { "aspect", aspect } } },
         { "frameRate", frameRate } };
     return apireply::ok(data);
 }

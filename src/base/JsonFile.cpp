@@ -23,7 +23,7 @@ QJsonObject load(const QString& path, bool* ok)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    QJsonParseError err{};
+    QJsonParseError err {};
     const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &err);
     if (err.error != QJsonParseError::NoError || !doc.isObject())
         return {};

@@ -1,8 +1,8 @@
 #include "ProcessSetup.h"
 
 #include <QDebug>
-#include <QDirIterator>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
@@ -38,14 +38,14 @@ void ProcessSetup::restrictExisting(const QString& folder)
     // Only the group's and others' bits go: what the owner had stays.
     const auto restrict = [](const QString& path) {
         const QByteArray name = QFile::encodeName(path);
-        struct stat st {};
+        struct stat st { };
         if (::lstat(name.constData(), &st) == 0 && !S_ISLNK(st.st_mode) && (st.st_mode & 077) != 0
             && ::chmod(name.constData(), st.st_mode & 07700) != 0)
             qWarning().noquote() << "[start] cannot make" << path << "private";
     };
     restrict(folder);
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-        QDirIterator::Subdirectories);
+    QDirIterator it(
+        folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     while (it.hasNext())
         restrict(it.next());
 }
@@ -66,7 +66,8 @@ bool ProcessSetup::takeLauncherMark()
 
 void ProcessSetup::settleThreads(int maxMs)
 {
-    const auto count = [] { return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
+    const auto count
+        = [] { return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
     QElapsedTimer total, steady;
     total.start();
     steady.start();

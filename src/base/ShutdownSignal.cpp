@@ -10,7 +10,7 @@
 
 namespace {
 
-int s_pipe[2] = {-1, -1};
+int s_pipe[2] = { -1, -1 };
 
 extern "C" void onSignal(int signalNumber)
 {

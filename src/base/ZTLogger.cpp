@@ -57,8 +57,8 @@ void ZTLogger::messageHandler(QtMsgType type, const QMessageLogContext& context,
         return;
     // The context's texts are copied: a context may point into a buffer that
     // dies with the call (script messages do).
-    self->enqueue(Entry{QDateTime::currentMSecsSinceEpoch(), int(type), context.line, QByteArray(context.file),
-        QByteArray(context.function), text});
+    self->enqueue(Entry { QDateTime::currentMSecsSinceEpoch(), int(type), context.line, QByteArray(context.file),
+        QByteArray(context.function), text });
 }
 
 size_t ZTLogger::weight(const Entry& entry)
@@ -163,7 +163,7 @@ void ZTLogger::onFileChanged(const QString& path)
 
 void ZTLogger::checkFileCount()
 {
-    m_files = QDir(m_dir).entryList({kFilePattern}, QDir::Files | QDir::Readable, QDir::Name);
+    m_files = QDir(m_dir).entryList({ kFilePattern }, QDir::Files | QDir::Readable, QDir::Name);
     pruneFiles();
 }
 
@@ -274,9 +274,9 @@ void ZTLogger::threadWrite()
         }
         // The refused entries came after everything in this batch.
         if (dropped > 0 && int(QtInfoMsg) >= m_level.load()) {
-            batch.push_back(Entry{QDateTime::currentMSecsSinceEpoch(), int(QtInfoMsg), __LINE__,
-                QByteArray(__FILE__), QByteArray(Q_FUNC_INFO),
-                QStringLiteral("%1 log lines were dropped: the log backlog was full").arg(dropped)});
+            batch.push_back(Entry { QDateTime::currentMSecsSinceEpoch(), int(QtInfoMsg), __LINE__, QByteArray(__FILE__),
+                QByteArray(Q_FUNC_INFO),
+                QStringLiteral("%1 log lines were dropped: the log backlog was full").arg(dropped) });
         }
         // On stop the handler no longer accepts entries, so this batch is the last.
         if (!writeBatch(batch)) {

@@ -98,7 +98,7 @@ private:
     qint64 m_lastFileMs = 0; // creation time in the newest file's name
     QString m_dir;
     int m_maxSize = 0x400000;
-    std::atomic<bool> m_stop{true};
+    std::atomic<bool> m_stop { true };
     std::thread m_writer;
 
     // Writer's state (and logInit's, before the writer starts).
@@ -114,8 +114,8 @@ private:
     size_t m_backlogEntries = kMaxBacklogEntries; // guarded by m_mutex
     size_t m_backlogBytes = kMaxBacklogBytes; // guarded by m_mutex
     quint64 m_dropped = 0; // guarded by m_mutex: entries refused since the writer last took the queue
-    bool m_accepting = false;  // guarded by m_mutex: false once no writer will ever take new entries
-    std::atomic<int> m_level{2};
+    bool m_accepting = false; // guarded by m_mutex: false once no writer will ever take new entries
+    std::atomic<int> m_level { 2 };
 
     static ZTLogger* m_instance;
 };

@@ -36,8 +36,7 @@ namespace {
 // Same lifetime as the compiled-in certificate.
 constexpr long kValidDays = 3650;
 
-template <typename T, void (*Free)(T*)>
-struct Deleter {
+template <typename T, void (*Free)(T*)> struct Deleter {
     void operator()(T* p) const { Free(p); }
 };
 using PKey = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
@@ -161,17 +160,18 @@ TlsIdentity TlsIdentity::generate(const QString& folder, QString* error)
         *error = QStringLiteral("the built-in certificate or a new P-256 key could not be made");
         return id;
     }
-    const Names altNames(static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(builtIn.get(), NID_subject_alt_name, nullptr, nullptr)));
+    const Names altNames(
+        static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(builtIn.get(), NID_subject_alt_name, nullptr, nullptr)));
     unsigned char serial[16];
     const bool made = OpenSslCheck::ok(RAND_bytes(serial, sizeof serial), "RAND_bytes")
-        && OpenSslCheck::ok(X509_set_version(cert.get(), X509_VERSION_3), "X509_set_version")
-        && [&] {
-               serial[0] &= 0x7f; // a positive serial number
-               BIGNUM* bn = BN_bin2bn(serial, sizeof serial, nullptr);
-               const bool set = bn && BN_to_ASN1_INTEGER(bn, X509_get_serialNumber(cert.get()));
-               BN_free(bn);
-               return set;
-           }()
+        && OpenSslCheck::ok(X509_set_version(cert.get(), X509_VERSION_3), "X509_set_version") &&
+        [&] {
+            serial[0] &= 0x7f; // a positive serial number
+            BIGNUM* bn = BN_bin2bn(serial, sizeof serial, nullptr);
+            const bool set = bn && BN_to_ASN1_INTEGER(bn, X509_get_serialNumber(cert.get()));
+            BN_free(bn);
+            return set;
+        }()
         && X509_gmtime_adj(X509_getm_notBefore(cert.get()), 0)
         && X509_time_adj_ex(X509_getm_notAfter(cert.get()), kValidDays, 0, nullptr)
         && OpenSslCheck::ok(X509_set_subject_name(cert.get(), X509_get_subject_name(builtIn.get())), "subject")

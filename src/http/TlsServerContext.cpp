@@ -42,8 +42,8 @@ bool TlsServerContext::build(const TlsIdentity& identity)
         && OpenSslCheck::ok(SSL_CTX_use_certificate(ctx, cert), "certificate")
         && OpenSslCheck::ok(SSL_CTX_use_PrivateKey(ctx, key), "private key")
         && OpenSslCheck::ok(SSL_CTX_check_private_key(ctx), "key matches certificate")
-        && OpenSslCheck::ok(SSL_CTX_set_session_id_context(ctx, kSessionContext, sizeof kSessionContext - 1),
-            "session id context")
+        && OpenSslCheck::ok(
+            SSL_CTX_set_session_id_context(ctx, kSessionContext, sizeof kSessionContext - 1), "session id context")
         // One ticket is enough for the next connection of a client; the
         // default two cost a second encryption on every handshake.
         && OpenSslCheck::ok(SSL_CTX_set_num_tickets(ctx, 1), "tickets");

@@ -13,16 +13,16 @@ namespace linksocket {
 
 namespace {
 
-    // A socket for path with its address filled in, or -1.
-    int open(const QByteArray& path, sockaddr_un& address)
-    {
-        address = {};
-        address.sun_family = AF_UNIX;
-        if (size_t(path.size()) >= sizeof address.sun_path)
-            return -1;
-        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
-        return ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    }
+// A socket for path with its address filled in, or -1.
+int open(const QByteArray& path, sockaddr_un& address)
+{
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (size_t(path.size()) >= sizeof address.sun_path)
+        return -1;
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    return ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+}
 
 } // namespace
 

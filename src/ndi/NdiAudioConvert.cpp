@@ -30,34 +30,34 @@ int16_t toS16(float value, float scale)
 
 namespace {
 
-    bool planarUsable(const NDIlib_audio_frame_v2_t& src)
-    {
-        return src.p_data && src.no_channels > 0 && src.no_samples > 0
-            && src.channel_stride_in_bytes >= int(src.no_samples * sizeof(float));
-    }
+bool planarUsable(const NDIlib_audio_frame_v2_t& src)
+{
+    return src.p_data && src.no_channels > 0 && src.no_samples > 0
+        && src.channel_stride_in_bytes >= int(src.no_samples * sizeof(float));
+}
 
-    const float* channel(const NDIlib_audio_frame_v2_t& src, int c)
-    {
-        return reinterpret_cast<const float*>(
-            reinterpret_cast<const uint8_t*>(src.p_data) + size_t(c) * size_t(src.channel_stride_in_bytes));
-    }
+const float* channel(const NDIlib_audio_frame_v2_t& src, int c)
+{
+    return reinterpret_cast<const float*>(
+        reinterpret_cast<const uint8_t*>(src.p_data) + size_t(c) * size_t(src.channel_stride_in_bytes));
+}
 
-    // Copies the shape and interleaves the samples, each through convert.
-    template <typename Interleaved, typename Convert>
-    void interleave(const NDIlib_audio_frame_v2_t& src, Interleaved& dst, Convert convert)
-    {
-        dst.sample_rate = src.sample_rate;
-        dst.no_channels = src.no_channels;
-        dst.no_samples = src.no_samples;
-        dst.timecode = src.timecode;
-        if (!planarUsable(src) || !dst.p_data)
-            return;
-        for (int c = 0; c < src.no_channels; ++c) {
-            const float* in = channel(src, c);
-            for (int s = 0; s < src.no_samples; ++s)
-                dst.p_data[size_t(s) * size_t(src.no_channels) + size_t(c)] = convert(in[s]);
-        }
+// Copies the shape and interleaves the samples, each through convert.
+template <typename Interleaved, typename Convert>
+void interleave(const NDIlib_audio_frame_v2_t& src, Interleaved& dst, Convert convert)
+{
+    dst.sample_rate = src.sample_rate;
+    dst.no_channels = src.no_channels;
+    dst.no_samples = src.no_samples;
+    dst.timecode = src.timecode;
+    if (!planarUsable(src) || !dst.p_data)
+        return;
+    for (int c = 0; c < src.no_channels; ++c) {
+        const float* in = channel(src, c);
+        for (int s = 0; s < src.no_samples; ++s)
+            dst.p_data[size_t(s) * size_t(src.no_channels) + size_t(c)] = convert(in[s]);
     }
+}
 
 } // namespace
 

@@ -82,8 +82,8 @@ void StandInDirWatch::followOwners(const QStringList& fileNames)
                 m_pending = true;
                 continue;
             }
-            qWarning() << "[ndi] cannot follow sender processes (" << strerror(errno) << "), looking for departed ones every"
-                       << kOwnerStep.count() << "ms";
+            qWarning() << "[ndi] cannot follow sender processes (" << strerror(errno)
+                       << "), looking for departed ones every" << kOwnerStep.count() << "ms";
             m_pidfdsWork = false;
             continue;
         }

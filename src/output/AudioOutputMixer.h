@@ -49,8 +49,8 @@ public:
 
     // Where a mixed frame for a window's network output goes; by default the
     // output manager's sendNDIAudio. Called on the mixing thread.
-    using NdiAudioSender = std::function<void(const QString& pro_id, const QString& win_id, const short* data,
-        int samples, int channels, int sampleRate)>;
+    using NdiAudioSender = std::function<void(
+        const QString& pro_id, const QString& win_id, const short* data, int samples, int channels, int sampleRate)>;
 
     AudioOutputMixer(const QString& name, int sampleRate, int channels, int bitsPerSample, int frameMs);
     ~AudioOutputMixer() override;

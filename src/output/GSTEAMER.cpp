@@ -21,8 +21,8 @@ void GSTEAMER::Init(int* argc, char*** argv)
         qDebug() << "ERROR: Get gstreamer registry failed!";
         return;
     }
-    const QString folder = g_is_developing ? QStringLiteral("/opt/homebrew/lib/gstreamer-1.0")
-                                           : g_currentPath + "/../PlugIns/gstreamer";
+    const QString folder
+        = g_is_developing ? QStringLiteral("/opt/homebrew/lib/gstreamer-1.0") : g_currentPath + "/../PlugIns/gstreamer";
     // Without a bundled folder the system's registry already holds the plug-ins.
     if (QDir(folder).exists()) {
         qDebug() << "Loading gst plugins from " << folder;

@@ -41,8 +41,8 @@ public:
     void sendNDIVideo(const QString& pro_id, const QString& win_id, std::shared_ptr<VideoFrame> frame,
         const QString& name, NDIlib_FourCC_video_type_e fourCC);
     // One mixed block of interleaved 16-bit PCM for the window's output (mixing thread).
-    void sendNDIAudio(const QString& pro_id, const QString& win_id, const short* data, int samples,
-        int channels, int sampleRate);
+    void sendNDIAudio(
+        const QString& pro_id, const QString& win_id, const short* data, int samples, int channels, int sampleRate);
     void setNDIAudioLevel(const QString& pro_id, const QString& win_id, int level);
     void setNDIEnable(const QString& pro_id, const QString& win_id, bool enable);
     // False when the window has no stream, or (with the reason in *msg) when

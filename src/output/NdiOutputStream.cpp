@@ -107,7 +107,8 @@ NdiOutputStream::~NdiOutputStream()
     destroy();
 }
 
-void NdiOutputStream::sendVideo(const QString& name, std::shared_ptr<VideoFrame> frame, NDIlib_FourCC_video_type_e fourCC)
+void NdiOutputStream::sendVideo(
+    const QString& name, std::shared_ptr<VideoFrame> frame, NDIlib_FourCC_video_type_e fourCC)
 {
     if (!isEnabled() || !frame || frame->width() == 0 || frame->height() == 0 || !frame->data())
         return;

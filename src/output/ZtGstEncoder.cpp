@@ -18,10 +18,10 @@
 
 namespace {
 
-const char* const g_encoder_name[] = { "auto", "nvh264enc", "vaapienc", "vtenc_h264", "openh264enc", "x264enc",
-    "omxh264enc" };
-const char* const g_format_name[] = { "RGBA", "I420", "YUV422P", "YUV444P", "YV12", "YUV420SP", "YUV422SP",
-    "YUV444SP", "NV12", "UYVY" };
+const char* const g_encoder_name[]
+    = { "auto", "nvh264enc", "vaapienc", "vtenc_h264", "openh264enc", "x264enc", "omxh264enc" };
+const char* const g_format_name[]
+    = { "RGBA", "I420", "YUV422P", "YUV444P", "YV12", "YUV420SP", "YUV422SP", "YUV444SP", "NV12", "UYVY" };
 const char* const g_profile_name[] = { "baseline", "main", "high" };
 
 template <size_t N> const char* row(const char* const (&table)[N], int index)
@@ -122,8 +122,8 @@ void ZtGstEncoder::setImageConfig(const _ImageConfig& config)
 bool ZtGstEncoder::setEncodingConfig(const _EncodingConfig& config)
 {
     const int profile = m_encoding.profile;
-    setEncodePara(config.width, config.height, int(config.fps), config.gop, config.bitrate, config.rcMode,
-        config.encoder);
+    setEncodePara(
+        config.width, config.height, int(config.fps), config.gop, config.bitrate, config.rcMode, config.encoder);
     m_encoding.profile = profile;
     return true;
 }
@@ -177,8 +177,8 @@ GstElement* ZtGstEncoder::element(const char* name) const
 
 void ZtGstEncoder::releaseElement()
 {
-    for (GstElement** e : { &m_source, &m_encoder, &m_filter, &m_convert, &m_rate, &m_parser, &m_muxer,
-             &m_imageQueue, &m_mediaQueue, &m_sink }) {
+    for (GstElement** e : { &m_source, &m_encoder, &m_filter, &m_convert, &m_rate, &m_parser, &m_muxer, &m_imageQueue,
+             &m_mediaQueue, &m_sink }) {
         if (*e && m_pipeline)
             gst_bin_remove(GST_BIN(m_pipeline), *e);
         *e = nullptr;
@@ -205,8 +205,8 @@ void ZtGstEncoder::freePipeline()
     gst_object_unref(m_pipeline);
     m_pipeline = nullptr;
     releasePool();
-    for (GstElement** e : { &m_source, &m_encoder, &m_filter, &m_convert, &m_rate, &m_parser, &m_muxer,
-             &m_imageQueue, &m_mediaQueue, &m_sink })
+    for (GstElement** e : { &m_source, &m_encoder, &m_filter, &m_convert, &m_rate, &m_parser, &m_muxer, &m_imageQueue,
+             &m_mediaQueue, &m_sink })
         *e = nullptr;
     if (m_bus) {
         gst_bus_remove_signal_watch(m_bus);
@@ -417,8 +417,7 @@ GstFlowReturn ZtGstEncoder::gstAppSinkSampleCb(GstElement* sink, gpointer user)
     return GST_FLOW_OK;
 }
 
-void ZtGstEncoder::splitNalUnits(
-    const uint8_t* data, size_t size, const std::function<void(const uint8_t*, int)>& unit)
+void ZtGstEncoder::splitNalUnits(const uint8_t* data, size_t size, const std::function<void(const uint8_t*, int)>& unit)
 {
     const uint8_t* begin = nullptr;
     size_t i = 0;

@@ -86,8 +86,8 @@ public:
     bool setEncodePara(int width, int height, int fps, int gop, int bitrate, int rcMode, int encoder);
     void setImageConfig(const _ImageConfig& config);
     bool setEncodingConfig(const _EncodingConfig& config);
-    bool setMediaSinkPara(int type, const char* uri, const char* host, int port,
-        const std::map<std::string, std::string>* options);
+    bool setMediaSinkPara(
+        int type, const char* uri, const char* host, int port, const std::map<std::string, std::string>* options);
     void setMediaSinkConfig(const _MediaSinkConfig& config);
     bool resetGSTEncoderFps(float fps);
     void setId(const QString& pro_id, const QString& win_id);

@@ -257,8 +257,8 @@ void ZtGstEncoder::createConverters()
     gst_version(&major, &minor, &micro, &nano);
     GstCaps* h264 = nullptr;
     if (sameElement(element, "openh264_enc") && major <= 1 && minor <= 18) {
-        h264 = gst_caps_new_simple("video/x-h264", "profile", G_TYPE_STRING, "baseline", "stream-format",
-            G_TYPE_STRING, "byte-stream", nullptr);
+        h264 = gst_caps_new_simple("video/x-h264", "profile", G_TYPE_STRING, "baseline", "stream-format", G_TYPE_STRING,
+            "byte-stream", nullptr);
     } else {
         const char* profile = profileName(m_encoding.profile);
         h264 = gst_caps_new_simple("video/x-h264", "profile", G_TYPE_STRING, profile ? profile : "main", "width",
@@ -358,8 +358,7 @@ void ZtGstEncoder::logElements() const
     while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
         GstElement* e = GST_ELEMENT(g_value_get_object(&item));
         GstElementFactory* factory = gst_element_get_factory(e);
-        const char* klass
-            = factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS) : nullptr;
+        const char* klass = factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS) : nullptr;
         qDebug() << "Element name:" << GST_OBJECT_NAME(e) << " element_type:" << (klass ? klass : "Unknown")
                  << " this:" << this;
         g_value_reset(&item);

@@ -128,8 +128,8 @@ void main()
 QByteArray glslSource(const char* body)
 {
     const QOpenGLContext* context = QOpenGLContext::currentContext();
-    const QByteArray version = context && context->isOpenGLES() ? "#version 300 es\nprecision highp float;\n"
-                                                                 : "#version 410\n";
+    const QByteArray version
+        = context && context->isOpenGLES() ? "#version 300 es\nprecision highp float;\n" : "#version 410\n";
     return version + body;
 }
 
@@ -329,8 +329,7 @@ void OpenGLRenderNode::render(const RenderState* state)
 
 void OpenGLRenderNode::uploadTextures(QOpenGLExtraFunctions* f)
 {
-    while (f->glGetError() != GL_NO_ERROR) {
-    }
+    while (f->glGetError() != GL_NO_ERROR) { }
     const RenderNodeInput::Frames frames = m_input->takeFrames();
     m_nextValid = frames.nextState == RenderNodeInput::kSet;
     m_videoValid = frames.currentState == RenderNodeInput::kSet;
@@ -453,7 +452,8 @@ bool OpenGLRenderNode::upload(QOpenGLExtraFunctions* f, VideoTexture& texture, G
     return true;
 }
 
-void OpenGLRenderNode::drawPicture(QOpenGLExtraFunctions* f, const QMatrix4x4& matrix, const RenderNodeInput::Look& look)
+void OpenGLRenderNode::drawPicture(
+    QOpenGLExtraFunctions* f, const QMatrix4x4& matrix, const RenderNodeInput::Look& look)
 {
     const bool anyPicture = m_videoValid || m_renderedValid;
     const bool anyValid = anyPicture || m_nextValid;
@@ -468,9 +468,9 @@ void OpenGLRenderNode::drawPicture(QOpenGLExtraFunctions* f, const QMatrix4x4& m
 
     m_program->bind();
     m_program->setUniformValue("matrix", matrix);
-    m_program->setUniformValue("picture", draws ? QVector4D(float(fit.x()), float(fit.y()), float(fit.width()),
-                                                      float(fit.height()))
-                                                : QVector4D(0, 0, w, h));
+    m_program->setUniformValue("picture",
+        draws ? QVector4D(float(fit.x()), float(fit.y()), float(fit.width()), float(fit.height()))
+              : QVector4D(0, 0, w, h));
     m_program->setUniformValue("video_valid", draws && m_videoValid ? 1 : 0);
     m_program->setUniformValue("fbo_valid", draws && m_renderedValid ? 1 : 0);
     m_program->setUniformValue("next_video_valid", draws && m_nextValid ? 1 : 0);
@@ -556,8 +556,7 @@ void OpenGLRenderNode::drawLines(QOpenGLExtraFunctions* f, const QMatrix4x4& mat
     }
     f->glBindBuffer(GL_ARRAY_BUFFER, m_lineBuffer);
     f->glBufferSubData(GL_ARRAY_BUFFER, 0, GLsizeiptr(positions.size() * sizeof(float)), positions.data());
-    f->glBufferSubData(
-        GL_ARRAY_BUFFER, kLineColourOffset, GLsizeiptr(colours.size() * sizeof(float)), colours.data());
+    f->glBufferSubData(GL_ARRAY_BUFFER, kLineColourOffset, GLsizeiptr(colours.size() * sizeof(float)), colours.data());
     m_lineProgram->bind();
     m_lineProgram->setUniformValue("matrix", matrix);
     f->glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0, nullptr);

@@ -59,8 +59,8 @@ private:
     void uploadTextures(QOpenGLExtraFunctions* f);
     // The current picture (slot 0): the texture another tile of the window
     // holds this frame in, else an upload.
-    bool uploadCurrent(QOpenGLExtraFunctions* f, const std::shared_ptr<const void>& frame,
-        const unsigned char* data, int width, int height, int stride, size_t available);
+    bool uploadCurrent(QOpenGLExtraFunctions* f, const std::shared_ptr<const void>& frame, const unsigned char* data,
+        int width, int height, int stride, size_t available);
     bool upload(QOpenGLExtraFunctions* f, VideoTexture& texture, GLenum unit, const unsigned char* data, int width,
         int height, int stride, size_t available);
     void drawPicture(QOpenGLExtraFunctions* f, const QMatrix4x4& matrix, const RenderNodeInput::Look& look);

@@ -37,17 +37,17 @@ void main()
 
 // The conversion body shared by both samplers: first and second are the two
 // pixels of the pair.
-#define PANOPTRA_UYVY_PACK \
-    "const vec3 COEF_Y = vec3(0.183, 0.614, 0.062);\n" \
-    "const vec3 COEF_U = vec3(-0.101, -0.339, 0.439);\n" \
-    "const vec3 COEF_V = vec3(0.439, -0.399, -0.040);\n" \
-    "vec4 pack(vec3 first, vec3 second)\n" \
-    "{\n" \
-    "    float y0 = dot(first, COEF_Y) + 0.0625;\n" \
-    "    float u = clamp(dot(first, COEF_U) + 0.5, 0.0, 1.0);\n" \
-    "    float v = clamp(dot(first, COEF_V) + 0.5, 0.0, 1.0);\n" \
-    "    float y1 = dot(second, COEF_Y) + 0.0625;\n" \
-    "    return vec4(u, y0, v, y1);\n" \
+#define PANOPTRA_UYVY_PACK                                                                                             \
+    "const vec3 COEF_Y = vec3(0.183, 0.614, 0.062);\n"                                                                 \
+    "const vec3 COEF_U = vec3(-0.101, -0.339, 0.439);\n"                                                               \
+    "const vec3 COEF_V = vec3(0.439, -0.399, -0.040);\n"                                                               \
+    "vec4 pack(vec3 first, vec3 second)\n"                                                                             \
+    "{\n"                                                                                                              \
+    "    float y0 = dot(first, COEF_Y) + 0.0625;\n"                                                                    \
+    "    float u = clamp(dot(first, COEF_U) + 0.5, 0.0, 1.0);\n"                                                       \
+    "    float v = clamp(dot(first, COEF_V) + 0.5, 0.0, 1.0);\n"                                                       \
+    "    float y1 = dot(second, COEF_Y) + 0.0625;\n"                                                                   \
+    "    return vec4(u, y0, v, y1);\n"                                                                                 \
     "}\n"
 
 // Scaled conversion (the H.264 size): filtered samples at the pixels' centres.
@@ -55,8 +55,7 @@ const char* const kScaledFragmentShader = "#version 410 core\n"
                                           "in vec2 v_texCoord;\n"
                                           "out vec4 fragColor;\n"
                                           "uniform sampler2D aTexture;\n"
-                                          "uniform float u_Offset;\n" PANOPTRA_UYVY_PACK
-                                          "void main()\n"
+                                          "uniform float u_Offset;\n" PANOPTRA_UYVY_PACK "void main()\n"
                                           "{\n"
                                           "    vec2 half_pixel = vec2(0.5 * u_Offset, 0.0);\n"
                                           "    fragColor = pack(texture(aTexture, v_texCoord - half_pixel).rgb,\n"
@@ -66,16 +65,16 @@ const char* const kScaledFragmentShader = "#version 410 core\n"
 // Unscaled conversion (the network output): each pixel is one texel, read
 // without filtering, which is the cheapest sampling on a software rasteriser.
 // The scene's first GL row is its bottom line, the picture's first its top.
-const char* const kExactFragmentShader = "#version 410 core\n"
-                                         "out vec4 fragColor;\n"
-                                         "uniform sampler2D aTexture;\n" PANOPTRA_UYVY_PACK
-                                         "void main()\n"
-                                         "{\n"
-                                         "    ivec2 size = textureSize(aTexture, 0);\n"
-                                         "    ivec2 p = ivec2(2 * int(gl_FragCoord.x), size.y - 1 - int(gl_FragCoord.y));\n"
-                                         "    fragColor = pack(texelFetch(aTexture, p, 0).rgb,\n"
-                                         "        texelFetch(aTexture, p + ivec2(1, 0), 0).rgb);\n"
-                                         "}\n";
+const char* const kExactFragmentShader
+    = "#version 410 core\n"
+      "out vec4 fragColor;\n"
+      "uniform sampler2D aTexture;\n" PANOPTRA_UYVY_PACK "void main()\n"
+      "{\n"
+      "    ivec2 size = textureSize(aTexture, 0);\n"
+      "    ivec2 p = ivec2(2 * int(gl_FragCoord.x), size.y - 1 - int(gl_FragCoord.y));\n"
+      "    fragColor = pack(texelFetch(aTexture, p, 0).rgb,\n"
+      "        texelFetch(aTexture, p + ivec2(1, 0), 0).rgb);\n"
+      "}\n";
 
 // The holder a window's picture goes to: "pvw" and "pgm" windows only.
 FrameQueueRegistry* holderRegistry(const QString& win_id)

@@ -379,8 +379,8 @@ bool QuickRenderer::checkSettings(const Settings& s)
         return true;
     }
     if (!bad_input_logged) {
-        qWarning() << "QuickRenderer: nothing rendered for" << QStringLiteral("%1_%2").arg(s.pro_id, s.win_id)
-                   << "size" << s.width << "x" << s.height << "frame rate" << s.fps;
+        qWarning() << "QuickRenderer: nothing rendered for" << QStringLiteral("%1_%2").arg(s.pro_id, s.win_id) << "size"
+                   << s.width << "x" << s.height << "frame rate" << s.fps;
         bad_input_logged = true;
     }
     return false;

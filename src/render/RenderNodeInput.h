@@ -52,8 +52,8 @@ public:
     void setSourceName(const QString& name);
     void setOption(const RenderOptions& options);
     // The item's place in its window; kept for the item, no drawing reads it.
-    void updateCoordinateSystem(double winW, double winH, double offset, double itemX, double itemY, double width,
-        double height);
+    void updateCoordinateSystem(
+        double winW, double winH, double offset, double itemX, double itemY, double width, double height);
 
     // Taken once per pass by the node: the frames are handed over and their
     // slots emptied, so each frame is uploaded once; the states stay.

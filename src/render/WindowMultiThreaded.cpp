@@ -68,8 +68,7 @@ WindowMultiThreaded::WindowMultiThreaded()
     // thread, also while the render thread syncs.
     for (auto changed : { &QQuickRenderControl::sceneChanged, &QQuickRenderControl::renderRequested }) {
         connect(
-            render_control.get(), changed, this, [this] { quick_renderer->markSceneChanged(); },
-            Qt::DirectConnection);
+            render_control.get(), changed, this, [this] { quick_renderer->markSceneChanged(); }, Qt::DirectConnection);
     }
 
     render_thread = std::make_unique<QThread>();
@@ -230,10 +229,9 @@ void WindowMultiThreaded::createZtEncoder()
     zt_encoder->setSrcImagePara(w, h, n, 9);
     zt_encoder->setEncodePara(w, h, n, 2 * n, 2000, 2, 0);
     zt_encoder->setId(pro_id, win_id);
-    zt_encoder->setNaluSink([](const QString& pro, const QString& win, const char* data, int length,
-                                uint32_t timestamp, int kind, int fps) {
-        WebrtcManager::instance()->sendVideo(pro, win, data, length, timestamp, kind, fps);
-    });
+    zt_encoder->setNaluSink(
+        [](const QString& pro, const QString& win, const char* data, int length, uint32_t timestamp, int kind,
+            int fps) { WebrtcManager::instance()->sendVideo(pro, win, data, length, timestamp, kind, fps); });
     if (zt_encoder->createEncoderElement()) {
         quick_renderer->setH264Enable(true);
         quick_renderer->setH264Timeout(frame_rate >= 50, rate);

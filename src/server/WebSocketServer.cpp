@@ -1,9 +1,9 @@
 #include "WebSocketServer.h"
 
-#include "base/ApiReplies.h"
-#include "base/Clock.h"
 #include "ClientRequests.h"
 #include "WebSocketFrameGuard.h"
+#include "base/ApiReplies.h"
+#include "base/Clock.h"
 #include "base/Globals.h"
 #include "base/ZTLogger.h"
 #include "http/DescriptorListener.h"

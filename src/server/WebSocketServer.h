@@ -29,8 +29,8 @@
 #include <QHostAddress>
 #include <QJsonObject>
 #include <QList>
-#include <QPointer>
 #include <QObject>
+#include <QPointer>
 #include <QSslError>
 #include <QString>
 

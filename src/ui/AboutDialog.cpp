@@ -39,8 +39,8 @@ AboutDialog::AboutDialog(QWidget* parent)
     m_titleBar->setTitle(tr("About Panoptra Pro"));
     m_titleBar->initStyles("About");
 
-    m_logo->setPixmap(QPixmap(g_resPath + "/img/abt_logo.png")
-                          .scaled(266, 36, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    m_logo->setPixmap(
+        QPixmap(g_resPath + "/img/abt_logo.png").scaled(266, 36, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     m_logo->setFixedSize(226, 36);
     m_logo->setAlignment(Qt::AlignCenter);
 

@@ -100,8 +100,8 @@ void MyTitleBar::setLanguage(const QString& lang)
     // Only "zh" and "en" have images: every other start-up code shows English.
     m_language = lang == "zh" ? QStringLiteral("zh") : QStringLiteral("en");
     if (m_langButton)
-        m_langButton->setStyleSheet(borderImageStyle(QString("/img/%1_d.png").arg(m_language),
-            QString("/img/%1_s.png").arg(m_language)));
+        m_langButton->setStyleSheet(
+            borderImageStyle(QString("/img/%1_d.png").arg(m_language), QString("/img/%1_s.png").arg(m_language)));
 }
 
 void MyTitleBar::switchLanguage()

@@ -12,7 +12,6 @@
 class QImage;
 class QPainter;
 
-
 class QRCodeGenerator : public QObject {
     Q_OBJECT
 public:

@@ -34,8 +34,8 @@ void SubTitleBar::initStyles(QString styleName)
 
     m_closeButton = new QPushButton(this);
     m_closeButton->setFixedSize(22, 22);
-    m_closeButton->setIcon(QIcon(QPixmap(g_resPath + "/img/close.png")
-                                     .scaled(11, 11, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    m_closeButton->setIcon(
+        QIcon(QPixmap(g_resPath + "/img/close.png").scaled(11, 11, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
     m_closeButton->setStyleSheet(borderImageStyle("/img/icon_quxiao_d.png", "/img/icon_quxiao_s.png"));
     m_closeButton->setToolTip(tr("Close"));
 

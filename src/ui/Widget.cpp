@@ -498,8 +498,8 @@ void Widget::closeSetWindow()
 
 void Widget::logExportPathSelected()
 {
-    const QString folder = QFileDialog::getExistingDirectory(this, tr("Open Directory"), "/",
-        QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, tr("Open Directory"), "/", QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
     qDebug() << "source path " << g_savePath;
     qDebug() << "target path :" << folder;
     if (folder.isEmpty())

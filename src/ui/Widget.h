@@ -117,7 +117,7 @@ private:
 
     QString m_ndiHostName = QStringLiteral("Panoptra Server MAX");
     QString m_currentAddress;
-    int m_runAtStartup = 0;  // a Qt::CheckState kept in "device.cfg"
+    int m_runAtStartup = 0; // a Qt::CheckState kept in "device.cfg"
     int m_websocketPort = 0; // the window's copy, saved to "device.cfg"
     QString m_saveError;
     bool m_restartRequested = false;

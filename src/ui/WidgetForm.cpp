@@ -17,8 +17,7 @@ const char kSideButtonStyle[] = "QPushButton { color: #ffffff; border-radius: 8p
 const char kPortLineStyle[] = "color: #999999; border: 1px solid #2d2f33; border-radius: 8px; "
                               "background: #1f2023;font-size:16px";
 
-template <typename T>
-T* make(QWidget* parent, const char* name, int x, int y, int w, int h)
+template <typename T> T* make(QWidget* parent, const char* name, int x, int y, int w, int h)
 {
     auto* widget = new T(parent);
     widget->setObjectName(name);
@@ -37,8 +36,8 @@ QLineEdit* portLine(QWidget* parent, const char* name, int y)
 }
 
 // One row of the settings window: a right-aligned label and its edit.
-QHBoxLayout* settingsRow(QWidget* parent, const char* rowName, const char* layoutName, int y,
-    QLabel*& label, const char* labelName, QLineEdit*& edit, const char* editName, const char* editStyle)
+QHBoxLayout* settingsRow(QWidget* parent, const char* rowName, const char* layoutName, int y, QLabel*& label,
+    const char* labelName, QLineEdit*& edit, const char* editName, const char* editStyle)
 {
     QWidget* row = make<QWidget>(parent, rowName, 60, y, 591, 81);
     auto* layout = new QHBoxLayout(row);
@@ -131,11 +130,13 @@ void WidgetForm::setupUi(QWidget* Widget)
     title_layout = new QHBoxLayout(horizontalLayoutWidget_4);
     title_layout->setObjectName("title_layout");
     title_layout->setContentsMargins(0, 0, 0, 0);
-    horizontalLayout_3 = settingsRow(set_widget, "horizontalLayoutWidget_2", "horizontalLayout_3", 90, label_2,
-        "label_2", name_lineEdit, "name_lineEdit", "background: #2c2c33; border-radius: 8px;font-size: 14px;color: #ffffff");
+    horizontalLayout_3
+        = settingsRow(set_widget, "horizontalLayoutWidget_2", "horizontalLayout_3", 90, label_2, "label_2",
+            name_lineEdit, "name_lineEdit", "background: #2c2c33; border-radius: 8px;font-size: 14px;color: #ffffff");
     horizontalLayoutWidget_2 = horizontalLayout_3->parentWidget();
-    horizontalLayout_4 = settingsRow(set_widget, "horizontalLayoutWidget_3", "horizontalLayout_4", 170, label_3,
-        "label_3", port_lineEdit, "port_lineEdit", "background: #2c2c33; border-radius: 8px;font-size: 14px;color: #ffffff;");
+    horizontalLayout_4
+        = settingsRow(set_widget, "horizontalLayoutWidget_3", "horizontalLayout_4", 170, label_3, "label_3",
+            port_lineEdit, "port_lineEdit", "background: #2c2c33; border-radius: 8px;font-size: 14px;color: #ffffff;");
     horizontalLayoutWidget_3 = horizontalLayout_4->parentWidget();
     horizontalLayout_5 = settingsRow(set_widget, "horizontalLayoutWidget_5", "horizontalLayout_5", 250, label_4,
         "label_4", web_port_lineEdit, "web_port_lineEdit",

@@ -243,9 +243,8 @@ QJsonObject WebrtcManager::getSdpJson(
     // an encoder wait.
     auto transport = std::make_shared<WebRtcTransport>(m_loop, 0);
     const bool bound = transport->Start();
-    const std::string sdp = bound
-        ? transport->GetLocalSdp("", "", 8000, 1, "H264", "sendonly", 0, ipText.toStdString())
-        : std::string();
+    const std::string sdp
+        = bound ? transport->GetLocalSdp("", "", 8000, 1, "H264", "sendonly", 0, ipText.toStdString()) : std::string();
 
     QString id;
     {
@@ -314,8 +313,8 @@ void WebrtcManager::switchWindow(const QString& pro_id, const QString& win_id, c
     qDebug() << "switchWindow done" << pro_id << win_id << session_id;
 }
 
-void WebrtcManager::sendVideo(const QString& pro_id, const QString& win_id, const char* data, int length,
-    uint32_t, int kind, int fps)
+void WebrtcManager::sendVideo(
+    const QString& pro_id, const QString& win_id, const char* data, int length, uint32_t, int kind, int fps)
 {
     if (!data || length <= 0)
         return;

@@ -66,8 +66,8 @@ public:
     // One H.264 NAL unit (no start code) of the window's encoder; kind 0 = non-IDR
     // slice, 1 = parameter set resent before an IDR, 2 = IDR slice, 3 = SPS, PPS or
     // SEI as it arrives. Called on the encoder's streaming thread; the buffer is not kept.
-    void sendVideo(const QString& pro_id, const QString& win_id, const char* data, int length,
-        uint32_t timestamp, int kind, int fps);
+    void sendVideo(const QString& pro_id, const QString& win_id, const char* data, int length, uint32_t timestamp,
+        int kind, int fps);
     // Browsers get no audio.
     void sendAudio(const QString&, const QString&, const char*, int, uint32_t) { }
 

@@ -396,8 +396,8 @@ TEST_F(UsersManagerTest, RepeatedLoginFailuresBackOffPerAddress)
 
     for (int i = 0; i < UsersManager::kMaxLoginFailures; ++i)
         ASSERT_EQ(from("10.0.0.1", "guess"), "error") << i;
-    EXPECT_FALSE(
-        users.beginLogin({ { "username", "admin" }, { "password", "vexmo" }, { "remoteAddr", "10.0.0.1" } }).needsHash())
+    EXPECT_FALSE(users.beginLogin({ { "username", "admin" }, { "password", "vexmo" }, { "remoteAddr", "10.0.0.1" } })
+                     .needsHash())
         << "a refusal must not check the password";
     EXPECT_EQ(from("10.0.0.1", "vexmo"), "error");
     EXPECT_EQ(from("10.0.0.2", "vexmo"), "ok");

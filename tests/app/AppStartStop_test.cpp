@@ -38,7 +38,7 @@ TEST(Application, StopRequestedDuringStartUpEndsTheSameWay)
     // The signal lands at different points of start-up: as logging starts,
     // during the media framework's set-up, and while the services come up.
     for (const QString& trigger :
-        {QString(), QString("Plugin: "), QString("init base configs ."), QString("open windows .")}) {
+        { QString(), QString("Plugin: "), QString("init base configs ."), QString("open windows .") }) {
         for (int run = 0; run < 2; ++run) {
             App app(home.path());
             if (trigger.isEmpty()) {

@@ -18,10 +18,10 @@ TEST(BaseConfig, GeneralConfigShowFlagsDefaultToTheOppositeOfTheNeutralVersion)
         QVariantMap stored;
         bool neutral, shown;
     };
-    const std::vector<Case> cases{
-        {"no file", {}, false, true},
-        {"neutral only", {{"Config/isNeutralVersion", true}}, true, false},
-        {"neutral with a flag", {{"Config/isNeutralVersion", true}, {"Config/logoImgShow", true}}, true, false},
+    const std::vector<Case> cases {
+        { "no file", {}, false, true },
+        { "neutral only", { { "Config/isNeutralVersion", true } }, true, false },
+        { "neutral with a flag", { { "Config/isNeutralVersion", true }, { "Config/logoImgShow", true } }, true, false },
     };
     for (const Case& c : cases) {
         testsupport::TempHome home;

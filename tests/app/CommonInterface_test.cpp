@@ -52,15 +52,14 @@ using namespace apptest;
 
 TEST(Application, StartsInAnEmptyHomeAndShutsDownInOrderOnSignal)
 {
-    for (const int signal : {SIGTERM, SIGINT}) {
+    for (const int signal : { SIGTERM, SIGINT }) {
         QTemporaryDir home;
         App app(home.path());
         ASSERT_TRUE(app.waitForLogLine("show .")) << app.process.readAllStandardError().toStdString();
 
         EXPECT_TRUE(QDir(savePathOf(home.path())).exists());
         ASSERT_EQ(logFiles(home.path()).size(), 1);
-        EXPECT_TRUE(
-            QRegularExpression(R"(^log_\d{8}_\d{6}\.\d{3}\.log$)").match(logFiles(home.path())[0]).hasMatch());
+        EXPECT_TRUE(QRegularExpression(R"(^log_\d{8}_\d{6}\.\d{3}\.log$)").match(logFiles(home.path())[0]).hasMatch());
         const QStringList firstLines = app.runLogLines().mid(0, 3);
         EXPECT_TRUE(firstLines.join('\n').contains("g_version: \"" + g_version + "\""))
             << firstLines.join('\n').toStdString();
@@ -73,14 +72,14 @@ TEST(Application, StartsInAnEmptyHomeAndShutsDownInOrderOnSignal)
         ASSERT_TRUE(app.stopsCleanly(signal));
         const QStringList lines = app.runLogLines();
         EXPECT_TRUE(inOrder(lines,
-            {"show .", QString("shutdown requested by signal %1").arg(signal), "event loop ended .",
-                "RegistHttpsRoute::destroy done false", "https thread stopped .", "BaseConfig::destroy done true", "BaseConfig worker thread stopped.",
-                "shutdown complete ."}));
+            { "show .", QString("shutdown requested by signal %1").arg(signal), "event loop ended .",
+                "RegistHttpsRoute::destroy done false", "https thread stopped .", "BaseConfig::destroy done true",
+                "BaseConfig worker thread stopped.", "shutdown complete ." }));
         EXPECT_TRUE(inOrder(lines,
-            {"BaseConfig::destroy websocket done. true", "BaseConfig::destroy stop discover done. true",
-                "BaseConfig::destroy done true"}));
+            { "BaseConfig::destroy websocket done. true", "BaseConfig::destroy stop discover done. true",
+                "BaseConfig::destroy done true" }));
         // The WebSocket server's teardown, queued to the worker, runs before the worker ends.
-        EXPECT_TRUE(inOrder(lines, {"show .", "WebSocketServer::onDestroyAll", "BaseConfig worker thread stopped."}));
+        EXPECT_TRUE(inOrder(lines, { "show .", "WebSocketServer::onDestroyAll", "BaseConfig worker thread stopped." }));
         EXPECT_TRUE(lines.last().endsWith("\tshutdown complete .")) << lines.last().toStdString();
     }
 }
@@ -89,13 +88,13 @@ TEST(Application, ChineseSystemLocalesGetTheChineseCatalogueAndAllOthersEnglish)
 {
     QTemporaryDir home;
     writeDeviceConfig(home.path());
-    const std::vector<std::tuple<QString, QString, QString>> cases{
-        {"zh_CN.UTF-8", "zh", "zh"}, {"zh_TW.UTF-8", "zh", "zh"}, {"en_US.UTF-8", "en", "en"}, {"de_DE.UTF-8", "de", "en"}};
+    const std::vector<std::tuple<QString, QString, QString>> cases { { "zh_CN.UTF-8", "zh", "zh" },
+        { "zh_TW.UTF-8", "zh", "zh" }, { "en_US.UTF-8", "en", "en" }, { "de_DE.UTF-8", "de", "en" } };
     for (const auto& [locale, code, catalogue] : cases) {
         App app(home.path(), {}, {}, locale);
         ASSERT_TRUE(app.waitForLogLine("show .")) << locale.toStdString();
         EXPECT_TRUE(inOrder(app.runLogLines(),
-            {QString("Current system language code: \"%1\"").arg(code), "load language  " + catalogue}))
+            { QString("Current system language code: \"%1\"").arg(code), "load language  " + catalogue }))
             << locale.toStdString();
         ASSERT_TRUE(app.stopsCleanly(SIGTERM));
     }
@@ -105,7 +104,7 @@ TEST(Application, DevelopingRunWithoutResourcesNamesTheMissingFontAndFails)
 {
     QTemporaryDir home, workDir;
     writeDeviceConfig(home.path());
-    App app(home.path(), {"--developing"}, workDir.path());
+    App app(home.path(), { "--developing" }, workDir.path());
     ASSERT_TRUE(app.process.waitForFinished(testsupport::budgetMs(kStartMs)));
     EXPECT_EQ(app.process.exitStatus(), QProcess::NormalExit);
     EXPECT_NE(app.process.exitCode(), 0);
@@ -116,8 +115,9 @@ TEST(Application, DevelopingRunWithoutResourcesNamesTheMissingFontAndFails)
     EXPECT_TRUE(QDir(workDir.path() + "/res").exists());
     EXPECT_TRUE(app.process.readAllStandardError().contains(font.toUtf8()));
     const QStringList lines = app.runLogLines();
-    EXPECT_TRUE(inOrder(lines, {"add font failed.", "load PingFang Regular font failed.", "missing resource file " + font,
-                                   "start-up abandoned ."}))
+    EXPECT_TRUE(inOrder(lines,
+        { "add font failed.", "load PingFang Regular font failed.", "missing resource file " + font,
+            "start-up abandoned ." }))
         << lines.join('\n').toStdString();
     EXPECT_FALSE(contains(lines, "show ."));
 }
@@ -209,14 +209,14 @@ TEST(Application, HangUpShutsDownInOrderAndKeepsWhatWasAcknowledged)
 
 TEST(Application, DevelopingSwitchMustBeAnExactArgumentAfterTheProgramName)
 {
-    const std::vector<std::pair<std::vector<const char*>, bool>> cases{
-        {{"app", "--developing"}, true},
-        {{"app", "-x", "--developing", "y"}, true},
-        {{"--developing"}, false},
-        {{"app", "--developing=1"}, false},
-        {{"app", "--Developing"}, false},
-        {{"app", "developing"}, false},
-        {{"app"}, false},
+    const std::vector<std::pair<std::vector<const char*>, bool>> cases {
+        { { "app", "--developing" }, true },
+        { { "app", "-x", "--developing", "y" }, true },
+        { { "--developing" }, false },
+        { { "app", "--developing=1" }, false },
+        { { "app", "--Developing" }, false },
+        { { "app", "developing" }, false },
+        { { "app" }, false },
     };
     for (const auto& [args, expected] : cases)
         EXPECT_EQ(CommonInterface::hasDevelopingSwitch(int(args.size()), args.data()), expected)
@@ -232,26 +232,28 @@ TEST(Application, StoredProgramsAreLoadedAndLeftUntouchedByARunAndItsShutdown)
     {
         BaseConfig controller;
         controller.load();
-        const QJsonObject resolution{{"width", 1280}, {"height", 720}, {"index", 1}, {"aspect", 1.7778}};
-        for (const char* name : {"Morning", "Evening"}) {
-            ASSERT_TRUE(controller.addProgram({{"name", name}, {"frameRate", 50}, {"resolution", resolution}}, {}));
+        const QJsonObject resolution { { "width", 1280 }, { "height", 720 }, { "index", 1 }, { "aspect", 1.7778 } };
+        for (const char* name : { "Morning", "Evening" }) {
+            ASSERT_TRUE(
+                controller.addProgram({ { "name", name }, { "frameRate", 50 }, { "resolution", resolution } }, {}));
             controller.onProgramChanged(PROGRAM_ADD, QString::number(controller.getLastProId()));
         }
         ASSERT_TRUE(controller.addWindow(
-            "2", {{"win_id", ""}, {"name", "Side"}, {"frameRate", 25}, {"resolution", resolution}}, {}));
-        controller.getProgram("2")->onWindowChanged(WINDOW_ADD, QString::number(controller.getProgram("2")->getLastWinId()));
+            "2", { { "win_id", "" }, { "name", "Side" }, { "frameRate", 25 }, { "resolution", resolution } }, {}));
+        controller.getProgram("2")->onWindowChanged(
+            WINDOW_ADD, QString::number(controller.getProgram("2")->getLastWinId()));
         controller.destroy();
     }
     const auto programFiles = [&] {
         QMap<QString, QPair<QByteArray, QDateTime>> files;
-        QStringList paths{home.savePath() + "/programs.json"};
+        QStringList paths { home.savePath() + "/programs.json" };
         QDirIterator it(home.savePath() + "/programs", QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext())
             paths << it.next();
         for (const QString& path : paths) {
             QFile file(path);
             file.open(QIODevice::ReadOnly);
-            files.insert(path, {file.readAll(), QFileInfo(path).lastModified()});
+            files.insert(path, { file.readAll(), QFileInfo(path).lastModified() });
         }
         return files;
     };
@@ -262,8 +264,9 @@ TEST(Application, StoredProgramsAreLoadedAndLeftUntouchedByARunAndItsShutdown)
     ASSERT_TRUE(app.waitForLogLine("show .")) << app.process.readAllStandardError().toStdString();
     ASSERT_TRUE(app.stopsCleanly(SIGTERM));
     const QStringList lines = app.runLogLines();
-    EXPECT_TRUE(inOrder(lines, {"load projects. ", "ProjectObject createWindows true", "ProjectObject createWindows true",
-                                   "open windows .", "BaseConfig::destroy remove program done. true"}))
+    EXPECT_TRUE(inOrder(lines,
+        { "load projects. ", "ProjectObject createWindows true", "ProjectObject createWindows true", "open windows .",
+            "BaseConfig::destroy remove program done. true" }))
         << lines.join('\n').toStdString();
     EXPECT_EQ(programFiles(), before);
 }

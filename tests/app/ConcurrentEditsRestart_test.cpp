@@ -65,11 +65,12 @@ public:
             probe.connectToHost(QHostAddress::LocalHost, port);
             return probe.waitForConnected(100);
         };
-        m_listening = testsupport::waitFor(
-            [&] {
-                return (accepts(httpPort) && accepts(websocketPort)) || m_process.state() == QProcess::NotRunning;
-            },
-            120000)
+        m_listening
+            = testsupport::waitFor(
+                  [&] {
+                      return (accepts(httpPort) && accepts(websocketPort)) || m_process.state() == QProcess::NotRunning;
+                  },
+                  120000)
             && m_process.state() == QProcess::Running;
     }
     ~Application()
@@ -83,7 +84,8 @@ public:
     bool terminate()
     {
         ::kill(pid_t(m_process.processId()), SIGTERM);
-        return m_process.waitForFinished(testsupport::budgetMs(20000)) && m_process.exitStatus() == QProcess::NormalExit;
+        return m_process.waitForFinished(testsupport::budgetMs(20000))
+            && m_process.exitStatus() == QProcess::NormalExit;
     }
     bool killHard()
     {
@@ -152,8 +154,7 @@ struct Acknowledged {
 
 // The fifty edits of connection c: presets on the shared program, windows
 // and their layouts on it too, take settings on the connection's own program.
-void edit(quint16 port, const QByteArray& header, int c, const QString& shared, const QString& own,
-    Acknowledged& done)
+void edit(quint16 port, const QByteArray& header, int c, const QString& shared, const QString& own, Acknowledged& done)
 {
     Api api;
     if (!api.open(port, header))
@@ -187,7 +188,8 @@ void edit(quint16 port, const QByteArray& header, int c, const QString& shared, 
                     done.presets.removeFirst();
             }
         } else if (kind == 5 || kind == 8) {
-            acknowledged = api.ok("/take/set_params.json", { { "pro_id", own }, { "time", i }, { "select", 1 + i % 7 } });
+            acknowledged
+                = api.ok("/take/set_params.json", { { "pro_id", own }, { "time", i }, { "select", 1 + i % 7 } });
             if (acknowledged) {
                 done.takeTime = i;
                 done.takeSelect = 1 + i % 7;
@@ -256,23 +258,26 @@ TEST(ConcurrentEditsRestart, EverythingAcknowledgedIsThereAfterSigtermAndRestart
         ASSERT_TRUE(setup.open(httpPort));
         for (int c = -1; c < kConnections; ++c) {
             const QString name = c < 0 ? QString("Shared") : QString("Own %1").arg(c);
-            ASSERT_TRUE(setup.ok("/program/add.json", { { "name", name }, { "frameRate", 25 }, { "resolution", resolution() } }));
+            ASSERT_TRUE(setup.ok(
+                "/program/add.json", { { "name", name }, { "frameRate", 25 }, { "resolution", resolution() } }));
         }
         QMap<QString, QString> programs;
-        ASSERT_TRUE(testsupport::waitFor([&] {
-            programs.clear();
-            for (const QJsonValue& p : setup.post("/program/list.json", {}).value("data").toArray())
-                programs.insert(p.toObject().value("name").toString(), p.toObject().value("pro_id").toString());
-            return programs.size() == kConnections + 1;
-        }, 120000));
+        ASSERT_TRUE(testsupport::waitFor(
+            [&] {
+                programs.clear();
+                for (const QJsonValue& p : setup.post("/program/list.json", {}).value("data").toArray())
+                    programs.insert(p.toObject().value("name").toString(), p.toObject().value("pro_id").toString());
+                return programs.size() == kConnections + 1;
+            },
+            120000));
         shared = programs.value("Shared");
         for (int c = 0; c < kConnections; ++c)
             own << programs.value(QString("Own %1").arg(c));
 
         std::vector<std::unique_ptr<QThread>> clients;
         for (int c = 0; c < kConnections; ++c) {
-            clients.emplace_back(QThread::create(
-                [&, c] { edit(httpPort, setup.header(), c, shared, own.at(c), done[size_t(c)]); }));
+            clients.emplace_back(
+                QThread::create([&, c] { edit(httpPort, setup.header(), c, shared, own.at(c), done[size_t(c)]); }));
             clients.back()->start();
         }
         for (auto& client : clients)
@@ -366,7 +371,8 @@ void editOwn(quint16 port, const QByteArray& header, int c, Owned& own)
             // removals of the oldest.
             if (own.presets.size() < (i % 6 == 2 ? 2 : 1) || i % 6 == 0) {
                 acknowledged = api.ok("/layout/add.json",
-                    { { "pro_id", own.pro_id }, { "name", "P " + tag }, { "template_id", QString::number(1 + i % 11) } });
+                    { { "pro_id", own.pro_id }, { "name", "P " + tag },
+                        { "template_id", QString::number(1 + i % 11) } });
                 if (acknowledged)
                     own.presets.append("P " + tag);
                 break;
@@ -398,7 +404,8 @@ void editOwn(quint16 port, const QByteArray& header, int c, Owned& own)
             break;
         }
         case 4:
-            acknowledged = api.ok("/take/set_params.json", { { "pro_id", own.pro_id }, { "time", i }, { "select", 1 + i % 7 } });
+            acknowledged
+                = api.ok("/take/set_params.json", { { "pro_id", own.pro_id }, { "time", i }, { "select", 1 + i % 7 } });
             if (acknowledged) {
                 own.takeTime = i;
                 own.takeSelect = 1 + i % 7;
@@ -416,7 +423,8 @@ void editOwn(quint16 port, const QByteArray& header, int c, Owned& own)
                 if (acknowledged)
                     own.groups.last() = "H " + tag;
             } else {
-                acknowledged = api.ok("/source/remove.json", { { "disc_id", sourceGroups(api).value(own.groups.first()) } });
+                acknowledged
+                    = api.ok("/source/remove.json", { { "disc_id", sourceGroups(api).value(own.groups.first()) } });
                 if (acknowledged)
                     own.removedGroups << own.groups.takeFirst();
             }
@@ -463,16 +471,19 @@ TEST(ConcurrentEditsRestart, EverythingAcknowledgedBeforeTheSaversWereIdleSurviv
             ASSERT_TRUE(setup.ok("/program/add.json",
                 { { "name", owned[size_t(c)].programName }, { "frameRate", 25 }, { "resolution", resolution() } }));
         }
-        ASSERT_TRUE(testsupport::waitFor([&] {
-            QMap<QString, QString> programs;
-            for (const QJsonValue& p : setup.post("/program/list.json", {}).value("data").toArray())
-                programs.insert(p.toObject().value("name").toString(), p.toObject().value("pro_id").toString());
-            for (Owned& own : owned)
-                own.pro_id = programs.value(own.programName);
-            return std::all_of(owned.begin(), owned.end(), [&](const Owned& own) {
-                return !own.pro_id.isEmpty() && !setup.named("/window/list.json", own.pro_id, "id").value("Main").isEmpty();
-            });
-        }, 60000));
+        ASSERT_TRUE(testsupport::waitFor(
+            [&] {
+                QMap<QString, QString> programs;
+                for (const QJsonValue& p : setup.post("/program/list.json", {}).value("data").toArray())
+                    programs.insert(p.toObject().value("name").toString(), p.toObject().value("pro_id").toString());
+                for (Owned& own : owned)
+                    own.pro_id = programs.value(own.programName);
+                return std::all_of(owned.begin(), owned.end(), [&](const Owned& own) {
+                    return !own.pro_id.isEmpty()
+                        && !setup.named("/window/list.json", own.pro_id, "id").value("Main").isEmpty();
+                });
+            },
+            60000));
 
         std::vector<std::unique_ptr<QThread>> clients;
         for (int c = 0; c < kKillConnections; ++c) {
@@ -486,11 +497,13 @@ TEST(ConcurrentEditsRestart, EverythingAcknowledgedBeforeTheSaversWereIdleSurviv
 
         // A window change is made on the GUI thread after its reply: it is
         // acknowledged for this test once the window is listed under its name.
-        ASSERT_TRUE(testsupport::waitFor([&] {
-            return std::all_of(owned.begin(), owned.end(), [&](const Owned& own) {
-                return setup.named("/window/list.json", own.pro_id, "id").contains(own.windowName);
-            });
-        }, 30000));
+        ASSERT_TRUE(testsupport::waitFor(
+            [&] {
+                return std::all_of(owned.begin(), owned.end(), [&](const Owned& own) {
+                    return setup.named("/window/list.json", own.pro_id, "id").contains(own.windowName);
+                });
+            },
+            30000));
         // Every acknowledgement is older than `acked`; one more edit for each
         // saver makes it log again after that. An idle mark taken later
         // means everything marked before it is in its file.
@@ -501,9 +514,12 @@ TEST(ConcurrentEditsRestart, EverythingAcknowledgedBeforeTheSaversWereIdleSurviv
         last.takeSelect = 2;
         ASSERT_TRUE(setup.ok("/source/add.json", autoGroup("Last")));
         last.groups << "Last";
-        ASSERT_TRUE(testsupport::waitFor([&] {
-            return lastIdle(home.path(), "program saver") > acked && lastIdle(home.path(), "sources saver") > acked;
-        }, 30000)) << "the savers never said they were idle after the last acknowledgement";
+        ASSERT_TRUE(testsupport::waitFor(
+            [&] {
+                return lastIdle(home.path(), "program saver") > acked && lastIdle(home.path(), "sources saver") > acked;
+            },
+            30000))
+            << "the savers never said they were idle after the last acknowledgement";
         ASSERT_TRUE(app.killHard());
     }
 
@@ -519,7 +535,8 @@ TEST(ConcurrentEditsRestart, EverythingAcknowledgedBeforeTheSaversWereIdleSurviv
         const std::string who = own.programName.toStdString();
         EXPECT_EQ(programNames.value(own.pro_id), own.programName);
         const QMap<QString, QString> presets = api.named("/layout/list.json", own.pro_id, "layout_id");
-        EXPECT_EQ(QSet<QString>(presets.keyBegin(), presets.keyEnd()), QSet<QString>(own.presets.begin(), own.presets.end()))
+        EXPECT_EQ(
+            QSet<QString>(presets.keyBegin(), presets.keyEnd()), QSet<QString>(own.presets.begin(), own.presets.end()))
             << who << ": removed presets back: " << QStringList(own.removedPresets).join(", ").toStdString();
         const QMap<QString, QString> windows = api.named("/window/list.json", own.pro_id, "id");
         EXPECT_EQ(windows.keys(), QStringList { own.windowName }) << who;

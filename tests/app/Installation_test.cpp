@@ -24,7 +24,7 @@ constexpr int kStartMs = 60000;
 
 int modeOf(const QString& path)
 {
-    struct stat st {};
+    struct stat st { };
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
@@ -104,7 +104,8 @@ public:
         ::kill(pid_t(m_process.processId()), SIGTERM);
         // How it ends (and what the sanitizer finds) is the start-up test's
         // concern; here it must only be gone before its files are read.
-        return m_process.waitForFinished(testsupport::budgetMs(10000)) && m_process.exitStatus() == QProcess::NormalExit;
+        return m_process.waitForFinished(testsupport::budgetMs(10000))
+            && m_process.exitStatus() == QProcess::NormalExit;
     }
 
 private:

@@ -28,8 +28,8 @@ constexpr size_t kPerChannel = 480; // 10 ms at 48 kHz
 // Hands out the same 10 ms stereo frame every round.
 class ConstantSource : public webrtc::AudioMixer::Source {
 public:
-    explicit ConstantSource(int16_t value, AudioFrame::VADActivity vad = AudioFrame::kVadUnknown,
-        Info info = Info::kNormal)
+    explicit ConstantSource(
+        int16_t value, AudioFrame::VADActivity vad = AudioFrame::kVadUnknown, Info info = Info::kNormal)
         : samples(kPerChannel * 2, value)
         , vad(vad)
         , info(info)
@@ -277,9 +277,10 @@ TEST(MixingEngineDeathTest, AddingASourceTwiceIsReportedAndAborts)
     ConstantSource source(1);
     auto mixer = makeMixer();
     mixer->AddSource(&source);
-    EXPECT_DEATH(mixer->AddSource(&source), "# Fatal error in: .*AudioMixerImpl.cpp, line [0-9]+\n"
-                                            "# last system error: [0-9]+\n"
-                                            "# Check failed: .*\n# Source already added to mixer");
+    EXPECT_DEATH(mixer->AddSource(&source),
+        "# Fatal error in: .*AudioMixerImpl.cpp, line [0-9]+\n"
+        "# last system error: [0-9]+\n"
+        "# Check failed: .*\n# Source already added to mixer");
     mixer->RemoveSource(&source);
 }
 

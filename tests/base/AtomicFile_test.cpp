@@ -81,7 +81,8 @@ TEST(AtomicFile, AWriteThatFailsSaysWhyAndLeavesNothingBehind)
         EXPECT_FALSE(error.isEmpty());
         EXPECT_TRUE(toSync.isEmpty());
         EXPECT_EQ(contentOf(path + "/inside"), QByteArray("old"));
-        EXPECT_EQ(QDir(home.savePath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList { "state.json" });
+        EXPECT_EQ(
+            QDir(home.savePath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList { "state.json" });
     }
 }
 

@@ -23,7 +23,7 @@ TEST(Translator, SwitchingBackAndForthLeavesOneInstalledCatalogue)
     testsupport::TempHome home;
     auto translator = std::make_unique<Translator>();
     translator->setSomething(*qApp);
-    for (const char* lang : {"zh", "en", "zh"})
+    for (const char* lang : { "zh", "en", "zh" })
         translator->loadLanguage(lang);
     EXPECT_EQ(portLabel(), kChinese);
 
@@ -41,7 +41,7 @@ TEST(Translator, OnlyExactLanguageCodesLoadACatalogue)
     translator.loadLanguage("zh");
     ASSERT_EQ(portLabel(), kChinese);
 
-    const std::vector<std::pair<QString, int>> cases{{"", 0}, {"EN", 1}, {"fr", 1}, {"zh_CN", 1}};
+    const std::vector<std::pair<QString, int>> cases { { "", 0 }, { "EN", 1 }, { "fr", 1 }, { "zh_CN", 1 } };
     for (const auto& [code, emitted] : cases) {
         QSignalSpy changed(&translator, &Translator::langChanged);
         translator.loadLanguage(code);

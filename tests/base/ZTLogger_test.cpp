@@ -41,10 +41,7 @@ protected:
             settings.setValue("settings/other", 1);
     }
 
-    QStringList logFiles() const
-    {
-        return QDir(dir()).entryList({"log_*.log"}, QDir::Files, QDir::Name);
-    }
+    QStringList logFiles() const { return QDir(dir()).entryList({ "log_*.log" }, QDir::Files, QDir::Name); }
 
     // Every line of every log file, oldest file first.
     QStringList lines() const
@@ -67,7 +64,7 @@ protected:
 
 TEST_F(ZTLoggerTest, WritesOneFormattedLinePerMessageIntoANewTimeNamedFile)
 {
-    for (const bool trailingSlash : {false, true}) {
+    for (const bool trailingSlash : { false, true }) {
         QTemporaryDir where;
         const QString path = trailingSlash ? where.path() + "/" : where.path();
         logger->logInit(path, 0x400000);
@@ -78,7 +75,7 @@ TEST_F(ZTLoggerTest, WritesOneFormattedLinePerMessageIntoANewTimeNamedFile)
         logger->logUninit();
         qInstallMessageHandler(nullptr);
 
-        const QStringList files = QDir(where.path()).entryList({"log_*"}, QDir::Files);
+        const QStringList files = QDir(where.path()).entryList({ "log_*" }, QDir::Files);
         ASSERT_EQ(files.size(), 1) << files.join(',').toStdString();
         EXPECT_TRUE(QRegularExpression(R"(^log_\d{8}_\d{6}\.\d{3}\.log$)").match(files[0]).hasMatch());
 
@@ -90,7 +87,7 @@ TEST_F(ZTLoggerTest, WritesOneFormattedLinePerMessageIntoANewTimeNamedFile)
         EXPECT_TRUE(text.endsWith("\r\n"));
         const QRegularExpression line(
             R"(^\d{4}\.\d\d\.\d\d_\d\d\.\d\d\.\d\d\.\d{3}\tLEVEL_(\d)\t.*ZTLogger_test\.cpp:\d+ in .*WritesOneFormattedLine.*\t(.*)$)");
-        const QStringList expected{"0|first marker", "1|second marker 42", "0|汉字 marker"};
+        const QStringList expected { "0|first marker", "1|second marker 42", "0|汉字 marker" };
         for (int i = 0; i < 3; ++i) {
             const auto m = line.match(written[i]);
             ASSERT_TRUE(m.hasMatch()) << written[i].toStdString();
@@ -108,9 +105,15 @@ TEST_F(ZTLoggerTest, LevelFileDecidesWhichMessageTypesAreWritten)
         int threshold;
         QString written; // of d(ebug) w(arning) c(ritical) i(nfo)
     };
-    const std::vector<Case> cases{
-        {0, 0, "dwci"}, {1, 1, "wci"}, {2, 2, "ci"}, {3, 3, "i"}, {4, 4, "i"}, {5, 5, ""},
-        {QVariant(), 2, "ci"}, {"high", 0, "dwci"},
+    const std::vector<Case> cases {
+        { 0, 0, "dwci" },
+        { 1, 1, "wci" },
+        { 2, 2, "ci" },
+        { 3, 3, "i" },
+        { 4, 4, "i" },
+        { 5, 5, "" },
+        { QVariant(), 2, "ci" },
+        { "high", 0, "dwci" },
     };
     for (const Case& c : cases) {
         QTemporaryDir where;
@@ -129,7 +132,7 @@ TEST_F(ZTLoggerTest, LevelFileDecidesWhichMessageTypesAreWritten)
         qInstallMessageHandler(nullptr);
 
         QString written;
-        for (const QString& name : QDir(where.path()).entryList({"log_*.log"}, QDir::Files, QDir::Name)) {
+        for (const QString& name : QDir(where.path()).entryList({ "log_*.log" }, QDir::Files, QDir::Name)) {
             QFile f(where.path() + "/" + name);
             f.open(QIODevice::ReadOnly);
             for (const QByteArray& l : f.readAll().split('\n'))
@@ -175,8 +178,8 @@ TEST_F(ZTLoggerTest, FollowsTheLevelFileAcrossReplacementAndDeletion)
 
 TEST_F(ZTLoggerTest, MaximumFileSizeIsClampedToTenMebibytes)
 {
-    const std::vector<std::pair<int, int>> cases{
-        {0x400000, 0x400000}, {0xA00000, 0xA00000}, {0xA00001, 0x400000}, {-1, 0x400000}, {0, 0}, {1000, 1000}};
+    const std::vector<std::pair<int, int>> cases { { 0x400000, 0x400000 }, { 0xA00000, 0xA00000 },
+        { 0xA00001, 0x400000 }, { -1, 0x400000 }, { 0, 0 }, { 1000, 1000 } };
     for (const auto& [given, used] : cases) {
         logger->logInit(dir(), given);
         EXPECT_EQ(logger->maximumFileSize(), used) << given;
@@ -238,14 +241,14 @@ TEST_F(ZTLoggerTest, LimitZeroGivesEveryLineItsOwnFile)
         ASSERT_EQ(content.size(), 1) << name.toStdString();
         order << content[0].right(3);
     }
-    EXPECT_EQ(order, (QStringList{"000", "096", "097", "098", "099"}));
+    EXPECT_EQ(order, (QStringList { "000", "096", "097", "098", "099" }));
 }
 
 TEST_F(ZTLoggerTest, PruningKeepsTheOldestAndTheThreeNewest)
 {
-    const std::vector<std::pair<int, QStringList>> cases{
-        {7, {"0", "4", "5", "6"}},
-        {4, {"0", "1", "2", "3"}},
+    const std::vector<std::pair<int, QStringList>> cases {
+        { 7, { "0", "4", "5", "6" } },
+        { 4, { "0", "1", "2", "3" } },
     };
     for (const auto& [count, kept] : cases) {
         QTemporaryDir where;
@@ -257,13 +260,13 @@ TEST_F(ZTLoggerTest, PruningKeepsTheOldestAndTheThreeNewest)
             QFile f(d + QString("log_20240101_00000%1.000.log").arg(i));
             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         }
-        for (const char* other : {"log_notes.txt", "mylog_1.log"}) {
+        for (const char* other : { "log_notes.txt", "mylog_1.log" }) {
             QFile f(d + QString(other));
             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         }
         logger->logInit(d, 0x400000);
         QStringList left;
-        for (const QString& name : QDir(d).entryList({"log_*.log"}, QDir::Files, QDir::Name))
+        for (const QString& name : QDir(d).entryList({ "log_*.log" }, QDir::Files, QDir::Name))
             left << name.mid(18, 1);
         EXPECT_EQ(left, kept) << count;
         EXPECT_TRUE(QFile::exists(d + "log_notes.txt"));
@@ -302,7 +305,7 @@ TEST_F(ZTLoggerTest, StopWritesEverythingQueuedAndThenAcceptsNothing)
     qDebug("next run");
     logger->logUninit();
     QString nextText;
-    for (const QString& name : QDir(next.path()).entryList({"log_*.log"}, QDir::Files)) {
+    for (const QString& name : QDir(next.path()).entryList({ "log_*.log" }, QDir::Files)) {
         QFile f(next.path() + "/" + name);
         f.open(QIODevice::ReadOnly);
         nextText += QString::fromUtf8(f.readAll());

@@ -24,7 +24,7 @@ namespace {
 
 int modeOf(const QString& path)
 {
-    struct stat st {};
+    struct stat st { };
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
@@ -186,7 +186,8 @@ TEST(TlsIdentityTest, SessionsAreResumedOnLaterConnectionsAndRepliesEndWithClose
         }
     }
 
-    QMetaObject::invokeMethod(&anchor, [&] { server.reset(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        &anchor, [&] { server.reset(); }, Qt::BlockingQueuedConnection);
     worker.quit();
     worker.wait();
 }

@@ -13,8 +13,8 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <unistd.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include "TestSupport.h"
 #include "base/ProcessSetup.h"
@@ -79,8 +79,8 @@ protected:
 
     // Starts the launcher through the shell as `invocation`, so argument 0 is
     // exactly what a user typed (a bare name is looked up in PATH).
-    QProcess* start(const QString& invocation, const QString& cwd, const QStringList& args,
-        const QProcessEnvironment& env)
+    QProcess* start(
+        const QString& invocation, const QString& cwd, const QStringList& args, const QProcessEnvironment& env)
     {
         auto* p = new QProcess;
         p->setWorkingDirectory(cwd);
@@ -89,8 +89,7 @@ protected:
         return p;
     }
 
-    Outcome run(const QString& invocation, const QString& cwd, const QStringList& args,
-        const QProcessEnvironment& env)
+    Outcome run(const QString& invocation, const QString& cwd, const QStringList& args, const QProcessEnvironment& env)
     {
         std::unique_ptr<QProcess> p(start(invocation, cwd, args, env));
         Outcome r;
@@ -121,9 +120,9 @@ TEST_F(Launcher, StartsTheNamedApplicationFromItsOwnFolderHoweverItIsCalled)
 {
     struct Case {
         const char* invocation; // as typed
-        const char* cwd;        // relative to the temporary root
-        const char* app;        // the application that must run
-        const char* libs;       // nullptr: unset, otherwise the old value
+        const char* cwd; // relative to the temporary root
+        const char* app; // the application that must run
+        const char* libs; // nullptr: unset, otherwise the old value
         const char* expectLibPrefix;
     };
     const Case cases[] = {
@@ -184,14 +183,17 @@ TEST_F(Launcher, StopSignalReachesTheApplication)
     std::unique_ptr<QProcess> p(start(bin + "/launcher", root, {}, env));
     QString out;
     qint64 appPid = 0;
-    ASSERT_TRUE(testsupport::waitFor([&] {
-        p->waitForReadyRead(50);
-        out += QString::fromLocal8Bit(p->readAllStandardOutput());
-        for (const QString& l : out.split('\n'))
-            if (l.startsWith("pid="))
-                appPid = l.mid(4).toLongLong();
-        return appPid > 0;
-    }, 10000)) << qPrintable(out);
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] {
+            p->waitForReadyRead(50);
+            out += QString::fromLocal8Bit(p->readAllStandardOutput());
+            for (const QString& l : out.split('\n'))
+                if (l.startsWith("pid="))
+                    appPid = l.mid(4).toLongLong();
+            return appPid > 0;
+        },
+        10000))
+        << qPrintable(out);
 
     ::kill(pid_t(p->processId()), SIGTERM);
     ASSERT_TRUE(p->waitForFinished(10000));
@@ -228,11 +230,14 @@ TEST_F(Launcher, StopSignalDuringTheRestartShutdownEndsTheLauncher)
     env.insert("FAKE_HANG", "restart");
     std::unique_ptr<QProcess> p(start(bin + "/launcher", root, {}, env));
     QString out;
-    ASSERT_TRUE(testsupport::waitFor([&] {
-        p->waitForReadyRead(50);
-        out += QString::fromLocal8Bit(p->readAllStandardOutput());
-        return out.contains("pid=");
-    }, 10000)) << qPrintable(out);
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] {
+            p->waitForReadyRead(50);
+            out += QString::fromLocal8Bit(p->readAllStandardOutput());
+            return out.contains("pid=");
+        },
+        10000))
+        << qPrintable(out);
 
     ::kill(pid_t(p->processId()), SIGTERM);
     ASSERT_TRUE(p->waitForFinished(10000));

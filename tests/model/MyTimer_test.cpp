@@ -20,7 +20,8 @@ namespace {
 // a real sleep unless a fake clock is given).
 class TickLog {
 public:
-    explicit TickLog(MyTimer& timer, std::function<int64_t()> now = &MyTimer::getSysRuntime,
+    explicit TickLog(
+        MyTimer& timer, std::function<int64_t()> now = &MyTimer::getSysRuntime,
         std::function<void(int)> stall = [](int ms) { QThread::msleep(ms); })
         : now(std::move(now))
         , stallFor(std::move(stall))
@@ -203,8 +204,8 @@ TEST(MyTimer, CatchesUpAfterAStalledHandlerAndKeepsItsSchedule)
     timer.stopTimer();
 
     // Ticks 2 and 3 were due during the stall: they follow at once, one pass
-    // apart, after the 1 ms pause that ends the stalled pass; from then on the ticks fall where the schedule set at the start
-    // puts them (a schedule restarted after the stall would put them 60 ms late).
+    // apart, after the 1 ms pause that ends the stalled pass; from then on the ticks fall where the schedule set at the
+    // start puts them (a schedule restarted after the stall would put them 60 ms late).
     EXPECT_EQ(msAfterStart(log.snapshot()), (std::vector<int64_t> { 40, 141, 142, 160, 200, 240, 280, 320 }));
 }
 

@@ -189,7 +189,7 @@ TEST(NdiDiscovery, AFinderFollowsARegistryFolderThatWasRemovedAndMadeAgain)
 
 TEST(NdiDiscovery, TestSourceStopsCleanlyOnTerminateAndInterrupt)
 {
-    for (int signal : {SIGTERM, SIGINT}) {
+    for (int signal : { SIGTERM, SIGINT }) {
         SCOPED_TRACE(signal);
         ScopedRegistry registry;
         TestSourceProcess source(1, "Polite");

@@ -24,7 +24,6 @@ using mixerkit::Feeder;
 using mixerkit::MixerWithSource;
 using mixerkit::Recorder;
 
-
 TEST(AudioOutputMixer, SourcesEnterTheMixByTheirMixType)
 {
     testsupport::TempHome home;

@@ -28,9 +28,9 @@ public:
         qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
         qputenv("PULSE_SERVER", ("unix:" + socketPath()).toLocal8Bit());
         m_server.setProgram("pulseaudio");
-        m_server.setArguments({ "--daemonize=no", "--exit-idle-time=-1", "-n", "-L",
-            "module-native-protocol-unix auth-anonymous=1", "-L",
-            QStringLiteral("module-null-sink sink_name=%1 rate=48000 channels=2").arg(kSink) });
+        m_server.setArguments(
+            { "--daemonize=no", "--exit-idle-time=-1", "-n", "-L", "module-native-protocol-unix auth-anonymous=1", "-L",
+                QStringLiteral("module-null-sink sink_name=%1 rate=48000 channels=2").arg(kSink) });
         m_server.setStandardOutputFile(QProcess::nullDevice());
         m_server.setStandardErrorFile(QProcess::nullDevice());
         m_server.start();
@@ -67,12 +67,12 @@ class SinkRecorder {
 public:
     SinkRecorder()
     {
-        QObject::connect(&m_parec, &QProcess::readyReadStandardOutput,
-            [this] { m_bytes += m_parec.readAllStandardOutput(); });
+        QObject::connect(
+            &m_parec, &QProcess::readyReadStandardOutput, [this] { m_bytes += m_parec.readAllStandardOutput(); });
         m_parec.setStandardErrorFile(QProcess::nullDevice());
         m_parec.start("parec",
-            { "-d", QStringLiteral("%1.monitor").arg(kSink), "--raw", "--format=s16le", "--rate=48000",
-                "--channels=2", "--latency-msec=20" });
+            { "-d", QStringLiteral("%1.monitor").arg(kSink), "--raw", "--format=s16le", "--rate=48000", "--channels=2",
+                "--latency-msec=20" });
     }
     ~SinkRecorder()
     {

@@ -34,15 +34,15 @@ public:
 
     AudioOutputMixer::NdiAudioSender sender()
     {
-        return [this](const QString& pro, const QString& win, const short* data, int perChannel, int channels,
-                   int rate) {
-            Block block { pro, win, std::vector<int16_t>(data, data + perChannel * channels), perChannel, channels,
-                rate, Clock::now() };
-            if (onBlock)
-                onBlock(block);
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_blocks.push_back(std::move(block));
-        };
+        return
+            [this](const QString& pro, const QString& win, const short* data, int perChannel, int channels, int rate) {
+                Block block { pro, win, std::vector<int16_t>(data, data + perChannel * channels), perChannel, channels,
+                    rate, Clock::now() };
+                if (onBlock)
+                    onBlock(block);
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_blocks.push_back(std::move(block));
+            };
     }
     size_t count() const
     {

@@ -25,8 +25,8 @@ namespace {
 
 std::shared_ptr<VideoFrame> frameOver(Picture& picture, int fps = 30)
 {
-    auto frame = std::make_shared<VideoFrame>(picture.bytes.data(), uint32_t(picture.width),
-        uint32_t(picture.height), uint32_t(picture.bytes.size()), uint32_t(picture.stride));
+    auto frame = std::make_shared<VideoFrame>(picture.bytes.data(), uint32_t(picture.width), uint32_t(picture.height),
+        uint32_t(picture.bytes.size()), uint32_t(picture.stride));
     frame->setFrameRate(fps * 1000, 1000);
     return frame;
 }
@@ -177,8 +177,8 @@ TEST_F(NdiOutputTest, ConfigurationTextFollowsTheSettingsAndIsValidJson)
             R"("unicast": {"send": {"enable": false}}, "multicast": {"send": {"enable": true, )"
             R"("netprefix": "239.255.0.0", "netmask": "255.255.0.0", "ttl": 127}}}})" },
         { params("32", "1", "unicast"), "", R"({"ndi": {}})" },
-        { QJsonObject { { "connection_type", "x" }, { "discovery_enable", true },
-              { "discovery_ip", "10.0.0.1\"}, \"x\": {\"" } },
+        { QJsonObject {
+              { "connection_type", "x" }, { "discovery_enable", true }, { "discovery_ip", "10.0.0.1\"}, \"x\": {\"" } },
             "192.168.1.5",
             R"({"ndi": {"networks": {"discovery": "10.0.0.1\"}, \"x\": {\""}, "adapters": {"allowed": "[192.168.1.5]"}}})" },
     };

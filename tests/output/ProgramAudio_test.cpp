@@ -119,9 +119,10 @@ TEST_F(ProgramAudio, SourcesArriveAtTheirLevelAddUpAndDropOutWhenTheyStop)
     // Mean magnitude 2/pi of the peak, against the meter's 2^11: +0.4 dB. A
     // round that found no block on time (a busy machine) reads silent until
     // the next one.
-    EXPECT_TRUE(testsupport::waitFor(
-        [&] { return std::abs(mixer.getVolume(0) - 0.4) < 0.3 && std::abs(mixer.getVolume(1) - 0.4) < 0.3; }))
-        << mixer.getVolume(0) << " " << mixer.getVolume(1);
+    EXPECT_TRUE(testsupport::waitFor([&] {
+        return std::abs(mixer.getVolume(0) - 0.4) < 0.3 && std::abs(mixer.getVolume(1) - 0.4) < 0.3;
+    })) << mixer.getVolume(0)
+        << " " << mixer.getVolume(1);
     const Recorder::Block block = recorder.blocks().back();
     EXPECT_EQ(block.pro_id, "61");
     EXPECT_EQ(block.win_id, "1");

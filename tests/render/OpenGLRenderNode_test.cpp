@@ -44,8 +44,7 @@ public:
         QOpenGLExtraFunctions* f = QOpenGLContext::currentContext()->extraFunctions();
         GLint before = 0;
         f->glGetIntegerv(GL_VERTEX_ARRAY_BINDING, &before);
-        while (f->glGetError() != GL_NO_ERROR) {
-        }
+        while (f->glGetError() != GL_NO_ERROR) { }
         OpenGLRenderNode::render(state);
         m_report->error = f->glGetError();
         m_report->sentinelVao = before;

@@ -42,8 +42,8 @@ struct WindowScene {
     {
         root = scene.load(g_resPath + "/qml/PanoptraLayout.qml",
             { { "winObject", QVariant::fromValue<QObject*>(&window) },
-                { "sourceManager", QVariant::fromValue<QObject*>(SourceManager::instance()) },
-                { "windowId", win_id }, { "proId", fixture.program.getProId() } });
+                { "sourceManager", QVariant::fromValue<QObject*>(SourceManager::instance()) }, { "windowId", win_id },
+                { "proId", fixture.program.getProId() } });
         window.changeAll(fixture.program.getProId(), true);
     }
     OffscreenScene scene;
@@ -56,8 +56,8 @@ QJsonObject quarters(const QStringList& sources)
     const char* types[4] = { "pvw", "pgm", "", "" };
     QJsonArray positions;
     for (int i = 0; i < 4; ++i)
-        positions.append(QJsonObject { { "id", i + 1 }, { "number", i + 1 }, { "type", types[i] },
-            { "z_index", i }, { "x", 50 * (i % 2) }, { "y", 50 * (i / 2) }, { "width", 50 }, { "height", 50 },
+        positions.append(QJsonObject { { "id", i + 1 }, { "number", i + 1 }, { "type", types[i] }, { "z_index", i },
+            { "x", 50 * (i % 2) }, { "y", 50 * (i / 2) }, { "width", 50 }, { "height", 50 },
             { "stream_id", sources.value(i) } });
     return QJsonObject { { "layout_id", "" }, { "position", positions } };
 }
@@ -73,8 +73,8 @@ protected:
     }
     void TearDown() override
     {
-        for (const auto& holder : { PreviewFrame::instance()->getFrame(proId()),
-                 ProgramFrame::instance()->getFrame(proId()) })
+        for (const auto& holder :
+            { PreviewFrame::instance()->getFrame(proId()), ProgramFrame::instance()->getFrame(proId()) })
             holder->destroy();
     }
     QString proId() const { return fixture.program.getProId(); }
@@ -147,9 +147,8 @@ TEST_F(LayoutTest, TilesShowTheirSourcesTheBusesAndTheTally)
     EXPECT_TRUE(a->getCapabilities(MediaConnection::BandWidthHigh));
 
     // Preview's source green, program's red; bus windows without corners.
-    EXPECT_TRUE(until([&] {
-        return cornerShows(images[2], 0, 180, 180, kGreen) && cornerShows(images[2], 320, 180, 180, kRed);
-    }));
+    EXPECT_TRUE(until(
+        [&] { return cornerShows(images[2], 0, 180, 180, kGreen) && cornerShows(images[2], 320, 180, 180, kRed); }));
     EXPECT_FALSE(cornerShows(images[2], 0, 0, 180, kGreen) || cornerShows(images[2], 0, 0, 180, kRed));
     EXPECT_FALSE(cornerShows(images[0], 0, 0, 180, kGreen));
 

@@ -21,8 +21,7 @@ using rendertest::Yuv;
 // top as in a rendered scene (whose first GL row is its bottom line).
 class Texture {
 public:
-    template <typename F>
-    Texture(int w, int h, F colourAt)
+    template <typename F> Texture(int w, int h, F colourAt)
     {
         std::vector<uint8_t> pixels(size_t(w) * h * 4);
         for (int y = 0; y < h; ++y) {
@@ -72,9 +71,9 @@ TEST(PboRenderer, FlatColoursComeOutAsBt709LimitedUyvy)
         const char* what;
         rendertest::Rgb rgb;
     };
-    const std::vector<Case> cases { { "black", { 0, 0, 0 } }, { "white", { 255, 255, 255 } },
-        { "red", { 255, 0, 0 } }, { "green", { 0, 255, 0 } }, { "blue", { 0, 0, 255 } },
-        { "grey", { 128, 128, 128 } }, { "orange", { 240, 140, 20 } } };
+    const std::vector<Case> cases { { "black", { 0, 0, 0 } }, { "white", { 255, 255, 255 } }, { "red", { 255, 0, 0 } },
+        { "green", { 0, 255, 0 } }, { "blue", { 0, 0, 255 } }, { "grey", { 128, 128, 128 } },
+        { "orange", { 240, 140, 20 } } };
     Converter converter(&gl.context);
     for (const Case& c : cases) {
         Texture texture(64, 16, [&](int, int) { return c.rgb; });
@@ -84,9 +83,9 @@ TEST(PboRenderer, FlatColoursComeOutAsBt709LimitedUyvy)
         for (int x : { 0, 1, 31, 62, 63 }) {
             for (int y : { 0, 15 }) {
                 const Yuv got = rendertest::pixelAt(frame->data(), int(frame->stride()), x, y);
-                EXPECT_TRUE(rendertest::near(got, want)) << c.what << " at " << x << "," << y << ": " << got.y << " "
-                                                         << got.u << " " << got.v << " want " << want.y << " "
-                                                         << want.u << " " << want.v;
+                EXPECT_TRUE(rendertest::near(got, want))
+                    << c.what << " at " << x << "," << y << ": " << got.y << " " << got.u << " " << got.v << " want "
+                    << want.y << " " << want.u << " " << want.v;
             }
         }
     }

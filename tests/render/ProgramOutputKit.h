@@ -61,9 +61,9 @@ struct Picture {
         }
         auto best = std::max_element(
             counts.begin(), counts.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
-        return best == counts.end() ? rendertest::Yuv { -1, -1, -1 }
-                                    : rendertest::Yuv { std::get<0>(best->first), std::get<1>(best->first),
-                                        std::get<2>(best->first) };
+        return best == counts.end()
+            ? rendertest::Yuv { -1, -1, -1 }
+            : rendertest::Yuv { std::get<0>(best->first), std::get<1>(best->first), std::get<2>(best->first) };
     }
 };
 

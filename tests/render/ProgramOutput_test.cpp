@@ -59,8 +59,9 @@ TEST_F(ProgramOutput, TilesBarsTallyBusesAndTakeReachTheGrabbedOutput)
         for (int i = 0; i < 4; ++i)
             ADD_FAILURE() << "tile " << i + 1 << ": "
                           << describe(wall.dominant(320 * (i % 2) + 40, 240 * (i / 2) + 60, 240, 120)) << " want "
-                          << describe(colour[i + 1]) << ", bar " << describe(wall.at(320 * (i % 2) + 160, 240 * (i / 2) + 10))
-                          << " " << describe(wall.at(320 * (i % 2) + 160, 240 * (i / 2) + 230));
+                          << describe(colour[i + 1]) << ", bar "
+                          << describe(wall.at(320 * (i % 2) + 160, 240 * (i / 2) + 10)) << " "
+                          << describe(wall.at(320 * (i % 2) + 160, 240 * (i / 2) + 230));
     }
 
     // Bus tiles show the bus windows' pictures.
@@ -112,7 +113,8 @@ TEST_F(ProgramOutput, AHundredWindowCyclesWithLiveSourcesOutputAndBusReaders)
     }
     fixture.win("1").destroy();
     const size_t afterLast = testsupport::liveHeapBytes();
-    EXPECT_LT(double(afterLast), double(afterFirst) * 1.10) << "after first " << afterFirst << ", after last " << afterLast;
+    EXPECT_LT(double(afterLast), double(afterFirst) * 1.10)
+        << "after first " << afterFirst << ", after last " << afterLast;
 }
 
 } // namespace

@@ -197,7 +197,8 @@ TEST_F(ProgramScene, NamesMetersNoSignalAndClearedTilesReachTheOutput)
     ASSERT_TRUE(setWindowOption("vu_meter", { { "enable", true } }));
     Picture p;
     EXPECT_TRUE(outputShows(
-        "1", [&](const Picture& p) { return count(p, nameBand, yellow) > 30 && count(p, meterStrip, meterGreen) > 100; },
+        "1",
+        [&](const Picture& p) { return count(p, nameBand, yellow) > 30 && count(p, meterStrip, meterGreen) > 100; },
         &p))
         << count(p, nameBand, yellow) << " " << count(p, meterStrip, meterGreen);
 

@@ -13,8 +13,8 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QProcess>
-#include <QScreen>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QtEndian>
 
 #include <csignal>
@@ -63,7 +63,8 @@ bool grabScreen(int screen, XwdImage& image)
     display = display.left(display.lastIndexOf('.') > display.indexOf(':') ? display.lastIndexOf('.') : display.size());
     QProcess xwd;
     xwd.start("xwd", { "-display", QStringLiteral("%1.%2").arg(display).arg(screen), "-root", "-silent" });
-    return xwd.waitForFinished(testsupport::budgetMs(5000)) && xwd.exitCode() == 0 && image.parse(xwd.readAllStandardOutput());
+    return xwd.waitForFinished(testsupport::budgetMs(5000)) && xwd.exitCode() == 0
+        && image.parse(xwd.readAllStandardOutput());
 }
 
 bool near(const Rgb& c, int r, int g, int b)
@@ -96,8 +97,7 @@ TEST(ScreenOutput, ChildOnTwoScreens)
                 && near(image.at(600, 100), 0, 0, 255) && near(image.at(600, 350), 255, 255, 0);
         },
         15000);
-    EXPECT_TRUE(shown) << "left " << image.at(200, 225).r << "," << image.at(200, 225).g << ","
-                       << image.at(200, 225).b;
+    EXPECT_TRUE(shown) << "left " << image.at(200, 225).r << "," << image.at(200, 225).g << "," << image.at(200, 225).b;
     XwdImage first;
     ASSERT_TRUE(grabScreen(0, first));
     EXPECT_FALSE(near(first.at(first.width / 4, first.height / 2), 255, 0, 0)) << "not on the first screen";

@@ -97,8 +97,8 @@ TEST_F(WindowPipeline, TheScreenShowsTheFinishedPictureWithOpaqueItemsStackedByZ
     });
     for (const Spot& s : spots)
         EXPECT_TRUE(shown) << s.what << ": "
-                           << qPrintable(grabbed.pixelColor(int(s.fx * grabbed.width()), int(s.fy * grabbed.height()))
-                                             .name());
+                           << qPrintable(
+                                  grabbed.pixelColor(int(s.fx * grabbed.width()), int(s.fy * grabbed.height())).name());
     EXPECT_NE(window->renderer()->publishedTexture(), 0u);
 
     // Screen output 0 hides the window; the next pass withdraws the texture.
@@ -117,15 +117,16 @@ TEST_F(WindowPipeline, BadSizesAndRatesRenderNothingAndGoodOnesResume)
         int w, h;
         double fps;
     };
-    for (const Case& c : std::vector<Case> {
-             { "zero width", 0, 36, 30 }, { "one pixel rounds to zero", 1, 36, 30 }, { "above 8192", 8194, 36, 30 },
-             { "zero rate", 64, 36, 0 } }) {
+    for (const Case& c : std::vector<Case> { { "zero width", 0, 36, 30 }, { "one pixel rounds to zero", 1, 36, 30 },
+             { "above 8192", 8194, 36, 30 }, { "zero rate", 64, 36, 0 } }) {
         window->resize(c.w, c.h);
         window->setFrameRate(c.fps);
         // Let a pass with the old settings finish, then count.
-        tickUntil(*window, [] { return false; }, 100);
+        tickUntil(
+            *window, [] { return false; }, 100);
         const int64_t before = passes(*window);
-        tickUntil(*window, [] { return false; }, 200);
+        tickUntil(
+            *window, [] { return false; }, 200);
         EXPECT_EQ(passes(*window), before) << c.what;
         window->resize(64, 36);
         window->setFrameRate(30);
@@ -236,15 +237,16 @@ bool holderShows(FrameQueue& holder, double fx, double fy, QColor colour)
     const std::shared_ptr<VideoFrame> frame = holder.getFrameData();
     if (!frame || !frame->data())
         return false;
-    const rendertest::Yuv got = rendertest::pixelAt(
-        frame->data(), int(frame->stride()), int(fx * frame->width()), int(fy * frame->height()));
+    const rendertest::Yuv got
+        = rendertest::pixelAt(frame->data(), int(frame->stride()), int(fx * frame->width()), int(fy * frame->height()));
     return rendertest::near(got, rendertest::toYuv(colour.red(), colour.green(), colour.blue()));
 }
 
 // Ticks until the window has sent `count` pictures in a row without drawing.
 bool sendsWithoutDrawing(WindowMultiThreaded& window, int64_t count, QuickRenderer::Stats* start = nullptr)
 {
-    return drawn::sendsWithoutDrawing(*window.renderer(), count, [&] { window.refreshUI(); }, start);
+    return drawn::sendsWithoutDrawing(
+        *window.renderer(), count, [&] { window.refreshUI(); }, start);
 }
 
 // A scene that does not change is drawn once: later passes send that picture

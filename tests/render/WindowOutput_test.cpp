@@ -73,8 +73,8 @@ TEST(WindowOutput, TheGrabbedOutputShowsEachTileInItsColour)
     for (const Spot& s : spots) {
         const rendertest::Yuv got = rendertest::pixelAt(data, 640, s.x, s.y);
         EXPECT_TRUE(rendertest::near(got, s.colour))
-            << s.what << ": " << got.y << " " << got.u << " " << got.v << " want " << s.colour.y << " "
-            << s.colour.u << " " << s.colour.v;
+            << s.what << ": " << got.y << " " << got.u << " " << got.v << " want " << s.colour.y << " " << s.colour.u
+            << " " << s.colour.v;
     }
 }
 

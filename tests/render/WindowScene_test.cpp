@@ -184,7 +184,9 @@ TEST_F(BusShowing, AStillSourceIsNotDrawnAgainAndItsNextFrameIs)
 
     QuickRenderer* renderer = fixture->win("pvw").getRenderer()->renderer();
     QuickRenderer::Stats still;
-    EXPECT_TRUE(drawn::sendsWithoutDrawing(*renderer, 10, [] {}, &still)) << "a still source is drawn again";
+    EXPECT_TRUE(drawn::sendsWithoutDrawing(
+        *renderer, 10, [] {}, &still))
+        << "a still source is drawn again";
     EXPECT_GE(renderer->stats().h264_conversions - still.h264_conversions, 10) << "the holder is fed at the rate";
     EXPECT_TRUE(centreIs(preview, kRed));
 
@@ -205,7 +207,8 @@ TEST_F(BusShowing, ABusWindowNobodyTakesThePictureOfIsDrawnOnceSomebodyDoes)
     const QSharedPointer<WindowMultiThreaded> window = fixture->win("pgm").getRenderer();
     window->onProcessLive("");
     QuickRenderer::Stats undrawn;
-    EXPECT_TRUE(drawn::sendsWithoutDrawing(*window->renderer(), 10, [&] { senders.pump(); }, &undrawn))
+    EXPECT_TRUE(drawn::sendsWithoutDrawing(
+        *window->renderer(), 10, [&] { senders.pump(); }, &undrawn))
         << "new pictures nobody takes are drawn";
 
     senders.setColour("Unread A", kBlue);

@@ -105,10 +105,11 @@ protected:
     QString addProgram(const QString& name)
     {
         const QStringList before = BaseConfig::getInstance()->programIds();
-        EXPECT_EQ(post("/program/add.json",
-                      { { "name", name }, { "frameRate", 25 },
-                          { "resolution",
-                              QJsonObject { { "width", 1280 }, { "height", 720 }, { "index", 1 }, { "aspect", 1.7778 } } } }),
+        EXPECT_EQ(
+            post("/program/add.json",
+                { { "name", name }, { "frameRate", 25 },
+                    { "resolution",
+                        QJsonObject { { "width", 1280 }, { "height", 720 }, { "index", 1 }, { "aspect", 1.7778 } } } }),
             kOk);
         return newProgram(before);
     }
@@ -129,8 +130,9 @@ TEST_F(ControlRoad, LayoutModifyChangesTheWindowItsPushAndItsFile)
     const QJsonObject layout { { "pro_id", pro }, { "win_id", "1" }, { "layout_id", "" }, { "layout_count", 3 },
         { "position", servertest::sidePositions(3) } };
     ASSERT_EQ(post("/layout/modify.json", layout), kOk);
-    EXPECT_EQ(post("/layout/modify.json", QJsonObject { { "pro_id", pro }, { "win_id", "77" }, { "layout_id", "" },
-                                              { "position", servertest::sidePositions(1) } }),
+    EXPECT_EQ(post("/layout/modify.json",
+                  QJsonObject { { "pro_id", pro }, { "win_id", "77" }, { "layout_id", "" },
+                      { "position", servertest::sidePositions(1) } }),
         fail(""));
 
     // Switching to the window pushes its grid.
@@ -178,9 +180,8 @@ TEST_F(ControlRoad, LayoutSaveWritesTheWindowsLayoutIntoItsPreset)
     ASSERT_EQ(post("/layout/save.json", { { "pro_id", pro }, { "win_id", "1" } }), kOk);
 
     const QString file = programDir(pro) + "/presets/preset_" + preset + ".json";
-    EXPECT_TRUE(testsupport::waitFor([&] {
-        return JsonFile::load(file).value("videos").toObject().value("position").toArray().size() == 2;
-    }));
+    EXPECT_TRUE(testsupport::waitFor(
+        [&] { return JsonFile::load(file).value("videos").toObject().value("position").toArray().size() == 2; }));
     BaseConfig restarted;
     ASSERT_TRUE(restarted.load());
     ASSERT_TRUE(restarted.getProgram(pro));
@@ -239,7 +240,8 @@ TEST_F(ControlRoad, EditsFromManyConnectionsAtOnceAreAllStoredUnderTheirOwnIds)
     EXPECT_TRUE(testsupport::waitFor([&] {
         return storedNames("/windows", "data", "name").contains(windows)
             && storedNames("/presets", "videos", "layout_name") == presets;
-    })) << "preset files: " << QDir(programDir(pro) + "/presets").entryList(QDir::Files).join(' ').toStdString();
+    })) << "preset files: "
+        << QDir(programDir(pro) + "/presets").entryList(QDir::Files).join(' ').toStdString();
 
     BaseConfig restarted;
     ASSERT_TRUE(restarted.load());
@@ -345,8 +347,8 @@ TEST_F(ControlRoad, SameNameAddsAtOnceAcknowledgeOnlyWhatIsMade)
     };
     const QSharedPointer<ProjectObject> twins = BaseConfig::getInstance()->getProgram(pro);
     EXPECT_TRUE(testsupport::waitFor([&] { return named(twins->getWindowList(), "Twin") == 1; }));
-    EXPECT_TRUE(testsupport::waitFor(
-        [&] { return named(BaseConfig::getInstance()->programListJson(), "Twin program") == 1; }));
+    EXPECT_TRUE(
+        testsupport::waitFor([&] { return named(BaseConfig::getInstance()->programListJson(), "Twin program") == 1; }));
 }
 
 // Adds and changes sent at once whose number ranges meet: only the first
@@ -417,8 +419,8 @@ TEST_F(ControlRoad, TakeSettingsAreStoredInTheProgramList)
     const auto stored = [&] {
         for (const QJsonValue& record : JsonFile::load(g_savePath + "/programs.json").value("data").toArray())
             if (record.toObject().value("pro_id").toString() == pro)
-                return QPair<int, int>(record.toObject().value("take_time").toInt(),
-                    record.toObject().value("take_select").toInt());
+                return QPair<int, int>(
+                    record.toObject().value("take_time").toInt(), record.toObject().value("take_select").toInt());
         return QPair<int, int>(-1, -1);
     };
 
@@ -428,9 +430,9 @@ TEST_F(ControlRoad, TakeSettingsAreStoredInTheProgramList)
 
     servertest::WssClient socket;
     ASSERT_TRUE(socket.open(quint16(g_websocketPort)));
-    socket.send(QString::fromUtf8(QJsonDocument(QJsonObject { { "socket_type", "take_set" }, { "pro_id", pro },
-                                                    { "time", 6 }, { "select", 2 } })
-                                      .toJson()));
+    socket.send(QString::fromUtf8(QJsonDocument(
+        QJsonObject { { "socket_type", "take_set" }, { "pro_id", pro }, { "time", 6 },
+            { "select", 2 } }).toJson()));
     EXPECT_TRUE(testsupport::waitFor([&] { return stored() == qMakePair(6, 2); }));
 
     BaseConfig restarted;
@@ -504,7 +506,8 @@ TEST_F(ControlRoad, OnlyAdminsManageOtherAccountsAndRoles)
     };
 
     const QJsonObject refused = fail("user.permissionError");
-    EXPECT_EQ(asOp("/users/add.json", { { "username", "x" }, { "password", "p" }, { "alias", "x" }, { "role", "admin" } }),
+    EXPECT_EQ(
+        asOp("/users/add.json", { { "username", "x" }, { "password", "p" }, { "alias", "x" }, { "role", "admin" } }),
         refused);
     EXPECT_EQ(asOp("/users/modify.json", { { "username", "admin" }, { "password", "mine" } }), refused);
     EXPECT_EQ(asOp("/users/modify.json", { { "username", "admin" }, { "alias", "a" }, { "role", "user" } }), refused);
@@ -513,11 +516,12 @@ TEST_F(ControlRoad, OnlyAdminsManageOtherAccountsAndRoles)
     EXPECT_EQ(info(header).value("role").toString(), "admin");
 
     // Its own details, without naming the role: the role stays.
-    EXPECT_EQ(asOp("/users/modify.json", { { "username", "op" }, { "alias", "Operator" }, { "phone", "12" },
-                                             { "descript", "desk" } }),
+    EXPECT_EQ(asOp("/users/modify.json",
+                  { { "username", "op" }, { "alias", "Operator" }, { "phone", "12" }, { "descript", "desk" } }),
         kOk);
-    EXPECT_EQ(info(op), (QJsonObject { { "username", "op" }, { "alias", "Operator" }, { "role", "user" },
-                            { "phone", "12" }, { "descript", "desk" } }));
+    EXPECT_EQ(info(op),
+        (QJsonObject { { "username", "op" }, { "alias", "Operator" }, { "role", "user" }, { "phone", "12" },
+            { "descript", "desk" } }));
     // Its own password: allowed, and its session ends with it.
     EXPECT_EQ(asOp("/users/modify.json", { { "username", "op" }, { "password", "new-pw" } }), kOk);
     EXPECT_EQ(asOp("/users/session.json", {}), fail("Token.Error"));
@@ -529,8 +533,8 @@ TEST_F(ControlRoad, OnlyAdminsManageOtherAccountsAndRoles)
     EXPECT_EQ(asOp("/users/session.json", {}), fail("Token.Error"));
 
     // The last admin can be neither demoted nor removed; with a second one, it can.
-    EXPECT_EQ(post("/users/modify.json", { { "username", "admin" }, { "alias", "admin" }, { "role", "user" } }),
-        fail(""));
+    EXPECT_EQ(
+        post("/users/modify.json", { { "username", "admin" }, { "alias", "admin" }, { "role", "user" } }), fail(""));
     EXPECT_EQ(post("/users/remove.json", { { "ids", QJsonArray { idOf("admin") } } }), fail(""));
     EXPECT_EQ(info(header).value("role").toString(), "admin");
     EXPECT_EQ(post("/users/modify.json", { { "username", "op" }, { "alias", "Op" }, { "role", "admin" } }), kOk);

@@ -78,11 +78,12 @@ protected:
     QString addProgram(const QString& name)
     {
         const QStringList before = BaseConfig::getInstance()->programIds();
-        EXPECT_EQ(post("/program/add.json",
-                      { { "name", name },
-                          { "resolution",
-                              QJsonObject { { "width", 1280 }, { "height", 720 }, { "index", 1 }, { "aspect", 1.7778 } } },
-                          { "frameRate", 25 } }),
+        EXPECT_EQ(
+            post("/program/add.json",
+                { { "name", name },
+                    { "resolution",
+                        QJsonObject { { "width", 1280 }, { "height", 720 }, { "index", 1 }, { "aspect", 1.7778 } } },
+                    { "frameRate", 25 } }),
             kOk);
         QString id;
         testsupport::waitFor([&] {

@@ -169,20 +169,24 @@ protected:
     static QJsonObject program(const QString& name, double width, double height, double frameRate)
     {
         return { { "name", name },
-            { "resolution", QJsonObject { { "width", width }, { "height", height }, { "index", 2 }, { "aspect", 1.7778 } } },
+            { "resolution",
+                QJsonObject { { "width", width }, { "height", height }, { "index", 2 }, { "aspect", 1.7778 } } },
             { "frameRate", frameRate } };
     }
     static QJsonObject window(const QString& pro, const QString& win, const QString& name, int width = 1280,
         int height = 720, double frameRate = 25)
     {
         return { { "pro_id", pro }, { "win_id", win }, { "name", name },
-            { "resolution", QJsonObject { { "width", width }, { "height", height }, { "index", 1 }, { "aspect", 1.7778 } } },
+            { "resolution",
+                QJsonObject { { "width", width }, { "height", height }, { "index", 1 }, { "aspect", 1.7778 } } },
             { "frameRate", frameRate } };
     }
     static QJsonObject source(const QString& pro, const QString& bus, const QString& stream)
     {
         return { { "pro_id", pro },
-            { "to", QJsonObject { { "pro_id", pro }, { "win_id", bus }, { "type", bus }, { "pos_id", 1 }, { "stream_id", stream } } } };
+            { "to",
+                QJsonObject { { "pro_id", pro }, { "win_id", bus }, { "type", bus }, { "pos_id", 1 },
+                    { "stream_id", stream } } } };
     }
     static QString programDir(const QString& pro) { return g_savePath + "/programs/program_" + pro; }
 
@@ -220,7 +224,8 @@ TEST_F(RemoteOperations, AScriptedSessionGetsItsRepliesPushesAndFiles)
     EXPECT_TRUE(listener.pushed({ "window" }));
     EXPECT_EQ(post("/layout/remove.json", { { "pro_id", pro }, { "layout_id", quad } }),
         fail(QStringLiteral("这个预设正在使用中")));
-    EXPECT_EQ(post("/window/set_output_type.json", { { "pro_id", pro }, { "win_id", wall }, { "select", "ndi" } }), kOk);
+    EXPECT_EQ(
+        post("/window/set_output_type.json", { { "pro_id", pro }, { "win_id", wall }, { "select", "ndi" } }), kOk);
     EXPECT_TRUE(listener.pushed({ "live", "window" }));
 
     // Sources on the buses, then takes: equal sources are refused, yet the
@@ -233,8 +238,8 @@ TEST_F(RemoteOperations, AScriptedSessionGetsItsRepliesPushesAndFiles)
     EXPECT_EQ(post("/window/set_source.json", source(pro, "pvw", "CamB")), kOk);
     EXPECT_EQ(post("/take/set.json", { { "pro_id", pro } }), kOk);
     EXPECT_TRUE(listener.pushed({ "tally", "window", "tally", "window" }));
-    EXPECT_EQ(get("/pgm/stream_get.json?pro_id=" + pro.toUtf8() + "&win_id=pgm"),
-        (QJsonObject { { "stream_id", "CamB" } }));
+    EXPECT_EQ(
+        get("/pgm/stream_get.json?pro_id=" + pro.toUtf8() + "&win_id=pgm"), (QJsonObject { { "stream_id", "CamB" } }));
 
     // Tally over HTTPS and over the WebSocket agree.
     const QJsonObject tally = get("/tally/" + pro.toUtf8() + "/get.json");
@@ -247,7 +252,8 @@ TEST_F(RemoteOperations, AScriptedSessionGetsItsRepliesPushesAndFiles)
     EXPECT_EQ(post("/take/set_params.json", { { "pro_id", pro }, { "time", 500 }, { "select", 2 } }), kOk);
     EXPECT_EQ(post("/take/set.json", { { "pro_id", pro } }), fail("Take.isUsing"));
     EXPECT_TRUE(listener.pushed({ "window" }));
-    EXPECT_EQ(listener.ask({ { "socket_type", "take_set" }, { "pro_id", pro } }), (QJsonObject { { "result", "error" } }));
+    EXPECT_EQ(
+        listener.ask({ { "socket_type", "take_set" }, { "pro_id", pro } }), (QJsonObject { { "result", "error" } }));
 
     // PTZ reaches the camera behind the program bus and pushes nothing.
     std::atomic<int> zooms { 0 };
@@ -272,7 +278,8 @@ TEST_F(RemoteOperations, AScriptedSessionGetsItsRepliesPushesAndFiles)
     EXPECT_EQ(post("/window/add.json", window(pro, "", "Spare")), kOk);
     ASSERT_TRUE(testsupport::waitFor([&] { return controller->getProgram(pro)->getLastWinId() > wall.toInt(); }));
     const QString spare = QString::number(controller->getProgram(pro)->getLastWinId());
-    ASSERT_TRUE(testsupport::waitFor([&] { return QFile::exists(programDir(pro) + "/windows/window_" + spare + ".json"); }));
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return QFile::exists(programDir(pro) + "/windows/window_" + spare + ".json"); }));
     EXPECT_EQ(post("/window/remove.json", { { "pro_id", pro }, { "win_id", spare }, { "session_id", "" } }), kOk);
 
     // A second program comes and goes with its folder.
@@ -320,7 +327,8 @@ TEST_F(RemoteOperations, RequestsNamingNothingValidChangeNothing)
     // Program ids must name a program; window and preset ids that could
     // not be ours never reach a file name.
     for (const char* id : { "999", "../program_1", "" })
-        EXPECT_EQ(post("/program/rename.json", { { "pro_id", id }, { "name", "X" } }), (QJsonObject { { "result", "error" } }))
+        EXPECT_EQ(post("/program/rename.json", { { "pro_id", id }, { "name", "X" } }),
+            (QJsonObject { { "result", "error" } }))
             << id;
     for (const char* id : { "../../x", "1/2", "a" }) {
         EXPECT_EQ(post("/window/set_param.json", window(pro, id, "Odd")), fail("")) << id;

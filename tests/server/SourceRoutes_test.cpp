@@ -105,8 +105,8 @@ TEST_F(SourceRoutes, ListAndPushCarryFoundSourcesUntilARefreshAgesThemOut)
     ASSERT_TRUE(server->isListening());
     auto* pushTimer = new QTimer;
     pushTimer->setInterval(2000);
-    QObject::connect(pushTimer, &QTimer::timeout, server.get(), &WebSocketServer::sendSourceRequest,
-        Qt::DirectConnection);
+    QObject::connect(
+        pushTimer, &QTimer::timeout, server.get(), &WebSocketServer::sendSourceRequest, Qt::DirectConnection);
     server->moveToThread(&worker);
     pushTimer->moveToThread(&worker);
     QObject::connect(&worker, &QThread::started, pushTimer, qOverload<>(&QTimer::start));
@@ -177,12 +177,10 @@ TEST_F(SourceRoutes, GroupOperationsAnswerAndSaveTheSourcesFile)
                 "discovery_ip":"127.0.0.1"})",
             ok, { "1", "2" } },
         // A name in use still uses up its number (3).
-        { "a name in use", "add",
-            R"({"disc_name":"studio","disc_type":"Manual","group":[],"ip":[]})", nameInUse },
+        { "a name in use", "add", R"({"disc_name":"studio","disc_type":"Manual","group":[],"ip":[]})", nameInUse },
         { "no disc_type", "add", R"({"disc_name":"other"})", failed },
-        { "a Manual group", "add",
-            R"({"disc_name":"desk","disc_type":"Manual","group":["",""],"ip":["127.0.0.1",""]})", ok,
-            { "1", "2", "4" } },
+        { "a Manual group", "add", R"({"disc_name":"desk","disc_type":"Manual","group":["",""],"ip":["127.0.0.1",""]})",
+            ok, { "1", "2", "4" } },
         { "Manual without ip", "add", R"({"disc_name":"nope","disc_type":"Manual","group":[]})", failed },
         { "read back", "get_param", R"({"disc_id":"4"})",
             parse(R"({"result":"ok","data":{"disc_id":"4","disc_name":"desk","disc_type":"Manual",

@@ -256,7 +256,8 @@ public:
         SourceManager* manager = &m_manager;
         const QString name = getSourceName();
         auto report = std::async(std::launch::async, [manager, name] { manager->updateCapabilities(name, 1); });
-        const bool done = report.wait_for(std::chrono::milliseconds(testsupport::budgetMs(2000))) == std::future_status::ready;
+        const bool done
+            = report.wait_for(std::chrono::milliseconds(testsupport::budgetMs(2000))) == std::future_status::ready;
         {
             std::lock_guard<std::mutex> lock(m_probe.mutex);
             m_probe.reportsDone.push_back(done);

@@ -39,7 +39,7 @@ inline void writeDeviceConfig(
 
 inline QStringList logFiles(const QString& home)
 {
-    return QDir(savePathOf(home)).entryList({"log_*.log"}, QDir::Files, QDir::Name);
+    return QDir(savePathOf(home)).entryList({ "log_*.log" }, QDir::Files, QDir::Name);
 }
 
 inline QStringList logLines(const QString& home, const QString& name)
@@ -56,8 +56,8 @@ inline bool contains(const QStringList& lines, const QString& text)
 
 class App {
 public:
-    explicit App(const QString& home, const QStringList& args = {}, const QString& workDir = {},
-        const QString& locale = {})
+    explicit App(
+        const QString& home, const QStringList& args = {}, const QString& workDir = {}, const QString& locale = {})
         : m_home(home)
     {
         const QStringList existing = logFiles(home);
@@ -102,9 +102,10 @@ public:
         if (!process.waitForFinished(testsupport::budgetMs(kStopMs)))
             return ::testing::AssertionFailure() << "still running " << kStopMs << " ms after signal " << signal;
         if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-            return ::testing::AssertionFailure() << "exit " << process.exitCode() << " (crashed: "
-                                                 << (process.exitStatus() == QProcess::CrashExit) << ")\n"
-                                                 << process.readAllStandardError().toStdString();
+            return ::testing::AssertionFailure()
+                << "exit " << process.exitCode() << " (crashed: " << (process.exitStatus() == QProcess::CrashExit)
+                << ")\n"
+                << process.readAllStandardError().toStdString();
         return ::testing::AssertionSuccess();
     }
 

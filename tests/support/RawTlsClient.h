@@ -58,10 +58,7 @@ public:
     }
     bool resumed() const { return m_ssl && SSL_session_reused(m_ssl) == 1; }
 
-    bool write(const QByteArray& bytes)
-    {
-        return SSL_write(m_ssl, bytes.constData(), bytes.size()) == bytes.size();
-    }
+    bool write(const QByteArray& bytes) { return SSL_write(m_ssl, bytes.constData(), bytes.size()) == bytes.size(); }
     // Reads until text has arrived (true) or the stream ends.
     bool readUntil(const QByteArray& text, QByteArray* got = nullptr)
     {
@@ -84,8 +81,7 @@ public:
     {
         char buffer[4096];
         int n;
-        while ((n = SSL_read(m_ssl, buffer, sizeof buffer)) > 0) {
-        }
+        while ((n = SSL_read(m_ssl, buffer, sizeof buffer)) > 0) { }
         return SSL_get_error(m_ssl, n) == SSL_ERROR_ZERO_RETURN;
     }
 

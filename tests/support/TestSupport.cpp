@@ -14,8 +14,8 @@
 #include <mutex>
 #include <random>
 
-#include <malloc.h>
 #include <csignal>
+#include <malloc.h>
 #include <sys/prctl.h>
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -5,8 +5,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QList>
+#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 

@@ -108,11 +108,14 @@ TEST(DesktopApp, WindowShowsTheCodeOfTheFirstAddressInBothLanguages)
 
         QImage screen;
         QPoint origin;
-        ASSERT_TRUE(testsupport::waitFor([&] {
-            screen = grabScreen();
-            origin = findWindow(screen);
-            return origin.x() >= 0;
-        }, 20000)) << "no 1280 x 800 window on the screen";
+        ASSERT_TRUE(testsupport::waitFor(
+            [&] {
+                screen = grabScreen();
+                origin = findWindow(screen);
+                return origin.x() >= 0;
+            },
+            20000))
+            << "no 1280 x 800 window on the screen";
         keep(screen.copy(QRect(origin, QSize(1280, 800))), "desktop-" + locale.left(2));
 
         const QString expected = firstAddress(httpPort);
@@ -149,20 +152,25 @@ TEST(DesktopApp, WindowSaysWhyTheHttpsPortCannotBeOpenedInsteadOfOfferingIt)
     App app(home.path());
     ASSERT_TRUE(app.waitForLogLine("show .")) << app.process.readAllStandardError().toStdString();
     // After the wait for the port to come free.
-    ASSERT_TRUE(testsupport::waitFor([&] {
-        const QStringList lines = app.runLogLines();
-        return std::any_of(lines.begin(), lines.end(),
-            [](const QString& l) { return l.contains("[http] listen on") && l.contains("failed"); });
-    }, kStartMs));
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] {
+            const QStringList lines = app.runLogLines();
+            return std::any_of(lines.begin(), lines.end(),
+                [](const QString& l) { return l.contains("[http] listen on") && l.contains("failed"); });
+        },
+        kStartMs));
 
     QImage screen;
     QPoint origin;
     const QRect codeAndList(QPoint(564, 250), QSize(530, 456));
-    ASSERT_TRUE(testsupport::waitFor([&] {
-        screen = grabScreen();
-        origin = findWindow(screen);
-        return origin.x() >= 0 && failureTextPixels(screen.copy(codeAndList.translated(origin))) > 100;
-    }, 20000)) << "no failure text in the window";
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] {
+            screen = grabScreen();
+            origin = findWindow(screen);
+            return origin.x() >= 0 && failureTextPixels(screen.copy(codeAndList.translated(origin))) > 100;
+        },
+        20000))
+        << "no failure text in the window";
     keep(screen.copy(QRect(origin, QSize(1280, 800))), "desktop-listen-failure");
     EXPECT_EQ(uitest::readQrCode(screen.copy(QRect(origin + QPoint(724, 318), QSize(210, 210)))), "");
     EXPECT_TRUE(QString::fromLocal8Bit(app.process.readAllStandardOutput())
@@ -186,10 +194,13 @@ TEST(DesktopApp, RestartNowComesBackOnTheNewPorts)
     // The settings window opens centred on the main window, 120 pixels right.
     ASSERT_TRUE(clickAt(origin + QPoint(70 + 113, 210 + 23)));
     const QPoint settings = origin + QPoint((1280 - 724) / 2 + 120, (800 - 465) / 2);
-    ASSERT_TRUE(testsupport::waitFor([&] {
-        const QImage s = grabScreen();
-        return !s.isNull() && s.pixel(settings + QPoint(300, 10)) == kSettingsBar;
-    }, 10000)) << "the settings window did not open";
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] {
+            const QImage s = grabScreen();
+            return !s.isNull() && s.pixel(settings + QPoint(300, 10)) == kSettingsBar;
+        },
+        10000))
+        << "the settings window did not open";
     keep(grabScreen(), "settings");
     ASSERT_TRUE(typeInto(settings + QPoint(400, 210), QString::number(newHttp)));
     ASSERT_TRUE(typeInto(settings + QPoint(400, 290), QString::number(newWebsocket)));
@@ -214,11 +225,13 @@ TEST(DesktopApp, RestartNowComesBackOnTheNewPorts)
     httptest::Client https;
     EXPECT_TRUE(testsupport::waitFor([&] { return https.connectTo(newHttp); }, kStartMs));
     QTcpSocket websocket;
-    EXPECT_TRUE(testsupport::waitFor([&] {
-        websocket.abort();
-        websocket.connectToHost(QHostAddress::LocalHost, newWebsocket);
-        return websocket.waitForConnected(200);
-    }, kStartMs));
+    EXPECT_TRUE(testsupport::waitFor(
+        [&] {
+            websocket.abort();
+            websocket.connectToHost(QHostAddress::LocalHost, newWebsocket);
+            return websocket.waitForConnected(200);
+        },
+        kStartMs));
     for (const QString& name : logFiles(home.path()))
         for (const QString& line : logLines(home.path(), name))
             EXPECT_FALSE(line.contains("listen") && line.contains("failed")) << line.toStdString();

@@ -28,10 +28,10 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QTcpServer>
-#include <QTest>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTextEdit>
 #include <QTimer>
 
@@ -89,7 +89,7 @@ TEST_F(WidgetTest, PortsComeFromTheDeviceConfigurationWhenThereIsOne)
     QByteArray shortOne;
     QDataStream(&shortOne, QIODevice::WriteOnly) << qint32(18445);
     // A port no server could listen on falls back to the default.
-    const std::vector<Case> cases{
+    const std::vector<Case> cases {
         { "missing", {}, 81, 12345 },
         { "three values", deviceConfig(18443, 18444, 2), 18443, 18444 },
         { "one value", shortOne, 18445, 12345 },
@@ -214,7 +214,7 @@ TEST_F(WidgetTest, SettingsAreSavedWholeOrNotAtAll)
         resetPorts();
         const QString file = g_savePath + "/device.cfg";
         ASSERT_TRUE(testsupport::writeFile(file, stored));
-        struct stat before {};
+        struct stat before { };
         ::stat(QFile::encodeName(file).constData(), &before);
 
         Widget widget;
@@ -246,7 +246,7 @@ TEST_F(WidgetTest, SettingsAreSavedWholeOrNotAtAll)
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         EXPECT_EQ(f.readAll(), c.file);
         if (QString(c.name) == "no change") {
-            struct stat after {};
+            struct stat after { };
             ::stat(QFile::encodeName(file).constData(), &after);
             EXPECT_EQ(after.st_ino, before.st_ino) << "device.cfg was rewritten";
         }
@@ -537,7 +537,8 @@ TEST_F(WidgetTest, WindowsMoveOnlyWhereTheyShould)
     // Double-clicking the title bar neither maximises nor moves.
     MyTitleBar* bar = widget.titleBar();
     const QPoint onBar = bar->mapToGlobal(QPoint(300, 20));
-    QMouseEvent dbl(QEvent::MouseButtonDblClick, QPoint(300, 20), onBar, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent dbl(
+        QEvent::MouseButtonDblClick, QPoint(300, 20), onBar, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(bar, &dbl);
     EXPECT_EQ(widget.pos(), start);
     EXPECT_EQ(widget.windowState(), Qt::WindowNoState);
@@ -614,8 +615,8 @@ private:
 
 TEST_F(WidgetTest, LogExportCopiesTheLogFilesOnly)
 {
-    for (const char* name : { "log_20261210_101010.000.log", "log_20261210_111111.000.log", "notes.txt", "a.log.bak",
-             "settings.ini" })
+    for (const char* name :
+        { "log_20261210_101010.000.log", "log_20261210_111111.000.log", "notes.txt", "a.log.bak", "settings.ini" })
         ASSERT_TRUE(testsupport::writeFile(g_savePath + "/" + name, name));
     ASSERT_TRUE(QDir().mkpath(g_savePath + "/old.log"));
     QTemporaryDir target;
@@ -631,7 +632,8 @@ TEST_F(WidgetTest, LogExportCopiesTheLogFilesOnly)
         return driver.messages;
     };
     EXPECT_TRUE(exportTo(target.path()).isEmpty());
-    const QStringList copied = QDir(target.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    const QStringList copied
+        = QDir(target.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
     EXPECT_EQ(copied, QStringList({ "log_20261210_101010.000.log", "log_20261210_111111.000.log" }));
 
     // Again into the same folder: the first file already there fails the export.

@@ -45,10 +45,12 @@ public:
 private:
     QJsonObject next(int timeoutMs)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(testsupport::budgetMs(timeoutMs));
+        const auto deadline
+            = std::chrono::steady_clock::now() + std::chrono::milliseconds(testsupport::budgetMs(timeoutMs));
         while (!m_process.canReadLine()) {
             if (std::chrono::steady_clock::now() > deadline || m_process.state() == QProcess::NotRunning) {
-                qWarning("browser peer: %s", m_process.state() == QProcess::NotRunning
+                qWarning("browser peer: %s",
+                    m_process.state() == QProcess::NotRunning
                         ? "ended without a reply"
                         : qPrintable(QString("no reply within %1 ms").arg(testsupport::budgetMs(timeoutMs))));
                 return QJsonObject();

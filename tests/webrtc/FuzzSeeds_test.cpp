@@ -18,7 +18,8 @@ TEST(FuzzSeeds, EverySeedRunsCleanlyThroughTheTransportTarget)
             QFile f(dir.filePath(name));
             ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << name.toStdString();
             const QByteArray bytes = f.readAll();
-            EXPECT_EQ(LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size())), 0)
+            EXPECT_EQ(
+                LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size())), 0)
                 << name.toStdString();
         }
 }

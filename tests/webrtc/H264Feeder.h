@@ -44,7 +44,8 @@ public:
         const QString source = stamped
             ? QString("appsrc name=src is-live=true format=time do-timestamp=true "
                       "caps=video/x-raw,format=I420,width=%1,height=%2,framerate=%3/1")
-            : QString("videotestsrc is-live=true pattern=ball ! video/x-raw,format=I420,width=%1,height=%2,framerate=%3/1");
+            : QString(
+                "videotestsrc is-live=true pattern=ball ! video/x-raw,format=I420,width=%1,height=%2,framerate=%3/1");
         const QString description = (source
             + " ! x264enc tune=zerolatency threads=%4 sliced-threads=false speed-preset=ultrafast bitrate=%5 "
               "key-int-max=%6 ! video/x-h264,stream-format=byte-stream,alignment=au,profile=constrained-baseline ! "

@@ -21,7 +21,8 @@ struct Collector {
     Collector()
     {
         maker.outputCallback = [this](char* d, int n) {
-            packets.push_back({ std::vector<uint8_t>(reinterpret_cast<uint8_t*>(d), reinterpret_cast<uint8_t*>(d) + n) });
+            packets.push_back(
+                { std::vector<uint8_t>(reinterpret_cast<uint8_t*>(d), reinterpret_cast<uint8_t*>(d) + n) });
         };
     }
     void feed(uint8_t header, int length, uint32_t ts = 3600)
@@ -51,7 +52,8 @@ TEST(RtpMaker, CutsUnitsIntoSingleAndFragmentPacketsOfAtMost1372Bytes)
         { "1361-byte slice", 0x41, 1361, { 1372, 16 }, { 0x81, 0x41 }, { false, true } },
         { "2717 bytes", 0x65, 2717, { 1372, 1372 }, { 0x85, 0x45 }, { false, true } },
         { "2718 bytes", 0x65, 2718, { 1372, 1372, 15 }, { 0x85, 0x05, 0x45 }, { false, false, true } },
-        { "5000-byte IDR", 0x65, 5000, { 1372, 1372, 1372, 939 }, { 0x85, 0x05, 0x05, 0x45 }, { false, false, false, true } },
+        { "5000-byte IDR", 0x65, 5000, { 1372, 1372, 1372, 939 }, { 0x85, 0x05, 0x05, 0x45 },
+            { false, false, false, true } },
         { "SPS", 0x67, 20, { 32 }, {}, { false } },
         { "PPS", 0x68, 8, { 20 }, {}, { false } },
         { "SEI", 0x06, 30, { 42 }, {}, { false } },

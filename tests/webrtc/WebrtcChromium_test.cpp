@@ -52,10 +52,9 @@ public:
         }
         m_encoder.setId(pro, win);
         // As a window's builder does: the units go to the window's preview sessions.
-        m_encoder.setNaluSink([](const QString& pro_id, const QString& win_id, const char* data, int length,
-                                  uint32_t timestamp, int kind, int fps) {
-            WebrtcManager::instance()->sendVideo(pro_id, win_id, data, length, timestamp, kind, fps);
-        });
+        m_encoder.setNaluSink(
+            [](const QString& pro_id, const QString& win_id, const char* data, int length, uint32_t timestamp, int kind,
+                int fps) { WebrtcManager::instance()->sendVideo(pro_id, win_id, data, length, timestamp, kind, fps); });
         m_ok = m_encoder.setSrcImagePara(width, height, kFps, 9)
             && m_encoder.setEncodePara(width, height, kFps, kGopFrames, 2000, 2, 0) && m_encoder.createEncoderElement();
         m_encoder.start();
@@ -107,12 +106,14 @@ protected:
     }
     static bool available()
     {
-        return QFile::exists("/usr/bin/chromium") && QFile::exists(PANOPTRA_SOURCE_DIR "/tests/node_modules/playwright-core");
+        return QFile::exists("/usr/bin/chromium")
+            && QFile::exists(PANOPTRA_SOURCE_DIR "/tests/node_modules/playwright-core");
     }
     // Polls the page's statistics until pred holds; the last statistics.
     QJsonObject statsUntil(ChromiumPeer& b, const std::function<bool(const QJsonObject&)>& pred, int timeoutMs)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(testsupport::budgetMs(timeoutMs));
+        const auto deadline
+            = std::chrono::steady_clock::now() + std::chrono::milliseconds(testsupport::budgetMs(timeoutMs));
         QJsonObject s;
         do {
             s = b.ask({ { "cmd", "stats" } });
@@ -146,7 +147,8 @@ protected:
                 return -1;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        return int(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+        return int(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
     }
 };
 
@@ -178,11 +180,11 @@ TEST_F(Chromium, ABrowserWatchesAWindowFollowsASwitchAndLeaves)
     EXPECT_GE(stats.value("framesDecoded").toInt() - before, 20) << "it goes on decoding";
 
     // Switch the session to the small window: its size from its next IDR.
-    const QJsonObject login = browser.ask(
-        { { "cmd", "fetch" }, { "path", "/api/v2/users/login.json" }, { "body", QJsonObject { { "username", "admin" }, { "password", "vexmo" } } } });
+    const QJsonObject login = browser.ask({ { "cmd", "fetch" }, { "path", "/api/v2/users/login.json" },
+        { "body", QJsonObject { { "username", "admin" }, { "password", "vexmo" } } } });
     ASSERT_EQ(login.value("result").toString(), "ok") << ::testing::PrintToString(login);
-    const QString app = QJsonDocument(QJsonObject { { "username", "admin" },
-                                          { "token", login.value("data").toObject().value("token").toString() } })
+    const QString app = QJsonDocument(
+        QJsonObject { { "username", "admin" }, { "token", login.value("data").toObject().value("token").toString() } })
                             .toJson(QJsonDocument::Compact);
     const QJsonObject switched = browser.ask({ { "cmd", "fetch" }, { "path", "/api/v2/window/switch.json" },
         { "body", QJsonObject { { "pro_id", s_pro }, { "win_id", s_small }, { "session_id", id } } }, { "app", app } });
@@ -217,9 +219,9 @@ TEST_F(Chromium, ABrowserWatchesAWindowFollowsASwitchAndLeaves)
     browser.waitEnded();
     const int64_t lastCheck = WebrtcManager::instance()->sessionView(third).lastStunMs;
     ASSERT_GE(waitPortFreeMs(port, 16000), 0);
-    const int64_t freedAt = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now().time_since_epoch())
-                                .count();
+    const int64_t freedAt
+        = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+              .count();
     std::printf("socket freed %lld ms after the killed browser's last check\n", (long long)(freedAt - lastCheck));
     EXPECT_GE(freedAt - lastCheck, 12000);
     EXPECT_LE(freedAt - lastCheck, 13100);
@@ -248,14 +250,15 @@ TEST_F(Chromium, ABrowserWatchesARenderedWindowOfALiveSource)
     ASSERT_TRUE(servertest::loggedIn(*c, &token));
     const QByteArray header = servertest::appHeader("admin", token);
     const QStringList before = controller->programIds();
-    ASSERT_EQ(servertest::post(*c, "/api/v2/program/add.json",
-                  { { "name", "Live" },
-                      { "resolution",
-                          QJsonObject { { "width", kWidth }, { "height", kHeight }, { "index", 1 }, { "aspect", 1.3333 } } },
-                      { "frameRate", kFps } },
-                  header)
-                  .value("result")
-                  .toString(),
+    ASSERT_EQ(
+        servertest::post(*c, "/api/v2/program/add.json",
+            { { "name", "Live" },
+                { "resolution",
+                    QJsonObject { { "width", kWidth }, { "height", kHeight }, { "index", 1 }, { "aspect", 1.3333 } } },
+                { "frameRate", kFps } },
+            header)
+            .value("result")
+            .toString(),
         "ok");
     QString pro;
     ASSERT_TRUE(testsupport::waitFor([&] {
@@ -332,8 +335,9 @@ TEST_F(Chromium, ABrowserWatchesARenderedWindowOfALiveSource)
     // On a busy machine the browser part outlasts the server's idle limit
     // for the connection used above: a new one stops the program.
     c = client();
-    EXPECT_EQ(servertest::post(*c, "/api/v2/program/set_status.json", { { "pro_id", pro }, { "status", false } }, header)
-                  .value("result")
-                  .toString(),
+    EXPECT_EQ(
+        servertest::post(*c, "/api/v2/program/set_status.json", { { "pro_id", pro }, { "status", false } }, header)
+            .value("result")
+            .toString(),
         "ok");
 }

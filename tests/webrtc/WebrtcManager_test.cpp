@@ -13,8 +13,6 @@
 #include <QDir>
 #include <QJsonObject>
 
-
-
 #include <algorithm>
 #include <mutex>
 
@@ -54,10 +52,7 @@ std::vector<char> slice(uint8_t header, int firstMb, int length = 300)
 class Manager : public ::testing::Test {
 protected:
     void SetUp() override { manager.init(); }
-    void TearDown() override
-    {
-        manager.destroy();
-    }
+    void TearDown() override { manager.destroy(); }
     // Offers asked from the browser at `from`.
     Offer open(const QString& pro = "1", const QString& win = "2", const QHostAddress& from = browser(0))
     {

@@ -38,14 +38,15 @@ protected:
         ASSERT_TRUE(servertest::loggedIn(c, &token));
         s_header = servertest::appHeader("admin", token);
         const QStringList before = controller->programIds();
-        ASSERT_EQ(servertest::post(c, "/api/v2/program/add.json",
-                      { { "name", "Preview" },
-                          { "resolution",
-                              QJsonObject { { "width", 1280 }, { "height", 720 }, { "index", 1 }, { "aspect", 1.7778 } } },
-                          { "frameRate", 25 } },
-                      s_header)
-                      .value("result")
-                      .toString(),
+        ASSERT_EQ(
+            servertest::post(c, "/api/v2/program/add.json",
+                { { "name", "Preview" },
+                    { "resolution",
+                        QJsonObject { { "width", 1280 }, { "height", 720 }, { "index", 1 }, { "aspect", 1.7778 } } },
+                    { "frameRate", 25 } },
+                s_header)
+                .value("result")
+                .toString(),
             "ok");
         ASSERT_TRUE(testsupport::waitFor([&] { return controller->programIds().size() > before.size(); }));
         for (const QString& id : controller->programIds())

@@ -99,8 +99,8 @@ TEST_F(WebrtcRoutes, ViewersWatchSwitchAndLeaveTheirWindowsIndependently)
     EXPECT_EQ(idrsSeen(b), std::vector<int> { 1 });
 
     // Viewer a follows the small window; b stays on the wide one.
-    EXPECT_EQ(post(*c1, "/api/v2/window/switch.json", { { "pro_id", s_pro }, { "win_id", s_small }, { "session_id", a.id } },
-                  s_header),
+    EXPECT_EQ(post(*c1, "/api/v2/window/switch.json",
+                  { { "pro_id", s_pro }, { "win_id", s_small }, { "session_id", a.id } }, s_header),
         kOk);
     EXPECT_EQ(WebrtcManager::instance()->sessionView(a.id).win_id, s_small);
     sendIdr(s_wide, 2);
@@ -109,8 +109,8 @@ TEST_F(WebrtcRoutes, ViewersWatchSwitchAndLeaveTheirWindowsIndependently)
     EXPECT_EQ(idrsSeen(b), std::vector<int> { 2 });
 
     // A switch to a window the program does not have rebinds nothing.
-    EXPECT_EQ(post(*c2, "/api/v2/window/switch.json", { { "pro_id", s_pro }, { "win_id", "999" }, { "session_id", b.id } },
-                  s_header)
+    EXPECT_EQ(post(*c2, "/api/v2/window/switch.json",
+                  { { "pro_id", s_pro }, { "win_id", "999" }, { "session_id", b.id } }, s_header)
                   .value("result")
                   .toString(),
         "error");

@@ -143,8 +143,8 @@ private:
 
 // A Binding request as a browser sends it (RFC 8445 §7.1.2): USERNAME
 // "<ufrag>:<peer>", PRIORITY, ICE-CONTROLLING, MESSAGE-INTEGRITY, FINGERPRINT.
-inline std::vector<uint8_t> bindingRequest(const std::string& username, const std::string& password,
-    uint32_t priority = 1853817087, uint8_t idSeed = 1)
+inline std::vector<uint8_t> bindingRequest(
+    const std::string& username, const std::string& password, uint32_t priority = 1853817087, uint8_t idSeed = 1)
 {
     uint8_t tid[12];
     for (int i = 0; i < 12; ++i)
@@ -176,7 +176,8 @@ public:
     LoopbackPeer()
         : dtls(std::make_shared<MyDtlsTransport>(false))
     {
-        dtls->dtlsOutputCallback = [this](const char* data, int len) { socket.sendTo(m_serverPort, data, size_t(len)); };
+        dtls->dtlsOutputCallback
+            = [this](const char* data, int len) { socket.sendTo(m_serverPort, data, size_t(len)); };
         dtls->handshakeCompletedCallback = [this](const std::string& send, const std::string& recv) {
             keysOk = srtp.setRtpParams(send, recv);
             completed = true;
@@ -199,7 +200,8 @@ public:
     {
         dtls->Start();
         bool dropped = false;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(testsupport::budgetMs(timeoutMs));
+        const auto deadline
+            = std::chrono::steady_clock::now() + std::chrono::milliseconds(testsupport::budgetMs(timeoutMs));
         while (!completed && !failed && std::chrono::steady_clock::now() < deadline) {
             const auto d = socket.receive(50);
             if (!d.empty() && MyDtlsTransport::isDtlsPacket(reinterpret_cast<const char*>(d.data()), int(d.size()))) {
@@ -218,7 +220,8 @@ public:
     // The next SRTP packet from the server, unprotected; empty on time-out.
     std::vector<uint8_t> receiveRtp(int timeoutMs)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(testsupport::budgetMs(timeoutMs));
+        const auto deadline
+            = std::chrono::steady_clock::now() + std::chrono::milliseconds(testsupport::budgetMs(timeoutMs));
         while (std::chrono::steady_clock::now() < deadline) {
             auto d = socket.receive(50);
             if (d.size() >= 12 && (d[0] & 0xC0) == 0x80) {
@@ -235,7 +238,8 @@ public:
 
     std::vector<uint8_t> receiveNonMedia(int timeoutMs)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(testsupport::budgetMs(timeoutMs));
+        const auto deadline
+            = std::chrono::steady_clock::now() + std::chrono::milliseconds(testsupport::budgetMs(timeoutMs));
         while (std::chrono::steady_clock::now() < deadline) {
             auto d = socket.receive(50);
             if (!d.empty() && (d[0] & 0xC0) != 0x80)

@@ -199,8 +199,8 @@ void playbackLatency(const QString& sink, int repeats)
     std::atomic<long long> firstLoudSentNs { 0 };
     mixer.setNdiAudioSender([&](const QString&, const QString&, const short* data, int, int, int) {
         if (data[0] != 0 && firstLoudSentNs == 0)
-            firstLoudSentNs = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
-                                  .count();
+            firstLoudSentNs
+                = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
     });
     mixer.setNDIState("1", "ndi");
     mixer.setScreenState("1", 1);
@@ -220,8 +220,8 @@ void playbackLatency(const QString& sink, int repeats)
     mixer.Open();
 
     QProcess parec;
-    parec.start("parec", { "-d", sink + ".monitor", "--raw", "--format=s16le", "--rate=48000", "--channels=2",
-                             "--latency-msec=5" });
+    parec.start("parec",
+        { "-d", sink + ".monitor", "--raw", "--format=s16le", "--rate=48000", "--channels=2", "--latency-msec=5" });
     std::vector<double> measured, reported;
     for (int r = 0; r < repeats; ++r) {
         loud = false;
@@ -242,8 +242,8 @@ void playbackLatency(const QString& sink, int repeats)
             const auto* s = reinterpret_cast<const int16_t*>(bytes.constData());
             for (int i = 0; i < bytes.size() / 2; ++i) {
                 if (std::abs(int(s[i])) > 0) {
-                    heardNs = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
-                                  .count();
+                    heardNs
+                        = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
                     break;
                 }
             }
@@ -264,8 +264,8 @@ void playbackLatency(const QString& sink, int repeats)
     parec.waitForFinished(3000);
     mixer.destroy();
     if (!measured.empty())
-        std::printf("   median: heard after %.0f ms, server reports %.0f ms\n", stats(measured).median,
-            stats(reported).median);
+        std::printf(
+            "   median: heard after %.0f ms, server reports %.0f ms\n", stats(measured).median, stats(reported).median);
 }
 
 } // namespace

@@ -114,8 +114,8 @@ Figures runOurs(std::vector<QByteArray>& pictures, int w, int h, int fps, int fr
     }
     encoder.start();
     // Warm-up: the first picture pays for negotiation and encoder set-up.
-    encoder.addNewFrame(std::make_shared<VideoFrame>(reinterpret_cast<unsigned char*>(pictures[0].data()),
-        uint32_t(w), uint32_t(h), uint32_t(pictures[0].size()), uint32_t(w * 2)));
+    encoder.addNewFrame(std::make_shared<VideoFrame>(reinterpret_cast<unsigned char*>(pictures[0].data()), uint32_t(w),
+        uint32_t(h), uint32_t(pictures[0].size()), uint32_t(w * 2)));
     const Clock::time_point warm = Clock::now() + std::chrono::seconds(5);
     while (Clock::now() < warm) {
         {
@@ -136,8 +136,8 @@ Figures runOurs(std::vector<QByteArray>& pictures, int w, int h, int fps, int fr
     const Clock::time_point start = Clock::now();
     for (int i = 0; i < frames; ++i) {
         QByteArray& p = pictures[size_t(i) % pictures.size()];
-        auto frame = std::make_shared<VideoFrame>(reinterpret_cast<unsigned char*>(p.data()), uint32_t(w),
-            uint32_t(h), uint32_t(p.size()), uint32_t(w * 2));
+        auto frame = std::make_shared<VideoFrame>(
+            reinterpret_cast<unsigned char*>(p.data()), uint32_t(w), uint32_t(h), uint32_t(p.size()), uint32_t(w * 2));
         inAt.push_back(Clock::now());
         encoder.addNewFrame(frame);
         std::this_thread::sleep_until(start + period * (i + 1));
@@ -216,7 +216,8 @@ double runLaunch(const QString& pipeline, const QString& traceFile, std::vector<
     if (latencies) {
         QFile file(traceFile);
         if (file.open(QIODevice::ReadOnly)) {
-            static const QRegularExpression time(QStringLiteral("sink-element=\\(string\\)fakesink0.*time=\\(guint64\\)(\\d+)"));
+            static const QRegularExpression time(
+                QStringLiteral("sink-element=\\(string\\)fakesink0.*time=\\(guint64\\)(\\d+)"));
             while (!file.atEnd()) {
                 const QRegularExpressionMatch m = time.match(QString::fromUtf8(file.readLine()));
                 if (m.hasMatch())
@@ -229,9 +230,10 @@ double runLaunch(const QString& pipeline, const QString& traceFile, std::vector<
 
 Figures runReference(int w, int h, int fps, int frames, const QString& traceFile)
 {
-    const QString source = QStringLiteral("videotestsrc pattern=smpte horizontal-speed=8 is-live=true num-buffers=%1 ! %2")
-                               .arg(frames + 1)
-                               .arg(caps(w, h, fps));
+    const QString source
+        = QStringLiteral("videotestsrc pattern=smpte horizontal-speed=8 is-live=true num-buffers=%1 ! %2")
+              .arg(frames + 1)
+              .arg(caps(w, h, fps));
     const QString encode
         = QStringLiteral(" ! queue max-size-buffers=3 max-size-bytes=52428800 max-size-time=0 leaky=2 ! videoconvert ! "
                          "x264enc key-int-max=%1 b-adapt=false b-pyramid=false bframes=0 tune=zerolatency threads=1 "
@@ -304,7 +306,8 @@ int main(int argc, char** argv)
             print("encoder", ours);
             const Figures ref = runReference(s.w, s.h, fps, frames, dir.filePath("trace.log"));
             print("gst-launch", ref);
-            printf("  ratio encoder / gst-launch: CPU %.2f", ref.cpuMsPerFrame > 0 ? ours.cpuMsPerFrame / ref.cpuMsPerFrame : 0);
+            printf("  ratio encoder / gst-launch: CPU %.2f",
+                ref.cpuMsPerFrame > 0 ? ours.cpuMsPerFrame / ref.cpuMsPerFrame : 0);
             if (ours.latencyMsMax > 0 && ref.latencyMsMedian > 0)
                 printf(", median latency %.2f", ours.latencyMsMedian / ref.latencyMsMedian);
             printf("\n");

@@ -85,7 +85,8 @@ bool GstReference::start()
         return false;
     }
     for (int i = 0; i < m_sources.size(); ++i)
-        m_inputs.push_back(gst_bin_get_by_name(GST_BIN(m_pipeline), QStringLiteral("in%1").arg(i).toUtf8().constData()));
+        m_inputs.push_back(
+            gst_bin_get_by_name(GST_BIN(m_pipeline), QStringLiteral("in%1").arg(i).toUtf8().constData()));
     for (auto [name, watch] : { std::pair { "net", &m_network }, std::pair { "h264", &m_h264 } }) {
         GstElement* sink = gst_bin_get_by_name(GST_BIN(m_pipeline), name);
         watch->attach(sink);
@@ -142,7 +143,8 @@ void GstReference::feed()
             const gsize size = gsize(stride) * gsize(f.yres);
             if (input.newest)
                 gst_buffer_unref(input.newest);
-            input.newest = gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, f.p_data, size, 0, size, lent, giveBack);
+            input.newest
+                = gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, f.p_data, size, 0, size, lent, giveBack);
         }
         // The compositor's picture of the last set has come out.
         const bool taken = m_network.pictures() >= sets;

@@ -97,10 +97,11 @@ void NetworkWatch::run()
             const int w = frame.xres, h = frame.yres;
             const uint8_t* data = frame.p_data;
             const auto luma = [&](int x, int y) {
-                return int(data[size_t(std::clamp(y, 0, h - 1)) * size_t(stride) + size_t(std::clamp(x, 0, w - 1)) * 2 + 1]);
+                return int(
+                    data[size_t(std::clamp(y, 0, h - 1)) * size_t(stride) + size_t(std::clamp(x, 0, w - 1)) * 2 + 1]);
             };
-            if (const auto stamp = timestamp::read(
-                    m_area.x() * w, m_area.y() * h, m_area.width() * w, m_area.height() * h, luma))
+            if (const auto stamp
+                = timestamp::read(m_area.x() * w, m_area.y() * h, m_area.width() * w, m_area.height() * h, luma))
                 m_log.seen(*stamp, now);
         }
         NDIlib_framesync_free_video(sync, &frame);

@@ -40,8 +40,8 @@
 #include <QProcess>
 #include <QQmlContext>
 #include <QQmlEngine>
-#include <QtQml>
 #include <QTimer>
+#include <QtQml>
 
 #include <algorithm>
 #include <atomic>
@@ -199,10 +199,8 @@ int main(int argc, char** argv)
                 return 1;
             }
             H264Watch* watch = h264Watch.get();
-            window->encoder()->setNaluSink(
-                [watch](const QString&, const QString&, const char* unit, int length, uint32_t, int kind, int) {
-                    watch->push(unit, length, kind);
-                });
+            window->encoder()->setNaluSink([watch](const QString&, const QString&, const char* unit, int length,
+                                               uint32_t, int kind, int) { watch->push(unit, length, kind); });
             // The network output goes out under the window's name.
             networkWatch = std::make_unique<NetworkWatch>(QStringLiteral("Bench_Window_%1").arg(i), firstTile);
             networkWatch->start();

@@ -145,7 +145,8 @@ void sessionsBench()
             times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
         }
         const double m = percentile(times, 0.5);
-        std::printf("sessions %3d (%zu connected): sendVideo %.2f ms per frame, budget 1/fps %.2f ms, ratio %.2f  (%s)\n",
+        std::printf(
+            "sessions %3d (%zu connected): sendVideo %.2f ms per frame, budget 1/fps %.2f ms, ratio %.2f  (%s)\n",
             target, peers.size(), m, budgetMs, m / budgetMs, loadAverage().c_str());
     }
     manager.destroy();

@@ -191,9 +191,8 @@ int main(int argc, char** argv)
     const QString wavPath = parser.value("wav");
     const bool wantSound = parser.isSet("wav");
     const bool wantPicture = !wantSound || parser.isSet("out");
-    if (!ok || timeoutMs < 0 || (bandwidth != "high" && bandwidth != "low")
-        || (!parser.isSet("list") && name.isEmpty()) || !secondsOk || seconds < 1 || seconds > 3600
-        || (wantSound && wavPath.isEmpty())) {
+    if (!ok || timeoutMs < 0 || (bandwidth != "high" && bandwidth != "low") || (!parser.isSet("list") && name.isEmpty())
+        || !secondsOk || seconds < 1 || seconds > 3600 || (wantSound && wavPath.isEmpty())) {
         std::fprintf(stderr, "panoptra_grab: invalid arguments (see --help)\n");
         return 2;
     }
@@ -238,8 +237,8 @@ int main(int argc, char** argv)
             const QString out = parser.value("out");
             done = writeFile(out + ".uyvy", packed)
                 && writeFile(out + ".ppm", toPpm(frame.p_data, frame.xres, frame.yres, stride));
-            const float aspect = frame.picture_aspect_ratio > 0 ? frame.picture_aspect_ratio
-                                                                 : float(frame.xres) / float(frame.yres);
+            const float aspect
+                = frame.picture_aspect_ratio > 0 ? frame.picture_aspect_ratio : float(frame.xres) / float(frame.yres);
             report.insert("width", frame.xres);
             report.insert("height", frame.yres);
             report.insert("stride", stride);

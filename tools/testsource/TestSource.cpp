@@ -76,10 +76,9 @@ void TestSource::sendVideo()
     picture.number(w / 40, h / 20, m_frame, std::max(2, h / 60));
     if (m_stamped) {
         const Yuv black { 16, 128, 128 }, white { 235, 128, 128 };
-        timestamp::draw(w, h, timestamp::nowMs(),
-            [&picture, &black, &white](int x, int y, int bw, int bh, bool on) {
-                picture.rect(x, y, bw, bh, on ? white : black);
-            });
+        timestamp::draw(w, h, timestamp::nowMs(), [&picture, &black, &white](int x, int y, int bw, int bh, bool on) {
+            picture.rect(x, y, bw, bh, on ? white : black);
+        });
     }
 
     NDIlib_video_frame_v2_t frame;

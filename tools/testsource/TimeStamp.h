@@ -32,8 +32,7 @@ inline uint64_t codeOf(uint32_t ms)
 }
 
 // Calls block(x, y, w, h, on) for every block of a width x height picture.
-template <typename Block>
-void draw(int width, int height, uint32_t ms, Block block)
+template <typename Block> void draw(int width, int height, uint32_t ms, Block block)
 {
     const uint64_t code = codeOf(ms);
     const double bw = (kRight - kLeft) * width / kColumns, bh = (kBottom - kTop) * height / kRows;
@@ -47,8 +46,7 @@ void draw(int width, int height, uint32_t ms, Block block)
 // Reads the code of a picture shown in the rectangle (x, y, w, h) of another
 // one whose luma (0..255) at a pixel luma(px, py) gives; each block is judged
 // by nine points around its centre. Empty when the blocks hold no valid code.
-template <typename Luma>
-std::optional<uint32_t> read(double x, double y, double w, double h, Luma luma)
+template <typename Luma> std::optional<uint32_t> read(double x, double y, double w, double h, Luma luma)
 {
     const double bw = (kRight - kLeft) * w / kColumns, bh = (kBottom - kTop) * h / kRows;
     uint64_t code = 0;

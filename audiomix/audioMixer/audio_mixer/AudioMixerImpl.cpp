@@ -130,8 +130,8 @@ std::vector<AudioFrame*> AudioMixerImpl::GetAudioFromSources()
 
 bool AudioMixerImpl::Mix(size_t number_of_channels, AudioFrame* audio_frame_for_mixing)
 {
-    RTC_CHECK_MSG(number_of_channels == 1 || number_of_channels == 2,
-        "number_of_channels == 1 || number_of_channels == 2");
+    RTC_CHECK_MSG(
+        number_of_channels == 1 || number_of_channels == 2, "number_of_channels == 1 || number_of_channels == 2");
     rtc::internal::RaceCheckerScope race(&race_checker_);
     RTC_CHECK_MSG(!race.RaceDetected(), "!race_checker.RaceDetected()");
     CalculateOutputFrequency();

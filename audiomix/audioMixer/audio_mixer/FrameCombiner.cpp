@@ -20,8 +20,8 @@ int16_t roundAndSaturate(float value)
 
 } // namespace
 
-void FrameCombiner::Combine(const std::vector<AudioFrame*>& mixList, size_t channels, int sampleRate,
-    size_t streamCount, AudioFrame* out) const
+void FrameCombiner::Combine(
+    const std::vector<AudioFrame*>& mixList, size_t channels, int sampleRate, size_t streamCount, AudioFrame* out) const
 {
     RTC_CHECK_MSG(out, "audio_frame_for_mixing");
     const size_t samples = size_t(std::max(0, sampleRate / 100));

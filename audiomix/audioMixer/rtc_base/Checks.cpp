@@ -7,8 +7,7 @@
 namespace rtc {
 namespace webrtc_checks_impl {
 
-void FatalLog(const char* file, int line, const char* condition, const std::string& values,
-    const std::string& message)
+void FatalLog(const char* file, int line, const char* condition, const std::string& values, const std::string& message)
 {
     const int lastError = errno;
     std::fflush(stdout);

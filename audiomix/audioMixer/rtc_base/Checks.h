@@ -9,11 +9,10 @@ namespace rtc {
 namespace webrtc_checks_impl {
 
 // Writes the report block and aborts. `values` is empty or " (a vs. b)".
-[[noreturn]] void FatalLog(const char* file, int line, const char* condition, const std::string& values,
-    const std::string& message);
+[[noreturn]] void FatalLog(
+    const char* file, int line, const char* condition, const std::string& values, const std::string& message);
 
-template <typename A, typename B>
-std::string CompareValues(const A& a, const B& b)
+template <typename A, typename B> std::string CompareValues(const A& a, const B& b)
 {
     std::ostringstream out;
     out << " (" << a << " vs. " << b << ")";
@@ -26,7 +25,7 @@ std::string CompareValues(const A& a, const B& b)
 #define RTC_CHECK_MSG(condition, message)                                                                              \
     do {                                                                                                               \
         if (!(condition))                                                                                              \
-            ::rtc::webrtc_checks_impl::FatalLog(__FILE__, __LINE__, #condition, std::string(), message);              \
+            ::rtc::webrtc_checks_impl::FatalLog(__FILE__, __LINE__, #condition, std::string(), message);               \
     } while (0)
 
 #define RTC_CHECK(condition) RTC_CHECK_MSG(condition, "")

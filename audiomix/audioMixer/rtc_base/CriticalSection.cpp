@@ -46,8 +46,7 @@ void CriticalSection::Enter() const
         RTC_CHECK_MSG(!(owned_.load(std::memory_order_acquire)
                           && IsThreadRefEqual(owning_thread_.load(std::memory_order_relaxed), self)),
             "!IsThreadRefEqual(owning_thread_, self)");
-        while (sem_wait(&semaphore_) != 0 && errno == EINTR) {
-        }
+        while (sem_wait(&semaphore_) != 0 && errno == EINTR) { }
     }
     owning_thread_.store(self, std::memory_order_relaxed);
     owned_.store(true, std::memory_order_release);

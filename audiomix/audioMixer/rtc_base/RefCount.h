@@ -17,8 +17,7 @@ protected:
     virtual ~RefCountInterface() = default;
 };
 
-template <class T>
-class RefCountedObject : public T {
+template <class T> class RefCountedObject : public T {
 public:
     template <class... Args>
     explicit RefCountedObject(Args&&... args)
@@ -45,8 +44,7 @@ private:
 };
 
 // Holds one reference for its lifetime.
-template <class T>
-class scoped_refptr {
+template <class T> class scoped_refptr {
 public:
     scoped_refptr() = default;
     scoped_refptr(T* p)

@@ -337,8 +337,19 @@ void QuickRenderer::requestStop()
     }
     releaseSync(UINT64_MAX);
     QCoreApplication::postEvent(this, new QEvent(kCleanupEvent));
-    while (!stopped && monotonicMs() - start < 4999)
+    // The clean-up must run on the render thread, where the context is
+    // current: the window ends that thread next, and what the clean-up left
+    // would then go on this thread without a context. So the wait lasts as
+    // long as the pass in progress does (seconds on a busy machine); the
+    // window joins that thread next anyway.
+    bool late = false;
+    while (!stopped && thread()->isRunning()) {
+        if (!late && monotonicMs() - start >= 5000) {
+            late = true;
+            qWarning() << "requestStop: the render pass in progress is still running after 5 s" << id;
+        }
         QThread::msleep(10);
+    }
     qDebug() << "requestStop done. " << id << monotonicMs() - start;
 }
 

@@ -648,7 +648,7 @@ void BaseConfig::buildProgramMessage(
     QMutexLocker lock(&programsMutex);
     const QSharedPointer<ProjectObject> program = programs.value(pro_id);
     if (!program) {
-        message = apireply::error();
+        apireply::addError(message);
         message.insert("socket_type", kind);
         return;
     }

@@ -20,6 +20,18 @@ inline QJsonObject ok(const QJsonValue& data)
     return QJsonObject { { "result", "ok" }, { "data", data } };
 }
 
+// The same envelopes written into a reply that may carry other members already.
+inline void addOk(QJsonObject& reply, const QJsonValue& data)
+{
+    reply.insert("result", "ok");
+    reply.insert("data", data);
+}
+
+inline void addError(QJsonObject& reply)
+{
+    reply.insert("result", "error");
+}
+
 // A failure without a text: the caller or the program was not accepted.
 inline QJsonObject error()
 {

@@ -524,7 +524,7 @@ void Preset::setPosition(int screenIndex, bool isFull)
 
 void Preset::getPosition(QJsonObject& reply) const
 {
-    reply = apireply::ok(QJsonObject { { "select", screen_select }, { "isFull", screen_isFull } });
+    apireply::addOk(reply, QJsonObject { { "select", screen_select }, { "isFull", screen_isFull } });
 }
 
 void Preset::setOutputType(const QString& select)
@@ -536,7 +536,7 @@ void Preset::setOutputType(const QString& select)
 
 void Preset::getOutputType(QJsonObject& reply) const
 {
-    reply = apireply::ok(QJsonObject { { "select", live_select } });
+    apireply::addOk(reply, QJsonObject { { "select", live_select } });
 }
 
 void Preset::setModified(bool value)
@@ -825,7 +825,7 @@ void Preset::getVideoRectOptions(const QString& pro_id, int pos_id, QJsonObject&
         { "angle", it->angle },
     };
     writeOverlayFlags(data, it->options);
-    reply = apireply::ok(data);
+    apireply::addOk(reply, data);
 }
 
 void Preset::setVideoRectOptions(int pos_id, const QString& type, bool enable)

@@ -308,7 +308,6 @@ void QuickRenderer::releaseSync(uint64_t ticket)
 
 void QuickRenderer::clearRequestEvent()
 {
-    ASSERT_MAIN_THREAD("QuickRenderer::clearRequestEvent");
     const QString id = QStringLiteral("%1_%2").arg(settings.pro_id, settings.win_id);
     qDebug() << "QuickRenderer::clearRequestEvent() begin. " << id;
     QMutexLocker lock(&request_mutex);

@@ -30,8 +30,10 @@
 // Owner: its WindowMultiThreaded, which creates it on the GUI thread, moves it
 // to the window's render thread and deletes it after that thread ended.
 // Thread: event(), render() and cleanup() run on the render thread; the
-// setters, requestRender, waitForSync, clearRequestEvent, requestStop,
-// changeWindowPosition and drawScreen on the GUI thread.
+// setters, requestRender, waitForSync, requestStop, changeWindowPosition and
+// drawScreen on the GUI thread. clearRequestEvent runs on whichever thread
+// switches the window's rendering (the GUI thread, or a request's under the
+// program lock) and takes request_mutex.
 #include <QEvent>
 #include <QMutex>
 #include <QObject>

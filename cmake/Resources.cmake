@@ -1,6 +1,5 @@
-# Resources staged beside the executable in bin/res at build time, and the
-# TLS certificate and key, generated here (never committed) and compiled into
-# the HTTP layer's library as Qt resources under ":/tls/".
+# Resources staged beside the executable in bin/res at build time. The TLS
+# certificate and key are made by the HTTP layer's own CMakeLists.txt.
 
 set(PANOPTRA_FONT_SOURCE "/usr/share/fonts/truetype/droid/DroidSansFallbackFull.ttf"
     CACHE FILEPATH "Freely licensed font staged as the user-interface font")
@@ -45,21 +44,3 @@ foreach(f ${PANOPTRA_PLAIN_RES})
 endforeach()
 
 add_custom_target(panoptra_res ALL DEPENDS ${PANOPTRA_STAGED_FILES})
-
-# TLS identity of the HTTPS and WebSocket servers.
-set(PANOPTRA_TLS_DIR ${CMAKE_BINARY_DIR}/tls)
-find_program(OPENSSL_EXECUTABLE openssl REQUIRED)
-add_custom_command(
-  OUTPUT ${PANOPTRA_TLS_DIR}/server.crt ${PANOPTRA_TLS_DIR}/server.key
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${PANOPTRA_TLS_DIR}
-  COMMAND ${OPENSSL_EXECUTABLE} req -x509 -newkey rsa:2048 -nodes -days 3650
-          -subj "/CN=Panoptra Pro" -addext "subjectAltName=DNS:localhost,IP:127.0.0.1"
-          -keyout ${PANOPTRA_TLS_DIR}/server.key -out ${PANOPTRA_TLS_DIR}/server.crt
-  COMMENT "Generating the TLS certificate and key")
-file(WRITE ${PANOPTRA_TLS_DIR}/tls.qrc.in
-"<RCC><qresource prefix=\"/tls\">\n<file>server.crt</file>\n<file>server.key</file>\n</qresource></RCC>\n")
-configure_file(${PANOPTRA_TLS_DIR}/tls.qrc.in ${PANOPTRA_TLS_DIR}/tls.qrc COPYONLY)
-qt5_add_resources(PANOPTRA_TLS_RCC ${PANOPTRA_TLS_DIR}/tls.qrc)
-set_source_files_properties(${PANOPTRA_TLS_RCC} PROPERTIES
-  OBJECT_DEPENDS "${PANOPTRA_TLS_DIR}/server.crt;${PANOPTRA_TLS_DIR}/server.key")
-target_sources(panoptra_http PRIVATE ${PANOPTRA_TLS_RCC})

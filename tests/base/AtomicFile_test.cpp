@@ -54,8 +54,9 @@ TEST(AtomicFile, ReplacesContentKeepsOrSetsPermissionsAndSyncsNowOrLater)
             QString error;
             ASSERT_TRUE(AtomicFile::write(path, "new", &error, c.access)) << error.toStdString();
             EXPECT_EQ(contentOf(path), QByteArray("new"));
-            if (c.expected)
+            if (c.expected) {
                 EXPECT_EQ(QFile::permissions(path) & ownerGroupOther, c.expected);
+            }
             // No temporary file is left beside it.
             EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList { "state.json" });
             EXPECT_TRUE(AtomicFile::sync(path));

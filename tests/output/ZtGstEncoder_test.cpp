@@ -492,8 +492,9 @@ TEST_F(EncoderTest, EncodersMadeAndDestroyedWhileRunningLeaveNothingBehind)
         encoder->start();
         const int before = recorder.slices();
         encoder->addNewFrame(frameOver(pictures[0], w, h));
-        if (cycle % 2 == 0) // half of them mid-stream, half waiting for a picture
+        if (cycle % 2 == 0) { // half of them mid-stream, half waiting for a picture
             ASSERT_TRUE(testsupport::waitFor([&] { return recorder.slices() > before; }));
+        }
         encoder->addNewFrame(frameOver(pictures[1], w, h));
     }
 }

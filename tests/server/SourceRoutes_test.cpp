@@ -169,7 +169,7 @@ TEST_F(SourceRoutes, GroupOperationsAnswerAndSaveTheSourcesFile)
         const char* path; // under /api/v2/source/
         const char* body;
         QJsonObject reply;
-        QStringList stored; // the disc_ids in "sources.json" afterwards; empty: not looked at
+        QStringList stored = {}; // the disc_ids in "sources.json" afterwards; empty: not looked at
     };
     const std::vector<Step> steps {
         { "an Auto group", "add",

@@ -476,12 +476,13 @@ TEST_F(WidgetTest, AboutWindowIsMadeOnceAndKeepsItsPlace)
     // The 226 px label centres the 266 px logo: only transparency may lie in
     // the 20 px it cuts on each side.
     QLabel* logo = nullptr;
-    for (QLabel* label : about->findChildren<QLabel*>())
-        if (label->pixmap() && !label->pixmap()->isNull())
+    for (QLabel* label : about->findChildren<QLabel*>()) {
+        if (!label->pixmap(Qt::ReturnByValue).isNull())
             logo = label;
+    }
     ASSERT_NE(logo, nullptr);
     EXPECT_EQ(logo->width(), 226);
-    const QImage logoImage = logo->pixmap()->toImage().convertToFormat(QImage::Format_ARGB32);
+    const QImage logoImage = logo->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32);
     ASSERT_EQ(logoImage.width(), 266);
     int cut = 0, shown = 0;
     for (int y = 0; y < logoImage.height(); ++y)

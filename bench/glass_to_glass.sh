@@ -24,11 +24,8 @@
 # BUILD_DIR (a Release build; default build-bench, made here).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-BUILD_DIR=${BUILD_DIR:-build-bench}
-if [ "$BUILD_DIR" = build-bench ]; then
-  cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPANOPTRA_TESTS=OFF >/dev/null
-fi
-cmake --build "$BUILD_DIR" --target panoptra_bench_render panoptra_testsource -j "${JOBS:-4}" >/dev/null
+source bench/build_tree.sh
+build_tree panoptra_bench_render panoptra_testsource
 
 TILES=${TILES:-4 16}
 RUNS=${RUNS:-3}

@@ -16,11 +16,8 @@ DURATION=${DURATION:-45}
 SETTLE=${SETTLE:-10}
 GOAL=0.5
 
-BUILD_DIR=${BUILD_DIR:-build-bench}
-if [ "$BUILD_DIR" = build-bench ]; then
-  cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPANOPTRA_TESTS=OFF >/dev/null
-fi
-cmake --build "$BUILD_DIR" --target Panoptra_Pro panoptra_res panoptra_testsource -j "${JOBS:-4}" >/dev/null
+source bench/build_tree.sh
+build_tree Panoptra_Pro panoptra_res panoptra_testsource
 
 WORK=$(mktemp -d)
 source bench/lib.sh

@@ -3,12 +3,13 @@
 
 LOAD_START=$(cut -d' ' -f1-3 /proc/loadavg)
 
-# Builds the Release tree the benchmarks run (build-bench/), JOBS jobs at a
-# time (default 4); nothing when APP_BIN names an executable to measure.
+source bench/build_tree.sh
+
+# Builds the application in the benchmarks' tree (build_tree); nothing when
+# APP_BIN names an executable to measure.
 build_bench() {
   [ -n "${APP_BIN:-}" ] && return
-  cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPANOPTRA_TESTS=OFF >/dev/null
-  cmake --build build-bench --target Panoptra_Pro panoptra_res -j "${JOBS:-4}" >/dev/null
+  build_tree Panoptra_Pro panoptra_res
 }
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }

@@ -24,11 +24,8 @@ cd "$(dirname "$0")/.."
 PROGRAM_COUNTS=${PROGRAMS:-1 2}
 MEASURED=${SECONDS_MEASURED:-30}
 SETTLE=${SETTLE:-15}
-BUILD_DIR=${BUILD_DIR:-build-bench}
-if [ "$BUILD_DIR" = build-bench ]; then
-  cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPANOPTRA_TESTS=OFF >/dev/null
-fi
-cmake --build "$BUILD_DIR" --target Panoptra_Pro panoptra_res panoptra_testsource panoptra_grab -j "${JOBS:-4}" >/dev/null
+source bench/build_tree.sh
+build_tree Panoptra_Pro panoptra_res panoptra_testsource panoptra_grab
 
 one_run() {
   local programs=$1

@@ -22,11 +22,8 @@
 # VIEWER (1; 0 measures the window nobody watches, without H.264 work).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-BUILD_DIR=${BUILD_DIR:-build-bench}
-if [ "$BUILD_DIR" = build-bench ]; then
-  cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPANOPTRA_TESTS=OFF >/dev/null
-fi
-cmake --build "$BUILD_DIR" --target panoptra_bench_render panoptra_testsource -j "${JOBS:-4}" >/dev/null
+source bench/build_tree.sh
+build_tree panoptra_bench_render panoptra_testsource
 
 SCENE=${SCENE:-$PWD/bench/render_sources.qml}
 MEASURED=${SECONDS_MEASURED:-30}

@@ -23,9 +23,7 @@ WORK=$(mktemp -d)
 source bench/lib.sh
 HTTP_PORT=$(free_port) WS_PORT=$(free_port)
 
-# Sources of other runs on this machine stay out of this one's registry.
-export PANOPTRA_NDI_DIR="$WORK/ndi"
-mkdir -m 700 "$PANOPTRA_NDI_DIR"
+private_registry
 start_xvfb
 "./$BUILD_DIR/bin/panoptra_testsource" --count 4 >"$WORK/sources.out" 2>&1 &
 SOURCES_PID=$!

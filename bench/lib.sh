@@ -31,6 +31,13 @@ print_load() {
   echo "load average (1, 5, 15 min) on $(nproc) cores: at start $LOAD_START, at end $(cut -d' ' -f1-3 /proc/loadavg)"
 }
 
+# A registry of the network-video stand-in of this run's own, in WORK: the
+# sources of other runs on this machine stay out of it.
+private_registry() {
+  export PANOPTRA_NDI_DIR="$WORK/ndi"
+  mkdir -m 700 "$PANOPTRA_NDI_DIR"
+}
+
 # A virtual X server for the application; sets XVFB_PID and DISPLAY.
 start_xvfb() {
   exec 3>"$WORK/display"

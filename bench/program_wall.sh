@@ -32,8 +32,7 @@ one_run() {
   WORK=$(mktemp -d)
   source bench/lib.sh
   HTTP_PORT=$(free_port) WS_PORT=$(free_port)
-  export PANOPTRA_NDI_DIR="$WORK/ndi"
-  mkdir -m 700 "$PANOPTRA_NDI_DIR"
+  private_registry
   start_xvfb
   "./$BUILD_DIR/bin/panoptra_testsource" --count 16 --prefix Wall --width 1920 --height 1080 --fps 30 \
     >"$WORK/sources.out" 2>&1 &

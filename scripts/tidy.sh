@@ -26,7 +26,7 @@ start=$(date +%s)
 # build makes them errors with gcc); clang's differ and are not checked here.
 status=0
 # run-clang-tidy always asks for colours; the log is read without them.
-"$RUN" -quiet -j "$(nproc)" -p "$dir" -header-filter="$ours" -extra-arg=-Wno-error "$ours" 2>&1 |
+"$RUN" -quiet -j "${JOBS:-$(nproc)}" -p "$dir" -header-filter="$ours" -extra-arg=-Wno-error "$ours" 2>&1 |
   sed 's/\x1b\[[0-9;]*m//g' >"$log" || status=$?
 findings=$(grep -E '(warning|error): .*\[[a-z0-9.,-]+\]$' "$log" | sort -u || true)
 if [ "$status" -ne 0 ] || [ -n "$findings" ]; then

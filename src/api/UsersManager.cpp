@@ -350,7 +350,7 @@ QJsonObject UsersManager::finishLogin(const LoginAttempt& attempt)
     const auto pending = m_hashesPending.find(attempt.address);
     if (pending != m_hashesPending.end() && --*pending <= 0)
         m_hashesPending.erase(pending);
-    const QJsonObject failed = apireply::error(kLoginFailed);
+    QJsonObject failed = apireply::error(kLoginFailed);
     if (attempt.matched >= 0 && attempt.matched < attempt.candidates.size()) {
         const LoginAttempt::Candidate& row = attempt.candidates.at(attempt.matched);
         // The row as it is now: a password changed or a user removed while
@@ -526,7 +526,8 @@ bool UsersManager::deleteUserConfig(const QJsonObject& request)
     if (!request.value("ids").isArray())
         return false;
     QStringList ids;
-    for (const QJsonValue& v : request.value("ids").toArray())
+    const QJsonArray requested = request.value("ids").toArray();
+    for (const QJsonValue& v : requested)
         ids << QString::number(v.toInt(0));
     if (ids.isEmpty())
         return false;
@@ -575,7 +576,9 @@ const std::vector<UsersManager::UserRow>& UsersManager::rowsOf(const QString& us
     // the table, whatever names requests make up.
     if (rows.empty())
         return kNone;
-    return *m_rows.insert(username, std::move(rows));
+    std::vector<UserRow>& stored = m_rows[username];
+    stored = std::move(rows);
+    return stored;
 }
 
 void UsersManager::forgetRows()

@@ -383,7 +383,7 @@ QString BaseConfig::nextProgramId()
 QString BaseConfig::reserveProgram(const QString& name)
 {
     QMutexLocker lock(&programsMutex);
-    const QString pro_id = nextProgramId();
+    QString pro_id = nextProgramId();
     programNames.insert(pro_id, name);
     return pro_id;
 }
@@ -426,7 +426,7 @@ bool BaseConfig::createProgram(const QString& pro_id, const QJsonObject& body)
     return true;
 }
 
-bool BaseConfig::removeProgram(const QString& pro_id, QString)
+bool BaseConfig::removeProgram(const QString& pro_id, const QString&)
 {
     ASSERT_MAIN_THREAD("BaseConfig::removeProgram");
     QMutexLocker lock(&programsMutex);
@@ -451,7 +451,7 @@ bool BaseConfig::addWindow(const QString& pro_id, const QJsonObject& body, QStri
     const QSharedPointer<ProjectObject> program = getProgram(pro_id);
     if (!program)
         return false;
-    const bool done = program->setWindow(body, message);
+    const bool done = program->setWindow(body, std::move(message));
     // The file is marked with the change, before anyone can list it.
     const QString win_id = body.value(QLatin1String("win_id")).toString();
     program->onWindowChanged(WINDOW_SET_PARAM, win_id.isEmpty() ? QString::number(program->getLastWinId()) : win_id);
@@ -486,7 +486,7 @@ bool BaseConfig::removeWindow(const QString& pro_id, const QJsonObject& body)
     return done;
 }
 
-void BaseConfig::onProgramChanged(PROGRAMTYPE type, QString pro_id)
+void BaseConfig::onProgramChanged(PROGRAMTYPE type, const QString& pro_id)
 {
     if (type == PROGRAM_REMOVE)
         removeProgramFolderLater(pro_id);

@@ -116,7 +116,7 @@ public slots:
     // Orderly shutdown of what the controller drives; a repeat does nothing but log.
     void destroy();
     bool addProgram(const QJsonObject& body, QString message);
-    bool removeProgram(const QString& pro_id, QString message);
+    bool removeProgram(const QString& pro_id, const QString& message);
     bool addWindow(const QString& pro_id, const QJsonObject& body, QString message);
     // Makes the program whose id and name the accepted add reserved.
     bool createProgram(const QString& pro_id, const QJsonObject& body);
@@ -129,7 +129,7 @@ public slots:
     void changeUrl(const QString& url);
     // Marks the files a program change touched (the program list, and its
     // folder's files or, for a removal, the folder itself).
-    void onProgramChanged(PROGRAMTYPE type, QString pro_id);
+    void onProgramChanged(PROGRAMTYPE type, const QString& pro_id);
     // Writes "programs.json" now.
     void saveProgramList();
 

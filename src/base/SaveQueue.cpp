@@ -41,7 +41,7 @@ void SaveQueue::mark(const QString& file, Writer writer)
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_pending.contains(file))
             return;
-        m_pending.insert(file, std::move(writer));
+        m_pending[file] = std::move(writer);
         m_order.push_back(file);
     }
     m_wake.notify_one();

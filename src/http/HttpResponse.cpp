@@ -7,7 +7,7 @@
 
 #include <http_parser.h>
 
-HttpResponse::HttpResponse(int status, QByteArray body, QByteArray contentType)
+HttpResponse::HttpResponse(int status, QByteArray body, const QByteArray& contentType)
     : m_status(status)
     , m_body(std::move(body))
 {

@@ -14,7 +14,8 @@ class HttpResponse {
 public:
     using Header = QPair<QByteArray, QByteArray>;
 
-    explicit HttpResponse(int status = 200, QByteArray body = QByteArray(), QByteArray contentType = QByteArray());
+    explicit HttpResponse(
+        int status = 200, QByteArray body = QByteArray(), const QByteArray& contentType = QByteArray());
 
     // A compact JSON document with content type "application/json".
     static HttpResponse json(const QJsonObject& object, int status = 200);

@@ -48,7 +48,8 @@ void GlobalData::load()
     const QJsonValue data = root.value("data");
     if (!data.isArray())
         return;
-    for (const QJsonValue& programValue : data.toArray()) {
+    const QJsonArray programs = data.toArray();
+    for (const QJsonValue& programValue : programs) {
         const QJsonObject program = programValue.toObject();
         if (!program.contains("pro_id") || !program.value("sources").isArray())
             continue;

@@ -241,7 +241,8 @@ void Preset::readPreset(const QJsonObject& json, const QString& mode)
     screen_select = toInt(screen.value("select"));
     screen_isFull = screen.value("isFull").toBool(false);
 
-    for (const QJsonValue& value : videos.value("position").toArray()) {
+    const QJsonArray stored = videos.value("position").toArray();
+    for (const QJsonValue& value : stored) {
         const QJsonObject p = value.toObject();
         if (!hasAll(p,
                 { "id", "type", "z_index", "x", "y", "width", "height", "number", "stream_id", "stream_name",
@@ -289,7 +290,7 @@ void Preset::readPreset(const QJsonObject& json, const QString& mode)
     qDebug() << "[read] win_save m_number_min :" << num_min << " m_number_max :" << num_max;
 }
 
-void Preset::load(QSharedPointer<Preset> source, const QString& mode)
+void Preset::load(const QSharedPointer<Preset>& source, const QString& mode)
 {
     if (!source)
         return;

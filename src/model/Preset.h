@@ -58,7 +58,7 @@ public:
     // it has read so far (positions and control flags are emptied first).
     void readPreset(const QJsonObject& json, const QString& mode);
     // Takes over source's state in the given mode and clears the modified mark.
-    void load(QSharedPointer<Preset> source, const QString& mode);
+    void load(const QSharedPointer<Preset>& source, const QString& mode);
     QJsonArray writeAngles() const;
     void readAngles(const QJsonArray& array);
     // A preset file: the common form plus "angles".

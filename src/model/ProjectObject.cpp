@@ -151,7 +151,7 @@ void ProjectObject::createWindows()
 
     if (!windows.isEmpty()) {
         for (auto it = windows.cbegin(); it != windows.cend(); ++it) {
-            const QSharedPointer<WindowObject> window = it.value();
+            const QSharedPointer<WindowObject>& window = it.value();
             if (!window)
                 continue;
             window->setNdi_web_url(webUrl);
@@ -208,7 +208,7 @@ void ProjectObject::createWindows()
     }
 }
 
-void ProjectObject::changeAudioDevice(QAudioDeviceInfo device)
+void ProjectObject::changeAudioDevice(const QAudioDeviceInfo& device)
 {
     if (pvwMixer)
         pvwMixer->changeAudioDevice(device);

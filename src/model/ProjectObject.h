@@ -99,7 +99,7 @@ public:
     // without windows gets "pvw", "pgm" and a first window "Main").
     void createAudioMixers();
     void createWindows();
-    void changeAudioDevice(QAudioDeviceInfo device);
+    void changeAudioDevice(const QAudioDeviceInfo& device);
     // Takes every window off its screen; the destructor releases the rest.
     void destroy();
 
@@ -138,7 +138,7 @@ public:
     bool addLayout(const QJsonObject& request, QString& msg, QString* made_id = nullptr);
     bool removeLayout(const QString& layout_id, QString& msg);
     bool setLayoutName(const QString& layout_id, const QJsonObject& request, QString& msg);
-    bool setLayout(QString win_id, QString layout_id);
+    bool setLayout(const QString& win_id, const QString& layout_id);
     bool modifyLayout(const QJsonObject& request, QString& msg);
     bool saveLayout(const QJsonObject& request, QString& msg);
     bool resaveLayout(const QString& win_id, const QJsonObject& request, QString& msg, QString* made_id = nullptr);
@@ -165,7 +165,7 @@ public:
     // take's message when the assignment is a cut.
     bool setVideoRectSource(QString from_win_id, int from_pos_id, const QString& number, int offset,
         const QString& to_win_id, int to_pos_id, QString source, QString& msg);
-    bool setVideoRectSource(QString from_win_id, int from_pos_id, const QString& number, int offset,
+    bool setVideoRectSource(const QString& from_win_id, int from_pos_id, const QString& number, int offset,
         const QString& to_win_id, int to_pos_id, const QString& source);
     QJsonObject getVideoRectSource(const QString& win_id, int pos_id) const;
 

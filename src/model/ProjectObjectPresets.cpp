@@ -89,7 +89,7 @@ bool ProjectObject::setLayoutName(const QString& layout_id, const QJsonObject& r
     return true;
 }
 
-bool ProjectObject::setLayout(QString win_id, QString layout_id)
+bool ProjectObject::setLayout(const QString& win_id, const QString& layout_id)
 {
     qDebug() << "setLayout" << win_id << layout_id;
     const QSharedPointer<WindowObject> window = windows.value(win_id);
@@ -127,7 +127,7 @@ QSharedPointer<WindowObject> ProjectObject::requestWindow(const QJsonObject& req
 {
     if (!request.contains("win_id"))
         return nullptr;
-    const QSharedPointer<WindowObject> window = windows.value(request.value("win_id").toString());
+    QSharedPointer<WindowObject> window = windows.value(request.value("win_id").toString());
     if (!window)
         qDebug() << missing;
     return window;

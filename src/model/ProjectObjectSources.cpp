@@ -61,7 +61,7 @@ bool ProjectObject::assignBus(const QString& bus, const QString& from_win_id, in
     return true;
 }
 
-bool ProjectObject::setVideoRectSource(QString from_win_id, int from_pos_id, const QString& number, int offset,
+bool ProjectObject::setVideoRectSource(const QString& from_win_id, int from_pos_id, const QString& number, int offset,
     const QString& to_win_id, int to_pos_id, const QString& source)
 {
     QString msg;

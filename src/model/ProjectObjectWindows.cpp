@@ -139,7 +139,7 @@ bool ProjectObject::setWindow(const QJsonObject& request, QString msg)
 QString ProjectObject::reserveWindow(const QJsonObject& request)
 {
     QMutexLocker lock(modelLock);
-    const QString win_id = QString::number(++lastWinId);
+    QString win_id = QString::number(++lastWinId);
     windowNames.insert(win_id, request.value("name").toString());
     holdWindowRange(win_id, request);
     return win_id;

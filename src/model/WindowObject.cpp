@@ -252,7 +252,7 @@ void WindowObject::requestUpdate()
         renderer->refreshUI();
 }
 
-void WindowObject::onAudioTypeChanged(int, QString) { }
+void WindowObject::onAudioTypeChanged(int, const QString&) { }
 
 void WindowObject::pushGrid()
 {
@@ -279,7 +279,7 @@ void WindowObject::changeScreenState(int screenIndex, bool)
         pvwMixer->setScreenState(win_id, screenIndex);
 }
 
-void WindowObject::changeNDIState(QString select)
+void WindowObject::changeNDIState(const QString& select)
 {
     const std::shared_ptr<AudioOutputMixer>& mixer = win_id == BusId::pvw() ? pvwMixer : pgmMixer;
     if (mixer)

@@ -67,11 +67,11 @@ signals:
     void takeEffectChanged(int type);
 
 public slots:
-    void onAudioTypeChanged(int pos_id, QString type);
+    void onAudioTypeChanged(int pos_id, const QString& type);
     void onFrameRateChanged(int pos_id, float frameRate);
     void onAspectRatioChanged(int pos_id, int xres, int yres);
     void changeScreenState(int screenIndex, bool isFull);
-    void changeNDIState(QString select);
+    void changeNDIState(const QString& select);
     void requestUpdate();
 
 private:

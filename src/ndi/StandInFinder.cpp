@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-StandInFinder::StandInFinder(QString dir, const QString& groups, bool showLocal)
+StandInFinder::StandInFinder(const QString& dir, const QString& groups, bool showLocal)
     : m_registry(dir)
     , m_watch(dir)
     , m_groups(StandInRegistry::normaliseGroups(groups))

@@ -15,7 +15,7 @@
 
 class StandInFinder {
 public:
-    StandInFinder(QString dir, const QString& groups, bool showLocal);
+    StandInFinder(const QString& dir, const QString& groups, bool showLocal);
 
     bool waitForSources(uint32_t timeoutMs);
     const NDIlib_source_t* currentSources(uint32_t* count);

@@ -316,7 +316,7 @@ bool AudioOutputMixer::isMixed(const QString& source) const
     return sinks.contains(source);
 }
 
-bool AudioOutputMixer::addAudioSource(QString src_id, QString source)
+bool AudioOutputMixer::addAudioSource(const QString& src_id, const QString& source)
 {
     if (src_id.isEmpty() || source.isEmpty())
         return false;
@@ -325,7 +325,7 @@ bool AudioOutputMixer::addAudioSource(QString src_id, QString source)
     return true;
 }
 
-bool AudioOutputMixer::removeAudioSource(QString src_id, QString source)
+bool AudioOutputMixer::removeAudioSource(const QString& src_id, const QString& source)
 {
     if (src_id.isEmpty() || source.isEmpty())
         return false;
@@ -380,13 +380,13 @@ void AudioOutputMixer::setPatternName(const QString& source, const QString& name
 
 // ---- Windows and the local device ---------------------------------------------
 
-void AudioOutputMixer::setNDIState(QString win_id, QString select)
+void AudioOutputMixer::setNDIState(const QString& win_id, const QString& select)
 {
     QMutexLocker lock(&mixer_mutex);
     window_flags[win_id].second = select == QLatin1String("ndi") || select == QLatin1String("NDI");
 }
 
-void AudioOutputMixer::setScreenState(QString win_id, int select)
+void AudioOutputMixer::setScreenState(const QString& win_id, int select)
 {
     QMutexLocker lock(&mixer_mutex);
     window_flags[win_id].first = select >= 1;

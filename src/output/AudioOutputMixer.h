@@ -109,8 +109,8 @@ public:
     // {screen flag, NDI flag} of a window; both false for a window never named.
     QPair<bool, bool> windowFlags(const QString& win_id) const;
 
-    Q_INVOKABLE bool addAudioSource(QString src_id, QString source);
-    Q_INVOKABLE bool removeAudioSource(QString src_id, QString source);
+    Q_INVOKABLE bool addAudioSource(const QString& src_id, const QString& source);
+    Q_INVOKABLE bool removeAudioSource(const QString& src_id, const QString& source);
     // Level in dB of one channel (16 and above wrap; negative reads channel 0).
     Q_INVOKABLE double getVolume(int channel);
 
@@ -119,8 +119,8 @@ signals:
     void sourceNameChanged(QString source, QString name);
 
 public slots:
-    void setNDIState(QString win_id, QString select);
-    void setScreenState(QString win_id, int select);
+    void setNDIState(const QString& win_id, const QString& select);
+    void setScreenState(const QString& win_id, int select);
 
 private:
     void mixing();

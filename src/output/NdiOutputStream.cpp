@@ -51,7 +51,8 @@ QString invalidParam(const QJsonObject& params)
     if (!group.isUndefined() && !group.isNull()) {
         if (!group.isArray())
             return QStringLiteral("group");
-        for (const QJsonValue& g : group.toArray()) {
+        const QJsonArray groups = group.toArray();
+        for (const QJsonValue& g : groups) {
             if (!g.isNull() && !g.isString())
                 return QStringLiteral("group");
         }
@@ -77,7 +78,8 @@ NdiOutputStream::Settings NdiOutputStream::settingsOf(const QJsonObject& params)
     s.ttl = params.value(QLatin1String("ttl")).toInt(0);
     s.discovery_enable = params.value(QLatin1String("discovery_enable")).toBool(false);
     QStringList groups;
-    for (const QJsonValue& g : params.value(QLatin1String("group")).toArray()) {
+    const QJsonArray listed = params.value(QLatin1String("group")).toArray();
+    for (const QJsonValue& g : listed) {
         if (!g.isNull())
             groups << g.toVariant().toString();
     }

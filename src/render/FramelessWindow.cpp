@@ -102,16 +102,16 @@ void FramelessWindow::resizeVideoRect()
 {
     if (video_ratio <= 0)
         return;
-    const int W = width();
-    const int H = height();
+    const float W = float(width());
+    const float H = float(height());
     float w = W;
     float h = W / video_ratio;
     if (!(h < H)) {
         h = H;
         w = video_ratio * H;
     }
-    const float x = (W / 2) - w / 2;
-    const float y = (H / 2) - h / 2;
+    const float x = (W - w) / 2;
+    const float y = (H - h) / 2;
     video_rect = QRect(int(x), int(y), int(w), int(h));
 }
 

@@ -340,7 +340,7 @@ void VideoRender::clearHolderTakeState()
 
 bool VideoRender::changeSource(QString source, QString bw, bool isTake)
 {
-    const SourceChangeRequest request { source, bw, isTake };
+    const SourceChangeRequest request { std::move(source), std::move(bw), isTake };
     std::lock_guard<std::mutex> lock(m_requestMutex);
     if (std::find(m_requests.begin(), m_requests.end(), request) == m_requests.end())
         m_requests.push_back(request);
@@ -348,7 +348,7 @@ bool VideoRender::changeSource(QString source, QString bw, bool isTake)
     return true;
 }
 
-void VideoRender::changeBandWidth(QString bw)
+void VideoRender::changeBandWidth(const QString& bw)
 {
     QMutexLocker lock(&m_mutex);
     applyBandwidth(bw);
@@ -366,7 +366,7 @@ void VideoRender::applyRequests()
         insideUpdateSource(request.source, request.bandwidth, request.isTake);
 }
 
-bool VideoRender::insideUpdateSource(QString source, QString bw, bool isTake)
+bool VideoRender::insideUpdateSource(const QString& source, const QString& bw, bool isTake)
 {
     QMutexLocker lock(&m_mutex);
     applyBandwidth(bw);
@@ -465,7 +465,7 @@ void VideoRender::updateVideo()
         if (frame && frame->data()) {
             const int n = frame->frameRateNumerator(), d = frame->frameRateDenominator();
             if (n > 0 && d > 0 && d <= n)
-                m_frameRate = float(n / d);
+                m_frameRate = float(n) / float(d);
             if (m_playCountdown < 1 && m_state != QLatin1String("play"))
                 notify([this] { emit notifyLoading(QStringLiteral("play"), 0); });
             m_state = QStringLiteral("play");
@@ -618,13 +618,14 @@ void VideoRender::reportFrame(const VideoFramePtr& received)
     const float aspect = frame.picture_aspect_ratio;
     if (singleField(frame) && aspect > 0 && frame.yres > 0
         && std::fabs(float(frame.xres) / float(frame.yres) - aspect) > 0.1f)
-        height = int(frame.xres / aspect);
+        height = int(float(frame.xres) / aspect);
     if (frame.xres != m_resolution[0] || height != m_resolution[1]) {
         m_resolution[0] = frame.xres;
         m_resolution[1] = height;
         notify([this, width = frame.xres, height] { emit resolutionChanged(width, height); });
     }
-    const float shown = m_resolution[0] > 0 && m_resolution[1] > 0 ? float(m_resolution[0]) / m_resolution[1] : 0;
+    const float shown
+        = m_resolution[0] > 0 && m_resolution[1] > 0 ? float(m_resolution[0]) / float(m_resolution[1]) : 0;
     if (std::fabs(m_aspect - shown) > 0.001f) {
         m_aspect = shown;
         notify([this] { emit aspectChanged(); });
@@ -686,7 +687,7 @@ void VideoRender::updateAudio()
         std::fill(std::begin(m_levels), std::end(m_levels), kNoLevel);
 }
 
-void VideoRender::updateTally(QString type)
+void VideoRender::updateTally(const QString& type)
 {
     bool start;
     {
@@ -725,7 +726,7 @@ void VideoRender::setTransitionType(int type)
     m_node->setTransitionEffect(type);
 }
 
-void VideoRender::doTake(int time, int type, float progress, QString source)
+void VideoRender::doTake(int time, int type, float progress, const QString& source)
 {
     QMutexLocker lock(&m_mutex);
     m_transitionType = type;

@@ -88,18 +88,18 @@ public:
     float frameRate() const;
 
     Q_INVOKABLE bool changeSource(QString m_source, QString m_bw, bool isTake);
-    Q_INVOKABLE void changeBandWidth(QString bw);
+    Q_INVOKABLE void changeBandWidth(const QString& bw);
     Q_INVOKABLE double getVolume(int channel);
     Q_INVOKABLE int getTallyActive();
     Q_INVOKABLE void setAudioLevel(int level);
     // Whether this tile listens to its source's sound (the position's
     // "audio_enable"); a source nobody listens to sends nothing to the mixes.
     Q_INVOKABLE void enableAudio(bool on);
-    Q_INVOKABLE void updateTally(QString type);
+    Q_INVOKABLE void updateTally(const QString& type);
     Q_INVOKABLE void startLiving();
     Q_INVOKABLE void stopLiving();
     Q_INVOKABLE void setTransitionType(int type);
-    Q_INVOKABLE void doTake(int time, int type, float progress, QString source);
+    Q_INVOKABLE void doTake(int time, int type, float progress, const QString& source);
     Q_INVOKABLE void destroyConnection();
     Q_INVOKABLE void changeTallyState(int state);
     Q_INVOKABLE void setAngle(int angle);
@@ -118,7 +118,7 @@ public slots:
     void updateVideo();
     void updateAudio();
     void updateRender();
-    bool insideUpdateSource(QString source, QString bw, bool isTake);
+    bool insideUpdateSource(const QString& source, const QString& bw, bool isTake);
 
 protected:
     QSGNode* updatePaintNode(QSGNode* oldNode, UpdatePaintNodeData* data) override;

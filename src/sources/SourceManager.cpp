@@ -43,7 +43,8 @@ QString text(const char* utf8)
 QString autoGroupList(const QJsonValue& value)
 {
     QStringList parts;
-    for (const QJsonValue& element : value.toArray()) {
+    const QJsonArray elements = value.toArray();
+    for (const QJsonValue& element : elements) {
         if (!element.isNull())
             parts << element.toString();
     }
@@ -54,7 +55,8 @@ QString autoGroupList(const QJsonValue& value)
 QString manualList(const QJsonValue& value)
 {
     QStringList parts;
-    for (const QJsonValue& element : value.toArray()) {
+    const QJsonArray elements = value.toArray();
+    for (const QJsonValue& element : elements) {
         const QString part = element.toString();
         if (!part.isEmpty())
             parts << part;
@@ -471,7 +473,8 @@ void SourceManager::read(const QJsonObject& obj)
     if (!data.isArray())
         return;
     Lock lock(tableLock);
-    for (const QJsonValue& element : data.toArray()) {
+    const QJsonArray entries = data.toArray();
+    for (const QJsonValue& element : entries) {
         const QJsonObject stored = element.toObject();
         const QString id = stored.value("disc_id").toString();
         if (id.isEmpty())

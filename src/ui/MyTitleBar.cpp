@@ -32,7 +32,7 @@ QString MyTitleBar::borderImageStyle(const QString& normal, const QString& hover
         .arg(g_resPath + normal, g_resPath + hover);
 }
 
-void MyTitleBar::initStyles(QString styleName)
+void MyTitleBar::initStyles(const QString& styleName)
 {
     Q_UNUSED(styleName)
     setFixedHeight(56);

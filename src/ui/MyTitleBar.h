@@ -22,7 +22,7 @@ public:
     explicit MyTitleBar(QWidget* window);
     ~MyTitleBar() override;
 
-    virtual void initStyles(QString styleName);
+    virtual void initStyles(const QString& styleName);
     virtual void retranslate();
 
     // Shows the images of lang on the language button ("zh", or "en" for any

@@ -23,7 +23,7 @@ void SubTitleBar::setTitle(const QString& title)
         m_titleLabel->setText(m_title);
 }
 
-void SubTitleBar::initStyles(QString styleName)
+void SubTitleBar::initStyles(const QString& styleName)
 {
     m_styleName = styleName;
     setFixedHeight(56);

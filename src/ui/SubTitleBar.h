@@ -18,7 +18,7 @@ public:
 
     void setTitle(const QString& title);
     // styleName: "Settings" or "About" (untranslated), what closing means.
-    void initStyles(QString styleName) override;
+    void initStyles(const QString& styleName) override;
     void retranslate() override;
 
 public slots:

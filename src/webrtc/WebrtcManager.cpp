@@ -166,7 +166,7 @@ QString WebrtcManager::newSessionId() const
     // Random below 2^53 (exact in a JavaScript number): an id cannot be
     // guessed, so removing a session needs no token.
     for (;;) {
-        const QString id = QString::number(1 + Utils::Crypto::GetRandomBelow((uint64_t(1) << 53) - 1));
+        QString id = QString::number(1 + Utils::Crypto::GetRandomBelow((uint64_t(1) << 53) - 1));
         if (!m_sessions.contains(id))
             return id;
     }

@@ -46,7 +46,7 @@ QString addAndSave(BaseConfig& controller, const QString& name)
 {
     if (!controller.addProgram(programBody(name), QString()))
         return QString();
-    const QString pro_id = QString::number(controller.getLastProId());
+    QString pro_id = QString::number(controller.getLastProId());
     controller.onProgramChanged(PROGRAM_ADD, pro_id);
     controller.waitForSaves();
     return pro_id;

@@ -254,6 +254,7 @@ TEST(MixingEngine, LockIsRecursiveAndExclusiveUnderContention)
     rtc::CriticalSection lock;
     long counter = 0;
     std::vector<std::thread> threads;
+    threads.reserve(4);
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&] {
             for (int i = 0; i < 20000; ++i) {

@@ -279,6 +279,7 @@ TEST_F(ZTLoggerTest, StopWritesEverythingQueuedAndThenAcceptsNothing)
 {
     logger->logInit(dir(), 0x400000);
     std::vector<std::thread> writers;
+    writers.reserve(4);
     for (int t = 0; t < 4; ++t)
         writers.emplace_back([t] {
             for (int i = 0; i < 1000; ++i)
@@ -320,6 +321,7 @@ TEST_F(ZTLoggerTest, StopWritesEverythingQueuedAndThenAcceptsNothing)
 std::vector<std::vector<int>> floodAndRead(int threads, int perThread, const std::function<QStringList()>& lines)
 {
     std::vector<std::thread> writers;
+    writers.reserve(size_t(threads));
     for (int t = 0; t < threads; ++t)
         writers.emplace_back([t, perThread] {
             for (int i = 0; i < perThread; ++i)

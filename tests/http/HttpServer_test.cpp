@@ -401,6 +401,7 @@ TEST_F(HttpServerTest, AtTheCapTheLongestIdleConnectionMakesRoom)
     config.maxConnections = 8;
     start(config);
     std::vector<std::unique_ptr<Client>> clients;
+    clients.reserve(8);
     for (int i = 0; i < 8; ++i)
         clients.push_back(connected());
     // Everyone but the first is active after it.

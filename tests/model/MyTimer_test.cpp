@@ -119,6 +119,7 @@ public:
 std::vector<int64_t> msAfterStart(const std::vector<int64_t>& ticks)
 {
     std::vector<int64_t> out;
+    out.reserve(ticks.size());
     for (const int64_t t : ticks)
         out.push_back((t - FakeClock::kStart) / 1000);
     return out;

@@ -17,7 +17,7 @@ const char* const kWindowOnly[] = { "modified", "from_id", "from_pos", "num_used
 QJsonObject fixture(const char* name)
 {
     bool ok = false;
-    const QJsonObject obj = JsonFile::load(QString(PANOPTRA_TEST_DATA_DIR "/model/") + name, &ok);
+    QJsonObject obj = JsonFile::load(QString(PANOPTRA_TEST_DATA_DIR "/model/") + name, &ok);
     EXPECT_TRUE(ok) << name;
     return obj;
 }

@@ -22,7 +22,7 @@ namespace {
 QJsonObject windowFixture()
 {
     bool ok = false;
-    const QJsonObject file = JsonFile::load(PANOPTRA_TEST_DATA_DIR "/model/window_2.json", &ok);
+    QJsonObject file = JsonFile::load(PANOPTRA_TEST_DATA_DIR "/model/window_2.json", &ok);
     EXPECT_TRUE(ok);
     return file;
 }

@@ -34,7 +34,7 @@ private:
 // Senders by name, each with the colour it sends on every pump().
 class Senders {
 public:
-    void add(const std::string& name, QColor colour, int width = 64, int height = 36)
+    void add(const std::string& name, const QColor& colour, int width = 64, int height = 36)
     {
         Entry& entry = m_entries[name];
         entry.sender = ndikit::makeSender(name.c_str());
@@ -43,7 +43,7 @@ public:
         entry.height = height;
     }
     void remove(const std::string& name) { m_entries.erase(name); }
-    void setColour(const std::string& name, QColor colour) { m_entries[name].colour = colour; }
+    void setColour(const std::string& name, const QColor& colour) { m_entries[name].colour = colour; }
     void pump()
     {
         for (auto& [name, entry] : m_entries) {

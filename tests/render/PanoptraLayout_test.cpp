@@ -24,7 +24,7 @@ const QColor kRed(255, 0, 0), kBlue(0, 0, 255), kBlack(0, 0, 0), kYellow(255, 25
 
 // A flat UYVY picture as the bus windows' conversion hands it to the holders.
 struct FlatPicture {
-    FlatPicture(QColor colour, int width, int height)
+    FlatPicture(const QColor& colour, int width, int height)
         : bytes(size_t(width) * size_t(height) * 2)
     {
         scene::fillFlat(bytes, colour);
@@ -111,7 +111,7 @@ protected:
     QImage images[3];
 };
 
-bool cornerShows(const QImage& image, int tileX, int tileY, int tileH, QColor colour)
+bool cornerShows(const QImage& image, int tileX, int tileY, int tileH, const QColor& colour)
 {
     const int y = tileY + int(0.009 * tileH);
     for (int dy = -1; dy <= 1; ++dy) {

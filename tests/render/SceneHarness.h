@@ -158,7 +158,7 @@ inline Uyvy toUyvy(int r, int g, int b)
 }
 
 // Fills packed UYVY bytes with one colour.
-template <typename Bytes> void fillFlat(Bytes& bytes, QColor colour)
+template <typename Bytes> void fillFlat(Bytes& bytes, const QColor& colour)
 {
     const Uyvy yuv = toUyvy(colour.red(), colour.green(), colour.blue());
     for (size_t i = 0; i + 3 < bytes.size(); i += 4) {
@@ -170,7 +170,7 @@ template <typename Bytes> void fillFlat(Bytes& bytes, QColor colour)
 }
 
 // Channels of two colours within tolerance.
-inline bool near(QRgb a, QColor b, int tolerance = 6)
+inline bool near(QRgb a, const QColor& b, int tolerance = 6)
 {
     return std::abs(qRed(a) - b.red()) <= tolerance && std::abs(qGreen(a) - b.green()) <= tolerance
         && std::abs(qBlue(a) - b.blue()) <= tolerance;

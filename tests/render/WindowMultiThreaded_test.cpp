@@ -232,7 +232,7 @@ TEST_F(WindowPipeline, WindowsComeAndGoWithTheirSceneDestroyedAndMemoryFlat)
 }
 
 // Whether the holder's picture shows the colour at (fx, fy) of its size.
-bool holderShows(FrameQueue& holder, double fx, double fy, QColor colour)
+bool holderShows(FrameQueue& holder, double fx, double fy, const QColor& colour)
 {
     const std::shared_ptr<VideoFrame> frame = holder.getFrameData();
     if (!frame || !frame->data())

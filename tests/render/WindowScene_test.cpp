@@ -36,7 +36,7 @@ bool windowsRender(ProgramFixture& fixture)
 }
 
 // The centre of a holder's newest UYVY picture is near the colour.
-bool centreIs(const std::shared_ptr<FrameQueue>& holder, QColor colour)
+bool centreIs(const std::shared_ptr<FrameQueue>& holder, const QColor& colour)
 {
     const std::shared_ptr<VideoFrame> frame = holder->getFrameData();
     if (!frame || !frame->data())

@@ -315,7 +315,7 @@ TEST(StunVectors, SampleResponseParsesAndOurXorMappedAddressMatchesIt)
 
 TEST(StunParse, MalformedMessagesAreRefused)
 {
-    auto with = [](std::function<void(std::vector<uint8_t>&)> change) {
+    auto with = [](const std::function<void(std::vector<uint8_t>&)>& change) {
         std::vector<uint8_t> m = kSampleRequest;
         change(m);
         return m;

@@ -133,7 +133,7 @@ protected:
     QString openAndDecode(ChromiumPeer& b, const QString& win, QJsonObject& stats, const QString& pro = s_pro)
     {
         const QJsonObject opened = b.ask({ { "cmd", "open" }, { "pro", pro }, { "win", win } });
-        const QString id = opened.value("session_id").toString();
+        QString id = opened.value("session_id").toString();
         EXPECT_FALSE(id.isEmpty()) << QJsonDocument(opened).toJson().toStdString();
         stats = statsUntil(b, connectedAndDecoding, kGopMs + 5000);
         EXPECT_TRUE(connectedAndDecoding(stats)) << QJsonDocument(stats).toJson().toStdString();

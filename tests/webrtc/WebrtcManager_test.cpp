@@ -69,7 +69,7 @@ protected:
     // A session of the window with a peer that has completed DTLS.
     Offer connect(LoopbackPeer& peer, const QString& pro = "1", const QString& win = "2")
     {
-        const Offer o = open(pro, win);
+        Offer o = open(pro, win);
         EXPECT_TRUE(peer.check(o.port, o.ufrag, o.pwd));
         EXPECT_TRUE(peer.handshake(false));
         EXPECT_TRUE(waitUntil([&] { return manager.sessionView(o.id).dtlsCompleted; }));
@@ -280,6 +280,7 @@ TEST_F(Manager, AThousandSessionsHeldAndDroppedLeaveDescriptorsAndMemoryFlat)
     const size_t heap = testsupport::liveHeapBytes();
     for (int round = 0; round < 10; ++round) {
         std::vector<QString> ids;
+        ids.reserve(100);
         for (int i = 0; i < 100; ++i)
             ids.push_back(open("1", "2", browser(i)).id);
         for (const QString& id : ids)
@@ -312,6 +313,7 @@ TEST_F(Manager, UnconnectedSessionsAreCountedPerAddressAndTheOldestGoesFirst)
     const Offer connected = connect(viewer, "1", "2");
     // Eight that keep their consent with valid checks but never start DTLS.
     std::vector<Offer> offers;
+    offers.reserve(size_t(limit));
     for (int i = 0; i < limit; ++i)
         offers.push_back(open());
     keep(offers);

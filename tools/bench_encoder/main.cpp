@@ -182,6 +182,7 @@ double runLaunch(const QString& pipeline, const QString& traceFile, std::vector<
     for (const QString& part : pipeline.split(' ', Qt::SkipEmptyParts))
         args.push_back(part.toStdString());
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (std::string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -199,6 +200,7 @@ double runLaunch(const QString& pipeline, const QString& traceFile, std::vector<
         env.push_back("GST_DEBUG_FILE=" + traceFile.toStdString());
     }
     std::vector<char*> envp;
+    envp.reserve(env.size() + 1);
     for (std::string& e : env)
         envp.push_back(e.data());
     envp.push_back(nullptr);

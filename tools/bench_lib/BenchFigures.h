@@ -2,6 +2,7 @@
 // CPU time and percentiles as the benchmark programs print them, so that
 // figures of different benchmarks are taken the same way.
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 #include <vector>
 
@@ -21,5 +22,5 @@ inline double percentile(std::vector<double> values, double p)
     if (values.empty())
         return 0;
     std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, size_t(p * double(values.size() - 1) + 0.5))];
+    return values[std::min(values.size() - 1, size_t(std::lround(p * double(values.size() - 1))))];
 }

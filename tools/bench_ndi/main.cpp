@@ -50,6 +50,7 @@ Result run(int count, int width, int height, int fps, double seconds)
     std::vector<NDIlib_recv_instance_t> receivers;
     std::vector<NDIlib_framesync_instance_t> syncs;
     std::vector<std::string> names;
+    names.reserve(size_t(count));
     for (int i = 0; i < count; ++i)
         names.push_back("Bench " + std::to_string(i + 1));
     for (int i = 0; i < count; ++i) {
@@ -69,6 +70,7 @@ Result run(int count, int width, int height, int fps, double seconds)
     std::atomic<long> sent { 0 };
     std::vector<double> sendCpu(size_t(count), 0.0);
     std::vector<std::thread> threads;
+    threads.reserve(size_t(count));
     const auto period = std::chrono::nanoseconds(1000000000LL / fps);
     for (int i = 0; i < count; ++i) {
         threads.emplace_back([&, i] {

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -49,7 +50,7 @@ double LatencyLog::quantileMs(double p) const
         return 0;
     std::vector<double> sorted = m_ms;
     std::sort(sorted.begin(), sorted.end());
-    return sorted[std::min(sorted.size() - 1, size_t(p * double(sorted.size() - 1) + 0.5))];
+    return sorted[std::min(sorted.size() - 1, size_t(std::lround(p * double(sorted.size() - 1))))];
 }
 
 // --- Network output ------------------------------------------------------------

@@ -99,7 +99,7 @@ double rssMiB()
 
 std::vector<double> lastN(const std::vector<double>& values, size_t n)
 {
-    return std::vector<double>(values.end() - std::min(n, values.size()), values.end());
+    return std::vector<double>(values.end() - std::ptrdiff_t(std::min(n, values.size())), values.end());
 }
 
 } // namespace

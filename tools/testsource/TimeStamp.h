@@ -51,7 +51,8 @@ template <typename Luma> std::optional<uint32_t> read(double x, double y, double
     const double bw = (kRight - kLeft) * w / kColumns, bh = (kBottom - kTop) * h / kRows;
     uint64_t code = 0;
     for (int i = 0; i < kBits; ++i) {
-        const double cx = x + kLeft * w + (i % kColumns + 0.5) * bw, cy = y + kTop * h + (i / kColumns + 0.5) * bh;
+        const int column = i % kColumns, row = i / kColumns;
+        const double cx = x + kLeft * w + (column + 0.5) * bw, cy = y + kTop * h + (row + 0.5) * bh;
         int sum = 0;
         for (int dy = -1; dy <= 1; ++dy) {
             for (int dx = -1; dx <= 1; ++dx)

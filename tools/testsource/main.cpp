@@ -53,7 +53,7 @@ int main(int argc, char** argv)
     const int fps = parser.value("fps").toInt();
     const double toneHz = parser.value("tone").toDouble();
     if (count < 1 || width < 16 || height < 16 || fps < 1 || fps > 240 || toneHz <= 0.0
-        || toneHz >= TestSource::kSampleRate / 2) {
+        || toneHz >= TestSource::kSampleRate / 2.0) {
         std::fprintf(stderr, "panoptra_testsource: invalid arguments\n");
         return 2;
     }

@@ -5,6 +5,7 @@
 #include "audioMixer/rtc_base/Checks.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace webrtc {
@@ -14,8 +15,8 @@ namespace {
 int16_t roundAndSaturate(float value)
 {
     if (value > 0.0f)
-        return value >= 32766.5f ? int16_t(32767) : int16_t(value + 0.5f);
-    return value <= -32767.5f ? int16_t(-32768) : int16_t(value - 0.5f);
+        return value >= 32766.5f ? int16_t(32767) : int16_t(std::lround(value));
+    return value <= -32767.5f ? int16_t(-32768) : int16_t(std::lround(value));
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <atomic>
+
 namespace testsupport {
 
 class LogCapture {
@@ -33,12 +35,17 @@ public:
     }
 
 private:
+    // Another thread may log while the capture is made or goes: it reads
+    // the capture once, and a message after the end is not kept.
     static void handler(QtMsgType, const QMessageLogContext&, const QString& text)
     {
-        QMutexLocker lock(&s_active->m_mutex);
-        s_active->m_lines.append(text);
+        LogCapture* capture = s_active.load();
+        if (!capture)
+            return;
+        QMutexLocker lock(&capture->m_mutex);
+        capture->m_lines.append(text);
     }
-    static inline LogCapture* s_active = nullptr;
+    static inline std::atomic<LogCapture*> s_active { nullptr };
     QtMessageHandler m_previous;
     QMutex m_mutex;
     QStringList m_lines;

@@ -9,8 +9,10 @@
 # and reads the state files it left (bench/kill9.py does the editing, the
 # watching and the counting). Prints, per run and in total, the acknowledged
 # values missing from their files that were acknowledged more than 100 ms
-# before the kill, and the ack-to-file lag p50/p99 (each editor polls its
-# files every 2 ms while it edits, so a lag is an upper bound).
+# before the kill, and the ack-to-file lag p50/p99: as written (the
+# modification time of the file the value was found in) and as seen (each
+# editor polls its files every 2 ms while it edits); both are upper bounds,
+# and the seen one adds the editor's own wait for a CPU.
 #
 # Environment: RUNS, EDITORS, BUSY, JOBS (build jobs, default 4), APP_BIN (an
 # application binary to measure instead of building build-bench's).

@@ -205,12 +205,17 @@ public:
 
     QJsonObject getUserResult(USERTYPE type, const HttpRequest& request);
     // The login route: getUserResult's login, answered at once when no
-    // password hash is needed, else later, once the users manager's hash
-    // threads have checked it; the HTTPS thread serves on meanwhile.
-    void userLogin(const HttpRequest& request, HttpResponder& responder);
-    QJsonObject getProgramResult(PROGRAMTYPE type, const HttpRequest& request);
+    // password hash is needed, else later (responder.later()), once the
+    // users manager's hash threads have checked it; the HTTPS thread serves
+    // on meanwhile.
+    QJsonObject userLogin(const HttpRequest& request, HttpResponder& responder);
+    // A change made on the GUI thread (a window's change or close, a
+    // program's removal) is answered from there (responder.later()), once it
+    // is made and its files are marked: what was acknowledged is what the
+    // saver writes. Every other operation is answered with the object returned.
+    QJsonObject getProgramResult(PROGRAMTYPE type, const HttpRequest& request, HttpResponder& responder);
     QJsonObject getProgramStatus(const HttpRequest& request);
-    QJsonObject getWindowResult(WINDOWTYPE type, const HttpRequest& request);
+    QJsonObject getWindowResult(WINDOWTYPE type, const HttpRequest& request, HttpResponder& responder);
     QJsonObject getGridResult(GRIDTYPE type, const HttpRequest& request);
     QJsonObject getPresetResult(PRESETTYPE type, const HttpRequest& request);
     QJsonObject getSourceResult(SOURCETYPE type, const HttpRequest& request);

@@ -177,20 +177,16 @@ QJsonObject BaseConfig::getUserResult(USERTYPE type, const HttpRequest& request)
     return done ? apireply::ok() : apireply::error(msg);
 }
 
-void BaseConfig::userLogin(const HttpRequest& request, HttpResponder& responder)
+QJsonObject BaseConfig::userLogin(const HttpRequest& request, HttpResponder& responder)
 {
     UsersManager* users = getUsersManager();
-    if (!users) {
-        responder.write(apireply::error(QString()));
-        return;
-    }
+    if (!users)
+        return apireply::error(QString());
     QJsonObject body = messageParsing(request);
     body.insert("remoteAddr", request.remoteAddress().toString());
     UsersManager::LoginAttempt attempt = users->beginLogin(body);
-    if (!attempt.needsHash()) {
-        responder.write(attempt.reply);
-        return;
-    }
+    if (!attempt.needsHash())
+        return attempt.reply;
     users->checkLater(std::move(attempt), [reply = responder.later()](const UsersManager::LoginAttempt& checked) {
         reply.send([checked] {
             // Looked up again: the manager that began the attempt may have
@@ -199,6 +195,7 @@ void BaseConfig::userLogin(const HttpRequest& request, HttpResponder& responder)
             return HttpResponse::json(users ? users->finishLogin(checked) : apireply::error(QString()));
         });
     });
+    return {};
 }
 
 QJsonObject BaseConfig::qrCodeGetting()

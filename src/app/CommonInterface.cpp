@@ -45,7 +45,7 @@ void CommonInterface::handleRequest(const HttpRequest& request, HttpResponder& r
         reply = controller->getGridResult(GRID_GET_POSITION, request);
         break;
     case 3:
-        reply = controller->getProgramResult(PROGRAM_GET_PARAM, request);
+        reply = controller->getProgramResult(PROGRAM_GET_PARAM, request, responder);
         break;
     case 8:
         reply = controller->getScreenList();

@@ -6,6 +6,7 @@
 
 #include "base/ApiReplies.h"
 #include "http/HttpRequest.h"
+#include "http/HttpResponder.h"
 #include "model/ProjectObject.h"
 
 #include <QDebug>
@@ -17,7 +18,7 @@ QSharedPointer<ProjectObject> BaseConfig::requestProgram(const QString& pro_id)
     return pro_id.isEmpty() ? QSharedPointer<ProjectObject>() : programs.value(pro_id);
 }
 
-QJsonObject BaseConfig::getProgramResult(PROGRAMTYPE type, const HttpRequest& request)
+QJsonObject BaseConfig::getProgramResult(PROGRAMTYPE type, const HttpRequest& request, HttpResponder& responder)
 {
     QString msg, username, token;
     if (!verifyCaller(request, msg, username, token, false))
@@ -50,10 +51,18 @@ QJsonObject BaseConfig::getProgramResult(PROGRAMTYPE type, const HttpRequest& re
     case PROGRAM_REMOVE:
         if (!checkRemoveProValid(pro_id, msg))
             return apireply::error(QString());
+        // Answered once the program has gone and its folder's removal is
+        // marked: an acknowledged removal never comes back after a crash.
         QMetaObject::invokeMethod(
-            this, "removeProgram", Qt::QueuedConnection, Q_ARG(QString, pro_id), Q_ARG(QString, msg));
-        done = true;
-        break;
+            this,
+            [this, pro_id, msg, reply = responder.later()] {
+                const bool removed = removeProgram(pro_id, msg);
+                onProgramChanged(PROGRAM_REMOVE, pro_id);
+                reply.send(HttpResponse::json(apireply::result(removed, QString())));
+            },
+            Qt::QueuedConnection);
+        queuePush("sendProgramRequest");
+        return {};
     case PROGRAM_SET_PARAM:
         done = setProgramParam(body, msg);
         break;
@@ -73,9 +82,9 @@ QJsonObject BaseConfig::getProgramResult(PROGRAMTYPE type, const HttpRequest& re
         return apireply::error(msg);
 
     queuePush("sendProgramRequest");
-    // An add or removal is made on the GUI thread: its files are marked from
-    // there, after it. Every other change is made by now.
-    if (type == PROGRAM_ADD || type == PROGRAM_REMOVE)
+    // An add is made on the GUI thread: its files are marked from there,
+    // after it. Every other change is made by now.
+    if (type == PROGRAM_ADD)
         QMetaObject::invokeMethod(
             this, "onProgramChanged", Qt::QueuedConnection, Q_ARG(PROGRAMTYPE, type), Q_ARG(QString, changed_id));
     else

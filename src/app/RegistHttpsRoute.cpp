@@ -41,6 +41,21 @@ void logRequestBody(const char* what, const HttpRequest& request, bool withUrl =
         qDebug() << what << RegistHttpsRoute::loggedBody(request);
 }
 
+// The program and window routes, which may answer from the GUI thread.
+std::function<QJsonObject(const HttpRequest&, HttpResponder&)> programCall(PROGRAMTYPE type)
+{
+    return [type](const HttpRequest& r, HttpResponder& responder) {
+        return controller()->getProgramResult(type, r, responder);
+    };
+}
+
+std::function<QJsonObject(const HttpRequest&, HttpResponder&)> windowCall(WINDOWTYPE type)
+{
+    return [type](const HttpRequest& r, HttpResponder& responder) {
+        return controller()->getWindowResult(type, r, responder);
+    };
+}
+
 } // namespace
 
 RegistHttpsRoute::RegistHttpsRoute(const QHostAddress& address)
@@ -112,15 +127,23 @@ void RegistHttpsRoute::destroy()
 
 void RegistHttpsRoute::addJsonRoute(const QString& path, JsonCall call, LogLines lines)
 {
-    m_server->router().addJsonRoute(kRoutePrefix + path, [call = std::move(call), lines](const HttpRequest& request) {
-        const QString url = lines ? loggedUrl(request) : QString();
-        if (lines & StartLine)
-            qDebug() << "[Request start] " << url << ", isMain:" << onMainThread();
-        QJsonObject reply = call(request);
-        if (lines & DoneLine)
-            qDebug() << "[Request done] " << url << ", isMain:" << onMainThread();
-        return reply;
-    });
+    addLaterRoute(
+        path, [call = std::move(call)](const HttpRequest& request, HttpResponder&) { return call(request); }, lines);
+}
+
+void RegistHttpsRoute::addLaterRoute(const QString& path, LaterCall call, LogLines lines)
+{
+    m_server->router().addRoute(
+        kRoutePrefix + path, [call = std::move(call), lines](const HttpRequest& request, HttpResponder& responder) {
+            const QString url = lines ? loggedUrl(request) : QString();
+            if (lines & StartLine)
+                qDebug() << "[Request start] " << url << ", isMain:" << onMainThread();
+            const QJsonObject reply = call(request, responder);
+            if (!responder.isLater())
+                responder.write(reply);
+            if (lines & DoneLine)
+                qDebug() << "[Request done] " << url << ", isMain:" << onMainThread();
+        });
 }
 
 void RegistHttpsRoute::addResponderRoute(const QString& path, int code)
@@ -163,17 +186,15 @@ void RegistHttpsRoute::createBaseConfigRouters()
 void RegistHttpsRoute::createProgramRouters()
 {
     addJsonRoute("/program/list.json", [](const HttpRequest&) { return controller()->programListJson(); });
-    addJsonRoute("/program/add.json", [](const HttpRequest& r) {
+    addLaterRoute("/program/add.json", [](const HttpRequest& r, HttpResponder& responder) {
         qDebug() << "program add " << loggedUrl(r) << QThread::currentThreadId();
-        return controller()->getProgramResult(PROGRAM_ADD, r);
+        return controller()->getProgramResult(PROGRAM_ADD, r, responder);
     });
-    addJsonRoute(
-        "/program/rename.json", [](const HttpRequest& r) { return controller()->getProgramResult(PROGRAM_RENAME, r); });
-    addJsonRoute(
-        "/program/remove.json", [](const HttpRequest& r) { return controller()->getProgramResult(PROGRAM_REMOVE, r); });
-    addJsonRoute("/program/set_status.json", [](const HttpRequest& r) {
+    addLaterRoute("/program/rename.json", programCall(PROGRAM_RENAME));
+    addLaterRoute("/program/remove.json", programCall(PROGRAM_REMOVE));
+    addLaterRoute("/program/set_status.json", [](const HttpRequest& r, HttpResponder& responder) {
         qDebug() << "set status " << loggedUrl(r) << loggedBody(r) << QThread::currentThreadId();
-        return controller()->getProgramResult(PROGRAM_SET_STATUS, r);
+        return controller()->getProgramResult(PROGRAM_SET_STATUS, r, responder);
     });
     m_server->router().addRoute(
         kRoutePrefix + "/program/get_param.json", [](const HttpRequest& request, HttpResponder& responder) {
@@ -181,10 +202,8 @@ void RegistHttpsRoute::createProgramRouters()
             CommonInterface::getInstance().handleRequest(request, responder, 3);
             qDebug() << "/program/get_param.json thread id :" << QThread::currentThreadId();
         });
-    addJsonRoute("/program/set_param.json",
-        [](const HttpRequest& r) { return controller()->getProgramResult(PROGRAM_SET_PARAM, r); });
-    addJsonRoute(
-        "/program/switch.json", [](const HttpRequest& r) { return controller()->getProgramResult(PROGRAM_SWITCH, r); });
+    addLaterRoute("/program/set_param.json", programCall(PROGRAM_SET_PARAM));
+    addLaterRoute("/program/switch.json", programCall(PROGRAM_SWITCH));
     addJsonRoute("/program/status.json", [](const HttpRequest& r) { return controller()->getProgramStatus(r); });
 }
 
@@ -212,19 +231,15 @@ void RegistHttpsRoute::createSourceRouters()
 
 void RegistHttpsRoute::createTabPageRouters()
 {
-    addJsonRoute(
-        "/window/list.json", [](const HttpRequest& r) { return controller()->getWindowResult(WINDOW_LIST, r); });
-    addJsonRoute(
-        "/window/switch.json", [](const HttpRequest& r) { return controller()->getWindowResult(WINDOW_SWITCH, r); });
-    addJsonRoute("/window/add.json", [](const HttpRequest& r) { return controller()->getWindowResult(WINDOW_ADD, r); });
-    addJsonRoute("/window/set_param.json",
-        [](const HttpRequest& r) { return controller()->getWindowResult(WINDOW_SET_PARAM, r); });
-    addJsonRoute("/window/get_param.json", [](const HttpRequest& r) {
+    addLaterRoute("/window/list.json", windowCall(WINDOW_LIST));
+    addLaterRoute("/window/switch.json", windowCall(WINDOW_SWITCH));
+    addLaterRoute("/window/add.json", windowCall(WINDOW_ADD));
+    addLaterRoute("/window/set_param.json", windowCall(WINDOW_SET_PARAM));
+    addLaterRoute("/window/get_param.json", [](const HttpRequest& r, HttpResponder& responder) {
         qDebug() << "/window/get_param.json thread id :" << QThread::currentThreadId();
-        return controller()->getWindowResult(WINDOW_GET_PARAM, r);
+        return controller()->getWindowResult(WINDOW_GET_PARAM, r, responder);
     });
-    addJsonRoute(
-        "/window/remove.json", [](const HttpRequest& r) { return controller()->getWindowResult(WINDOW_REMOVE, r); });
+    addLaterRoute("/window/remove.json", windowCall(WINDOW_REMOVE));
     addResponderRoute("/window/get_screen_list.json", 8);
     addJsonRoute("/window/get_output_list.json", [](const HttpRequest&) {
         qDebug() << "/window/get_output_list.json thread id :" << QThread::currentThreadId();
@@ -299,13 +314,8 @@ void RegistHttpsRoute::createTallyRouters()
 void RegistHttpsRoute::createLoginManagerRouters()
 {
     // Its password hash runs off this thread; the reply may come later.
-    m_server->router().addRoute(
-        kRoutePrefix + "/users/login.json", [](const HttpRequest& request, HttpResponder& responder) {
-            const QString url = loggedUrl(request);
-            qDebug() << "[Request start] " << url << ", isMain:" << onMainThread();
-            controller()->userLogin(request, responder);
-            qDebug() << "[Request done] " << url << ", isMain:" << onMainThread();
-        });
+    addLaterRoute("/users/login.json",
+        [](const HttpRequest& r, HttpResponder& responder) { return controller()->userLogin(r, responder); });
     addJsonRoute(
         "/users/logout.json", [](const HttpRequest& r) { return controller()->getUserResult(USER_LOGOUT, r); });
     addJsonRoute("/users/info.json", [](const HttpRequest& r) { return controller()->getUserResult(USER_INFO, r); });

@@ -16,6 +16,7 @@
 #include <memory>
 
 class HttpRequest;
+class HttpResponder;
 class HttpServer;
 class QJsonObject;
 
@@ -49,9 +50,14 @@ private:
     // Which of the two request lines a JSON route writes around its call.
     enum LogLines { NoLines = 0, StartLine = 1, DoneLine = 2, StartAndDone = 3 };
     using JsonCall = std::function<QJsonObject(const HttpRequest&)>;
+    // A call that may answer later through the responder (HttpResponder::later).
+    using LaterCall = std::function<QJsonObject(const HttpRequest&, HttpResponder&)>;
 
     // A route under "/api/v2" whose handler's object is the reply.
     void addJsonRoute(const QString& path, JsonCall call, LogLines lines = StartAndDone);
+    // The same, for a call whose object is the reply unless it asked to
+    // answer later.
+    void addLaterRoute(const QString& path, LaterCall call, LogLines lines = StartAndDone);
     // A route under "/api/v2" answered by CommonInterface::handleRequest with code.
     void addResponderRoute(const QString& path, int code);
 

@@ -1,10 +1,13 @@
 // BaseConfig: the window operations of the control API (add, remove, change,
 // switch, list). Runs on the HTTPS thread under programsMutex; the window map
-// changes later, in the queued addWindow/removeWindow slots.
+// changes later, in the queued addWindow/removeWindow slots. A change or
+// close is answered from the GUI thread once it is made and its file marked,
+// so a window acknowledged under a name is stored under it.
 #include "BaseConfig.h"
 
 #include "base/ApiReplies.h"
 #include "http/HttpRequest.h"
+#include "http/HttpResponder.h"
 #include "model/ProjectObject.h"
 #include "webrtc/WebrtcManager.h"
 
@@ -42,7 +45,7 @@ bool BaseConfig::checkRemoveWinValid(const QJsonObject& request, const QString& 
     return program && program->checkRemoveWinValid(request, msg);
 }
 
-QJsonObject BaseConfig::getWindowResult(WINDOWTYPE type, const HttpRequest& request)
+QJsonObject BaseConfig::getWindowResult(WINDOWTYPE type, const HttpRequest& request, HttpResponder& responder)
 {
     QString msg, username, token;
     if (!verifyCaller(request, msg, username, token, false))
@@ -81,8 +84,12 @@ QJsonObject BaseConfig::getWindowResult(WINDOWTYPE type, const HttpRequest& requ
                 Q_ARG(QString, changed_id), Q_ARG(QJsonObject, body));
         } else {
             program->holdWindowRange(win_id, body);
-            QMetaObject::invokeMethod(this, "addWindow", Qt::QueuedConnection, Q_ARG(QString, pro_id),
-                Q_ARG(QJsonObject, body), Q_ARG(QString, msg));
+            QMetaObject::invokeMethod(
+                this,
+                [this, pro_id, body, msg, reply = responder.later()] {
+                    reply.send(HttpResponse::json(apireply::result(addWindow(pro_id, body, msg), msg)));
+                },
+                Qt::QueuedConnection);
         }
         queuePush("sendWindowRequest", pro_id);
         break;
@@ -90,7 +97,11 @@ QJsonObject BaseConfig::getWindowResult(WINDOWTYPE type, const HttpRequest& requ
         if (!checkRemoveWinValid(body, pro_id, msg))
             return apireply::error(msg);
         QMetaObject::invokeMethod(
-            this, "removeWindow", Qt::QueuedConnection, Q_ARG(QString, pro_id), Q_ARG(QJsonObject, body));
+            this,
+            [this, pro_id, body, reply = responder.later()] {
+                reply.send(HttpResponse::json(apireply::result(removeWindow(pro_id, body), QString())));
+            },
+            Qt::QueuedConnection);
         queuePush("sendWindowRequest", pro_id);
         break;
     case WINDOW_SWITCH:
@@ -113,5 +124,6 @@ QJsonObject BaseConfig::getWindowResult(WINDOWTYPE type, const HttpRequest& requ
     // window's file with the change; a switch is made by now.
     if (type != WINDOW_ADD && type != WINDOW_SET_PARAM && type != WINDOW_REMOVE)
         program->onWindowChanged(type, changed_id);
-    return apireply::ok();
+    // A change or close is answered by the GUI thread.
+    return responder.isLater() ? QJsonObject() : apireply::ok();
 }

@@ -4,7 +4,10 @@
 // application is stopped with SIGTERM right after the last reply and started
 // again. Everything that was acknowledged "ok" is there, and nothing else.
 // The same holds for a SIGKILL, which runs no shutdown, once the application
-// has logged that its savers were idle after the last acknowledgement.
+// has logged that its savers were idle after the last acknowledgement: renames
+// of programs, windows, presets and source groups, removals of presets and
+// source groups, take settings. A window's change is made on the GUI thread
+// and answered from there, so its name counts from the reply on like any other.
 #include "../http/HttpTestClient.h"
 #include "../server/ServerTestKit.h"
 
@@ -239,37 +242,69 @@ int layoutCountOf(Api& api, servertest::WssClient& listener, const QString& pro,
     return -2;
 }
 
-TEST(ConcurrentEditsRestart, EverythingAcknowledgedIsThereAfterSigtermAndRestartAndNothingElse)
-{
-    QTemporaryDir home;
-    ASSERT_TRUE(home.isValid());
-    const quint16 httpPort = testsupport::freePort();
-    quint16 websocketPort = testsupport::freePort();
-    while (websocketPort == httpPort)
-        websocketPort = testsupport::freePort();
+// One home folder and one pair of ports for the application's two runs.
+class ConcurrentEditsRestart : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_home.isValid());
+        m_httpPort = testsupport::freePort();
+        m_websocketPort = testsupport::freePort();
+        while (m_websocketPort == m_httpPort)
+            m_websocketPort = testsupport::freePort();
+    }
 
+    QString home() const { return m_home.path(); }
+    std::unique_ptr<Application> start() const
+    {
+        return std::make_unique<Application>(m_home.path(), m_httpPort, m_websocketPort);
+    }
+
+    // Adds a program for each name and waits until each is listed with its
+    // first window ("Main"); name -> pro_id.
+    static QMap<QString, QString> addPrograms(Api& api, const QStringList& names)
+    {
+        for (const QString& name : names) {
+            if (!api.ok("/program/add.json", { { "name", name }, { "frameRate", 25 }, { "resolution", resolution() } }))
+                return {};
+        }
+        QMap<QString, QString> programs;
+        const bool listed = testsupport::waitFor(
+            [&] {
+                programs.clear();
+                for (const QJsonValue& p : api.post("/program/list.json", {}).value("data").toArray())
+                    programs.insert(p.toObject().value("name").toString(), p.toObject().value("pro_id").toString());
+                return std::all_of(names.begin(), names.end(), [&](const QString& name) {
+                    return programs.contains(name)
+                        && api.named("/window/list.json", programs.value(name), "id").contains("Main");
+                });
+            },
+            120000);
+        return listed ? programs : QMap<QString, QString>();
+    }
+
+    quint16 m_httpPort = 0;
+    quint16 m_websocketPort = 0;
+
+private:
+    QTemporaryDir m_home;
+};
+
+TEST_F(ConcurrentEditsRestart, EverythingAcknowledgedIsThereAfterSigtermAndRestartAndNothingElse)
+{
     QString shared;
     QStringList own;
     std::vector<Acknowledged> done(kConnections);
     {
-        Application app(home.path(), httpPort, websocketPort);
-        ASSERT_TRUE(app.listening());
+        const std::unique_ptr<Application> app = start();
+        ASSERT_TRUE(app->listening());
         Api setup;
-        ASSERT_TRUE(setup.open(httpPort));
-        for (int c = -1; c < kConnections; ++c) {
-            const QString name = c < 0 ? QString("Shared") : QString("Own %1").arg(c);
-            ASSERT_TRUE(setup.ok(
-                "/program/add.json", { { "name", name }, { "frameRate", 25 }, { "resolution", resolution() } }));
-        }
-        QMap<QString, QString> programs;
-        ASSERT_TRUE(testsupport::waitFor(
-            [&] {
-                programs.clear();
-                for (const QJsonValue& p : setup.post("/program/list.json", {}).value("data").toArray())
-                    programs.insert(p.toObject().value("name").toString(), p.toObject().value("pro_id").toString());
-                return programs.size() == kConnections + 1;
-            },
-            120000));
+        ASSERT_TRUE(setup.open(m_httpPort));
+        QStringList names { "Shared" };
+        for (int c = 0; c < kConnections; ++c)
+            names << QString("Own %1").arg(c);
+        const QMap<QString, QString> programs = addPrograms(setup, names);
+        ASSERT_EQ(programs.size(), kConnections + 1);
         shared = programs.value("Shared");
         for (int c = 0; c < kConnections; ++c)
             own << programs.value(QString("Own %1").arg(c));
@@ -277,7 +312,7 @@ TEST(ConcurrentEditsRestart, EverythingAcknowledgedIsThereAfterSigtermAndRestart
         std::vector<std::unique_ptr<QThread>> clients;
         for (int c = 0; c < kConnections; ++c) {
             clients.emplace_back(
-                QThread::create([&, c] { edit(httpPort, setup.header(), c, shared, own.at(c), done[size_t(c)]); }));
+                QThread::create([&, c] { edit(m_httpPort, setup.header(), c, shared, own.at(c), done[size_t(c)]); }));
             clients.back()->start();
         }
         for (auto& client : clients)
@@ -286,16 +321,16 @@ TEST(ConcurrentEditsRestart, EverythingAcknowledgedIsThereAfterSigtermAndRestart
         for (const Acknowledged& d : done)
             edits += d.edits;
         EXPECT_EQ(edits, kConnections * kEditsEach) << "every edit here is a valid one";
-        ASSERT_TRUE(app.terminate());
+        ASSERT_TRUE(app->terminate());
     }
 
-    Application again(home.path(), httpPort, websocketPort);
-    ASSERT_TRUE(again.listening());
+    const std::unique_ptr<Application> again = start();
+    ASSERT_TRUE(again->listening());
     Api api;
-    ASSERT_TRUE(api.open(httpPort));
+    ASSERT_TRUE(api.open(m_httpPort));
     servertest::WssClient listener;
     // Its handshake runs on the controller's worker, which a busy machine may hold up.
-    ASSERT_TRUE(testsupport::waitFor([&] { return listener.open(websocketPort); }, 60000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return listener.open(m_websocketPort); }, 60000));
 
     QSet<QString> presets, windows { "Main" };
     for (const Acknowledged& d : done) {
@@ -321,7 +356,7 @@ TEST(ConcurrentEditsRestart, EverythingAcknowledgedIsThereAfterSigtermAndRestart
             << "connection " << c;
     }
     EXPECT_EQ(api.post("/program/list.json", {}).value("data").toArray().size(), kConnections + 1);
-    EXPECT_TRUE(again.terminate());
+    EXPECT_TRUE(again->terminate());
 }
 
 // What one connection of the kill run acknowledged about its own program
@@ -450,44 +485,29 @@ qint64 lastIdle(const QString& home, const QString& name)
     return newest;
 }
 
-TEST(ConcurrentEditsRestart, EverythingAcknowledgedBeforeTheSaversWereIdleSurvivesSigkill)
+TEST_F(ConcurrentEditsRestart, EverythingAcknowledgedBeforeTheSaversWereIdleSurvivesSigkill)
 {
-    QTemporaryDir home;
-    ASSERT_TRUE(home.isValid());
-    const quint16 httpPort = testsupport::freePort();
-    quint16 websocketPort = testsupport::freePort();
-    while (websocketPort == httpPort)
-        websocketPort = testsupport::freePort();
-
     std::vector<Owned> owned(kKillConnections);
     {
-        Application app(home.path(), httpPort, websocketPort);
-        ASSERT_TRUE(app.listening());
+        const std::unique_ptr<Application> app = start();
+        ASSERT_TRUE(app->listening());
         Api setup;
-        ASSERT_TRUE(setup.open(httpPort));
+        ASSERT_TRUE(setup.open(m_httpPort));
+        QStringList names;
+        for (int c = 0; c < kKillConnections; ++c)
+            names << QString("Own %1").arg(c);
+        const QMap<QString, QString> programs = addPrograms(setup, names);
+        ASSERT_EQ(programs.size(), kKillConnections);
         for (int c = 0; c < kKillConnections; ++c) {
-            owned[size_t(c)].programName = QString("Own %1").arg(c);
-            owned[size_t(c)].windowName = "Main";
-            ASSERT_TRUE(setup.ok("/program/add.json",
-                { { "name", owned[size_t(c)].programName }, { "frameRate", 25 }, { "resolution", resolution() } }));
+            Owned& own = owned[size_t(c)];
+            own.programName = names.at(c);
+            own.pro_id = programs.value(own.programName);
+            own.windowName = "Main";
         }
-        ASSERT_TRUE(testsupport::waitFor(
-            [&] {
-                QMap<QString, QString> programs;
-                for (const QJsonValue& p : setup.post("/program/list.json", {}).value("data").toArray())
-                    programs.insert(p.toObject().value("name").toString(), p.toObject().value("pro_id").toString());
-                for (Owned& own : owned)
-                    own.pro_id = programs.value(own.programName);
-                return std::all_of(owned.begin(), owned.end(), [&](const Owned& own) {
-                    return !own.pro_id.isEmpty()
-                        && !setup.named("/window/list.json", own.pro_id, "id").value("Main").isEmpty();
-                });
-            },
-            60000));
 
         std::vector<std::unique_ptr<QThread>> clients;
         for (int c = 0; c < kKillConnections; ++c) {
-            clients.emplace_back(QThread::create([&, c] { editOwn(httpPort, setup.header(), c, owned[size_t(c)]); }));
+            clients.emplace_back(QThread::create([&, c] { editOwn(m_httpPort, setup.header(), c, owned[size_t(c)]); }));
             clients.back()->start();
         }
         for (auto& client : clients)
@@ -495,15 +515,6 @@ TEST(ConcurrentEditsRestart, EverythingAcknowledgedBeforeTheSaversWereIdleSurviv
         for (const Owned& own : owned)
             EXPECT_EQ(own.edits, kKillEditsEach) << "every edit here is a valid one";
 
-        // A window change is made on the GUI thread after its reply: it is
-        // acknowledged for this test once the window is listed under its name.
-        ASSERT_TRUE(testsupport::waitFor(
-            [&] {
-                return std::all_of(owned.begin(), owned.end(), [&](const Owned& own) {
-                    return setup.named("/window/list.json", own.pro_id, "id").contains(own.windowName);
-                });
-            },
-            30000));
         // Every acknowledgement is older than `acked`; one more edit for each
         // saver makes it log again after that. An idle mark taken later
         // means everything marked before it is in its file.
@@ -515,18 +526,16 @@ TEST(ConcurrentEditsRestart, EverythingAcknowledgedBeforeTheSaversWereIdleSurviv
         ASSERT_TRUE(setup.ok("/source/add.json", autoGroup("Last")));
         last.groups << "Last";
         ASSERT_TRUE(testsupport::waitFor(
-            [&] {
-                return lastIdle(home.path(), "program saver") > acked && lastIdle(home.path(), "sources saver") > acked;
-            },
+            [&] { return lastIdle(home(), "program saver") > acked && lastIdle(home(), "sources saver") > acked; },
             30000))
             << "the savers never said they were idle after the last acknowledgement";
-        ASSERT_TRUE(app.killHard());
+        ASSERT_TRUE(app->killHard());
     }
 
-    Application again(home.path(), httpPort, websocketPort);
-    ASSERT_TRUE(again.listening());
+    const std::unique_ptr<Application> again = start();
+    ASSERT_TRUE(again->listening());
     Api api;
-    ASSERT_TRUE(api.open(httpPort));
+    ASSERT_TRUE(api.open(m_httpPort));
     QMap<QString, QString> programNames;
     for (const QJsonValue& p : api.post("/program/list.json", {}).value("data").toArray())
         programNames.insert(p.toObject().value("pro_id").toString(), p.toObject().value("name").toString());
@@ -548,7 +557,7 @@ TEST(ConcurrentEditsRestart, EverythingAcknowledgedBeforeTheSaversWereIdleSurviv
     }
     const QMap<QString, QString> listedGroups = sourceGroups(api);
     EXPECT_EQ(QSet<QString>(listedGroups.keyBegin(), listedGroups.keyEnd()), groups);
-    EXPECT_TRUE(again.terminate());
+    EXPECT_TRUE(again->terminate());
 }
 
 } // namespace

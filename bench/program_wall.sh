@@ -13,7 +13,9 @@
 # of its three windows (user window, preview and programme windows) on and
 # starts the program. After SETTLE seconds it measures the process's CPU over
 # SECONDS and, meanwhile, the frame rate each window's network output
-# delivers (panoptra_grab --rate, other processes). Nobody watches the
+# delivers (panoptra_grab --rate, other processes; the programs are named
+# "Bench N" so that their outputs, "Bench N_Main" and the like, are not
+# taken for test sources). Nobody watches the
 # H.264 previews. The reference is the goal: 30 fps on every window, at
 # most 2 cores per program; the ratio printed is cores / (2 x programs).
 #
@@ -69,18 +71,18 @@ def wait_for(what, get):
 resolution = {"width": 1920, "height": 1080, "index": 2, "aspect": 1.7778}
 for p in range(programs):
     before = {x["pro_id"] for x in post("/program/list.json", {}).get("data", [])}
-    ok("/program/add.json", {"name": "Wall %d" % p, "resolution": resolution, "frameRate": 30})
+    ok("/program/add.json", {"name": "Bench %d" % p, "resolution": resolution, "frameRate": 30})
     pro = wait_for("program", lambda: ({x["pro_id"] for x in post("/program/list.json", {}).get("data", [])} - before))
     pro = pro.pop()
     windows = lambda: [w for w in post("/window/list.json", {"pro_id": pro}).get("data", [])
                        if w.get("id") not in ("pvw", "pgm")]
     if not windows():
-        ok("/window/add.json", {"pro_id": pro, "win_id": "", "name": "Wall %d user" % p, "resolution": resolution,
+        ok("/window/add.json", {"pro_id": pro, "win_id": "", "name": "Bench %d user" % p, "resolution": resolution,
                                 "frameRate": 30})
     win = wait_for("user window", windows)[0]["id"]
     presets = lambda: {x["layout_id"] for x in post("/layout/list.json", {"pro_id": pro}).get("data", [])}
     held = presets()
-    ok("/layout/add.json", {"pro_id": pro, "layout_id": "", "name": "Wall sixteen %d" % p, "template_id": "10"})
+    ok("/layout/add.json", {"pro_id": pro, "layout_id": "", "name": "Bench sixteen %d" % p, "template_id": "10"})
     layout = wait_for("preset", lambda: presets() - held).pop()
     ok("/window/set_layout.json", {"pro_id": pro, "win_id": win, "layout_id": layout})
     for k in range(1, 17):

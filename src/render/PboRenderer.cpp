@@ -103,8 +103,6 @@ PboRenderer::~PboRenderer()
         ProgramFrame::instance()->removeItem(pro_id);
     for (auto& frame : kept_frames)
         frame.reset();
-    for (auto& buffer : last_buffers)
-        buffer.reset();
     for (auto& pool : pools)
         pool.reset();
     vao.reset();
@@ -252,23 +250,16 @@ std::shared_ptr<VideoFrame> PboRenderer::convertRGB2YUV(int slot, QSize src, QSi
         target->release();
         return {};
     }
-    std::shared_ptr<_PboImageAvailablePtr> previous = std::move(last_buffers[slot]);
-    last_buffers[slot] = buffer;
     buffer->buffer->bind();
     f->glReadPixels(0, 0, outWidth, dst.height(), GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
     buffer->buffer->release();
     target->release();
 
-    std::shared_ptr<VideoFrame> kept = std::move(kept_frames[slot]);
-    if (!previous || previous->size != bytes) {
-        // The first pass drawn after repeated ones: the pending readback went
-        // out already, so the repeated picture goes out once more and the
-        // output keeps its rate.
-        if (kept && int(kept->size()) == bytes && int(kept->width()) == dst.width())
-            return kept;
-        return {};
-    }
-    return mapFrame(std::move(previous), dst, fps);
+    // Mapped at once: the software rasteriser has the pixels in the buffer
+    // when the read returns, so waiting for the next pass to map them would
+    // only make every picture a frame later.
+    kept_frames[slot] = mapFrame(std::move(buffer), dst, fps);
+    return kept_frames[slot];
 }
 
 std::shared_ptr<VideoFrame> PboRenderer::mapFrame(std::shared_ptr<_PboImageAvailablePtr> buffer, QSize dst, double fps)
@@ -287,21 +278,16 @@ std::shared_ptr<VideoFrame> PboRenderer::mapFrame(std::shared_ptr<_PboImageAvail
     return frame;
 }
 
-std::shared_ptr<VideoFrame> PboRenderer::repeatLast(int slot, QSize dst, double fps)
+std::shared_ptr<VideoFrame> PboRenderer::repeatLast(int slot, QSize dst, double)
 {
     if (slot < 0 || slot > 1 || !context || dst.width() < 2 || dst.height() < 1)
         return {};
     dst.setWidth(dst.width() & ~1);
     const int bytes = dst.width() * 2 * dst.height();
-    std::shared_ptr<VideoFrame>& kept = kept_frames[slot];
+    const std::shared_ptr<VideoFrame>& kept = kept_frames[slot];
     if (kept && int(kept->size()) == bytes && int(kept->width()) == dst.width())
         return kept;
-    kept.reset();
-    std::shared_ptr<_PboImageAvailablePtr> pending = std::move(last_buffers[slot]);
-    if (!pending || pending->size != bytes)
-        return {};
-    kept = mapFrame(std::move(pending), dst, fps);
-    return kept;
+    return {};
 }
 
 std::shared_ptr<VideoFrame> PboRenderer::frameFor(

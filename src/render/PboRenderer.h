@@ -1,17 +1,17 @@
 #pragma once
 // PboRenderer: turns a window's rendered RGBA texture into packed UYVY 4:2:2
-// (BT.709, limited range) in one shader pass, reads it back asynchronously
-// into a pixel-pack buffer and hands the buffer of the previous pass out as a
-// VideoFrame over the mapped memory, without copying.
+// (BT.709, limited range) in one shader pass, reads it back into a
+// pixel-pack buffer and hands that buffer out as a VideoFrame over the mapped
+// memory, without copying.
 //
 // Two independent paths: slot 0 feeds the H.264 encoder and, for the "pvw"
 // and "pgm" windows, the program's frame holder; slot 1 feeds the window's
-// network output. Every frame leaves one pass after it was drawn.
+// network output. Every frame leaves in the pass that drew it.
 //
 // A window that did not draw again asks for its last picture again instead
-// (repeatLast): the readback still pending is handed out once and then kept,
-// and goes out on every such pass; the holder is not offered the same
-// picture twice, so bus tiles elsewhere see nothing new either.
+// (repeatLast): the picture handed out last goes out on every such pass; the
+// holder is not offered the same picture twice, so bus tiles elsewhere see
+// nothing new either.
 //
 // Owner: the window's QuickRenderer, which makes it on its first pass and
 // deletes it at clean-up. Thread: the window's render thread, always with the
@@ -50,11 +50,10 @@ public:
     void reduceHalfFrames(bool halve, double rate);
 
     // Converts texture (sampled over its whole extent, scaled to dst) in the
-    // given slot; returns the previous pass's picture of that slot, or an
-    // empty pointer (first pass, size change, no free buffer, bad input).
+    // given slot; returns the picture, or an empty pointer (no free buffer,
+    // bad input).
     std::shared_ptr<VideoFrame> convertRGB2YUV(int slot, QSize src, QSize dst, double fps, unsigned texture);
-    // The slot's last picture again, for a pass that drew nothing new: the
-    // pending readback, else the picture handed out last by this call; empty
+    // The slot's last picture again, for a pass that drew nothing new; empty
     // when there is none of size dst (convert the unchanged texture then).
     std::shared_ptr<VideoFrame> repeatLast(int slot, QSize dst, double fps);
     // With repeat set the last picture goes out again where there is one.
@@ -81,8 +80,7 @@ private:
 
     std::atomic<int> h264_in { 0 }, h264_out { 0 }, ndi_in { 0 }, ndi_out { 0 };
     std::array<std::shared_ptr<PboConvertPool>, 2> pools;
-    std::array<std::shared_ptr<_PboImageAvailablePtr>, 2> last_buffers;
-    // The picture repeatLast handed out, while the window does not draw.
+    // The slot's last picture, which repeatLast hands out again.
     std::array<std::shared_ptr<VideoFrame>, 2> kept_frames;
     // The picture last given to the holder, and the holder's copy of it.
     std::weak_ptr<VideoFrame> holder_source;

@@ -483,6 +483,9 @@ void QuickRenderer::render()
         drawn_once = true;
         drawn_fps = s.fps;
         undrawn_changes = false;
+        // Counted before the picture goes out: whoever sees it sees the count.
+        QMutexLocker stats(&stats_mutex);
+        ++drawn_passes;
     }
     ++step3;
     const double synced = monotonicMsF();
@@ -508,7 +511,6 @@ void QuickRenderer::render()
             recordTime(convert_times, converted - synced);
         h264_conversions += h264Pass;
         ndi_conversions += ndiPass;
-        drawn_passes += draw;
     }
     const int64_t end = monotonicMs();
     if (start - stats_start < 60000) {

@@ -1,5 +1,5 @@
 // The UYVY converter on a known texture: colours within 2 code values, each
-// pixel of a pair sampled at its own centre, frames one pass late with the
+// pixel of a pair sampled at its own centre, frames in the pass that drew them with the
 // window's stride and rate, the pool's limits, and a frame that outlives its
 // converter keeping its pixels.
 #include "GlTestContext.h"
@@ -52,12 +52,10 @@ struct Converter {
         pbo->setId("7", "3");
         pbo->setContext(context);
     }
-    // Two passes of the same texture: the second returns the first's picture.
     std::shared_ptr<VideoFrame> convert(GLuint texture, QSize size, QSize dst = {}, double fps = 25.0)
     {
         if (!dst.isValid())
             dst = size;
-        pbo->convertRGB2YUV(1, size, dst, fps, texture);
         return pbo->convertRGB2YUV(1, size, dst, fps, texture);
     }
     std::unique_ptr<PboRenderer> pbo;
@@ -118,7 +116,7 @@ TEST(PboRenderer, EachPixelOfAPairIsSampledAtItsOwnCentre)
     }
 }
 
-TEST(PboRenderer, FramesComeOnePassLateWithTheirSizeStrideAndRate)
+TEST(PboRenderer, FramesComeInThePassThatDrewThemWithTheirSizeStrideAndRate)
 {
     rendertest::GlContext gl;
     ASSERT_TRUE(gl.valid());
@@ -126,9 +124,8 @@ TEST(PboRenderer, FramesComeOnePassLateWithTheirSizeStrideAndRate)
     PboRenderer pbo;
     pbo.setId("1", "2");
     pbo.setContext(&gl.context);
-    EXPECT_FALSE(pbo.convertRGB2YUV(1, { 1920, 1080 }, { 1920, 1080 }, 59.94, texture.id)) << "first pass";
     auto frame = pbo.convertRGB2YUV(1, { 1920, 1080 }, { 1920, 1080 }, 59.94, texture.id);
-    ASSERT_TRUE(frame);
+    ASSERT_TRUE(frame) << "first pass";
     EXPECT_EQ(frame->width(), 1920u);
     EXPECT_EQ(frame->height(), 1080u);
     EXPECT_EQ(frame->stride(), 3840u);
@@ -136,14 +133,16 @@ TEST(PboRenderer, FramesComeOnePassLateWithTheirSizeStrideAndRate)
     EXPECT_EQ(frame->frameRateNumerator(), 59940);
     EXPECT_EQ(frame->frameRateDenominator(), 1000);
 
-    // A size change gives no frame for one pass, then frames of the new size
-    // (the H.264 size of a 1366 x 768 window).
-    EXPECT_FALSE(pbo.convertRGB2YUV(1, { 1920, 1080 }, { 1280, 718 }, 25, texture.id));
+    // A size change gives a frame of the new size in the same pass (the
+    // H.264 size of a 1366 x 768 window), and the last picture repeated is
+    // that one.
     auto scaled = pbo.convertRGB2YUV(1, { 1920, 1080 }, { 1280, 718 }, 25, texture.id);
     ASSERT_TRUE(scaled);
     EXPECT_EQ(scaled->width(), 1280u);
     EXPECT_EQ(scaled->height(), 718u);
     EXPECT_TRUE(rendertest::near(rendertest::pixelAt(scaled->data(), 2560, 639, 400), rendertest::toYuv(0, 0, 255)));
+    EXPECT_EQ(pbo.repeatLast(1, { 1280, 718 }, 25), scaled);
+    EXPECT_FALSE(pbo.repeatLast(1, { 1920, 1080 }, 25)) << "no picture of the old size is repeated";
 
     // Bad input converts nothing.
     EXPECT_FALSE(pbo.convertRGB2YUV(1, { 0, 1080 }, { 1920, 1080 }, 25, texture.id));
@@ -151,7 +150,7 @@ TEST(PboRenderer, FramesComeOnePassLateWithTheirSizeStrideAndRate)
     EXPECT_FALSE(pbo.convertRGB2YUV(1, { 1920, 1080 }, { 1920, 1080 }, 25, 0));
 }
 
-TEST(PboRenderer, AtMostFourFramesOfAPathAreOutAndAHeldFrameOutlivesItsPool)
+TEST(PboRenderer, AtMostFiveFramesOfAPathAreOutAndAHeldFrameOutlivesItsPool)
 {
     rendertest::GlContext gl;
     ASSERT_TRUE(gl.valid());
@@ -164,8 +163,8 @@ TEST(PboRenderer, AtMostFourFramesOfAPathAreOutAndAHeldFrameOutlivesItsPool)
         if (auto frame = pbo->convertRGB2YUV(0, { 64, 32 }, { 64, 32 }, 25, texture.id))
             held.push_back(frame);
     }
-    // Five buffers, one of them always the converter's own last one.
-    EXPECT_EQ(held.size(), 4u);
+    // Five buffers; the converter keeps the last picture, which is one of them.
+    EXPECT_EQ(held.size(), 5u);
     held.erase(held.begin());
     EXPECT_TRUE(pbo->convertRGB2YUV(0, { 64, 32 }, { 64, 32 }, 25, texture.id)) << "a released slot is reused";
 

@@ -12,7 +12,25 @@ build_bench() {
   build_tree Panoptra_Pro panoptra_res
 }
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+# A port below the kernel's range for outgoing connections, free now: a port
+# the kernel hands out could meanwhile become the source port of some
+# connection (a benchmark's own clients make thousands), and the application
+# could not listen on it.
+free_port() {
+  python3 - <<'PY'
+import random, socket
+low = int(open("/proc/sys/net/ipv4/ip_local_port_range").read().split()[0])
+while True:
+    port = random.randint(low - 12000, low - 1)
+    with socket.socket() as s:
+        try:
+            s.bind(("0.0.0.0", port))
+        except OSError:
+            continue
+    print(port)
+    break
+PY
+}
 
 # CPU time (seconds) used so far by the given processes or threads
 # (/proc/<pid> or /proc/<pid>/task/<tid> paths, or bare pids).

@@ -15,7 +15,15 @@ bash scripts/build.sh build-tsan -DPANOPTRA_TSAN=ON -DPANOPTRA_WERROR=ON -DCMAKE
 # every process the tests start, so it comes before the ASan runtime in the
 # initial library list, and ASan would refuse to start. The order is harmless
 # here: the driver defines none of the allocation functions ASan intercepts.
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:verify_asan_link_order=0"
+# intercept_tls_get_addr=0: libraries loaded late (the sound library by the
+# audio plug-in, TLS and others by the media plug-ins) keep thread-local data
+# in blocks the C library allocates per thread on first use. Tracking them,
+# the sanitizer guesses each block's bounds: for a block that starts 16 bytes
+# into a page it reads them from the 16 bytes before it, which on this C
+# library are no header, and the leak check at exit then scans a garbage range
+# and crashes ("Tracer caught signal 11"), now and then. Untracked, those
+# blocks are no roots of the leak check: it can report more, never less.
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:verify_asan_link_order=0:intercept_tls_get_addr=0"
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export QT_QPA_PLATFORM=xcb

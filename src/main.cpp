@@ -20,6 +20,10 @@ int main(int argc, char** argv)
     // Before the first file is made: the settings folder holds secrets.
     ProcessSetup::restrictNewFiles();
     const long openFiles = ProcessSetup::raiseOpenFileLimit();
+    // Registered before anything else registers for exit, so it runs last:
+    // pool threads of the stopped pipelines, and the threads Qt stops in its
+    // static destructors, finish leaving before the process ends.
+    ProcessSetup::settleThreadsAtExit(1000);
 
     SurfaceSetup::applyBeforeApplication();
 
@@ -54,7 +58,5 @@ int main(int argc, char** argv)
         qDebug() << (started ? "shutdown complete ." : "start-up abandoned .");
         ZTLogger::getInstance()->logUninit();
     }
-    // Pool threads the stopped pipelines let go finish leaving before exit.
-    ProcessSetup::settleThreads(1000);
     return status;
 }

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QThread>
 
+#include <atomic>
 #include <cstdlib>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -64,20 +65,66 @@ bool ProcessSetup::takeLauncherMark()
     return ours;
 }
 
+namespace {
+
+// The process's threads other than the caller: how many, and whether every
+// one of them is asleep (blocked in the kernel) rather than running or
+// waiting for a processor, as a thread on its way out does.
+struct OtherThreads {
+    int count = 0;
+    bool allAsleep = true;
+};
+
+OtherThreads otherThreads()
+{
+    OtherThreads others;
+    const QString self = QString::number(::gettid());
+    const QStringList tasks = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& task : tasks) {
+        if (task == self)
+            continue;
+        QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(task));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue; // gone meanwhile
+        ++others.count;
+        // "tid (name) S ...": the state follows the name, which may hold ')'.
+        const QByteArray line = stat.readAll();
+        const int end = line.lastIndexOf(')');
+        if (end < 0 || line.mid(end + 2, 1) != "S")
+            others.allAsleep = false;
+    }
+    return others;
+}
+
+std::atomic<int> g_exitSettleMs { 0 };
+
+} // namespace
+
 void ProcessSetup::settleThreads(int maxMs)
 {
-    const auto count
-        = [] { return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
-    QElapsedTimer total, steady;
+    constexpr qint64 kQuietMs = 100;
+    QElapsedTimer total, quiet;
     total.start();
-    steady.start();
-    int last = count();
-    while (total.elapsed() < maxMs && steady.elapsed() < 100) {
-        QThread::msleep(10);
-        const int now = count();
-        if (now != last) {
-            last = now;
-            steady.restart();
+    quiet.start();
+    int last = -1;
+    for (;;) {
+        const OtherThreads others = otherThreads();
+        if (others.count == 0)
+            return;
+        if (others.count != last || !others.allAsleep) {
+            last = others.count;
+            quiet.restart();
+        } else if (quiet.elapsed() >= kQuietMs) {
+            return;
         }
+        if (total.elapsed() >= maxMs)
+            return;
+        QThread::msleep(10);
     }
+}
+
+void ProcessSetup::settleThreadsAtExit(int maxMs)
+{
+    if (g_exitSettleMs.exchange(maxMs) == 0)
+        std::atexit([] { settleThreads(g_exitSettleMs); });
 }

@@ -29,9 +29,18 @@ public:
     // The exit status by which the application asks the launcher to start it
     // again, after its orderly shutdown.
     static constexpr int kRestartStatus = PANOPTRA_RESTART_STATUS;
-    // At exit: waits (at most maxMs) until the number of the process's threads
-    // has stayed the same for a moment, so that the worker threads libraries
-    // let go when their pipelines stop have finished leaving before the
-    // process ends.
+    // At exit: waits (at most maxMs) until the caller is the process's only
+    // thread, or the others have all been asleep for a moment (threads a
+    // library keeps for good). A thread is let go before it has finished
+    // leaving: Qt's wait() returns before the thread's own teardown runs,
+    // and pool threads of stopped pipelines end on their own. Such a thread
+    // must be gone before the process ends: the leak check of a sanitized
+    // build stops every thread and reads its stack, and the stack of a
+    // thread half way out is no longer there to read.
     static void settleThreads(int maxMs);
+    // Settles the threads once more after the static destructors have run
+    // (Qt's D-Bus and X event threads stop there), just before the leak
+    // check. Called first thing in main, so that it runs after everything
+    // main and its libraries register for exit.
+    static void settleThreadsAtExit(int maxMs);
 };

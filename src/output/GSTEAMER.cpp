@@ -40,5 +40,8 @@ void GSTEAMER::Cleanup()
         return;
     s_initialised = false;
     gst_deinit();
+    // The pipelines' pool threads stay idle for a while before they end on
+    // their own; they end now instead, while the process still waits for them.
+    g_thread_pool_stop_unused_threads();
     qDebug() << "GSTEAMER::Cleanup done";
 }

@@ -38,6 +38,8 @@ int frameIntervalMs(int numerator, int denominator)
     return int(1000.0 * denominator / numerator);
 }
 
+std::atomic<int64_t (*)()> g_steadyClock { nullptr };
+
 bool onlyStickMarker(const QList<void*>& consumers)
 {
     return consumers.size() == 1 && consumers.first() == nullptr;
@@ -89,9 +91,15 @@ void MediaConnection::makeTimerThread(
     connect(timer, &QTimer::timeout, this, slot, Qt::DirectConnection);
 }
 
+void MediaConnection::setSteadyClock(int64_t (*now)())
+{
+    g_steadyClock = now;
+}
+
 int64_t MediaConnection::steadyMs() const
 {
-    return monotonicMs();
+    int64_t (*const now)() = g_steadyClock;
+    return now ? now() : monotonicMs();
 }
 
 void MediaConnection::destroy()

@@ -103,6 +103,11 @@ public:
     virtual bool stickConnection(bool stick);
     virtual bool isSticked();
 
+    // Replaces the steady clock of every connection in the process (null
+    // restores it): tests that reach connections only through the source
+    // table drive the release delay and the fallback by hand with it.
+    static void setSteadyClock(int64_t (*now)());
+
     // The network side, filled by the concrete kind. Every operation but
     // createConnection takes the stream's open receiver; a null or foreign
     // one gives the failure value.
@@ -185,7 +190,8 @@ public slots:
     void clearAllObjects();
 
 protected:
-    // Steady-clock milliseconds; every timing decision reads this clock.
+    // Steady-clock milliseconds (or the clock set above); every timing
+    // decision reads this clock.
     virtual int64_t steadyMs() const;
 
 private:

@@ -20,6 +20,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
+#include <QPointer>
 #include <QQuickItem>
 #include <QScreen>
 
@@ -220,9 +221,10 @@ TEST_F(WindowPipeline, WindowsComeAndGoWithTheirSceneDestroyedAndMemoryFlat)
         auto window = makeWindow(cycle % 2 ? "pvw" : "pgm", 160, 90);
         window->setNDIEnable(true);
         ASSERT_TRUE(tickUntil(*window, [&] { return passes(*window) >= 3; })) << cycle;
-        QQuickItem* root = window->rootItem();
+        const QPointer<QQuickItem> root = window->rootItem();
         ASSERT_TRUE(root);
         window.reset();
+        EXPECT_TRUE(testsupport::waitFor([&] { return root.isNull(); })) << cycle;
         if (cycle == 1)
             afterFirst = testsupport::liveHeapBytes();
     }

@@ -8,8 +8,13 @@
 
 #include <QApplication>
 
+#include <glib.h>
+
 int main(int argc, char** argv)
 {
+    // Runs last at exit, after the static destructors have stopped Qt's own
+    // threads, and before the leak check.
+    ProcessSetup::settleThreadsAtExit(testsupport::budgetMs(2000));
     ::testing::InitGoogleTest(&argc, argv);
     // Headless runs have no session bus. Without an address, the first widget
     // makes the accessibility bridge have D-Bus fork a bus launcher from this
@@ -37,9 +42,10 @@ int main(int argc, char** argv)
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     };
     runDeferredDeletions();
-    // Stopped pipelines leave surplus pool threads exiting in the background;
-    // the leak check at exit must not meet one half gone.
-    ProcessSetup::settleThreads(2000);
+    // Stopped pipelines leave surplus pool threads idle, and later exiting in
+    // the background; the leak check at exit must not meet one half gone.
+    g_thread_pool_stop_unused_threads();
+    ProcessSetup::settleThreads(testsupport::budgetMs(2000));
     // A thread that ended meanwhile may have sent one last signal into a
     // scene object: its carrier waits for one more pass.
     runDeferredDeletions();

@@ -173,8 +173,13 @@ TEST(DesktopApp, WindowSaysWhyTheHttpsPortCannotBeOpenedInsteadOfOfferingIt)
         << "no failure text in the window";
     keep(screen.copy(QRect(origin, QSize(1280, 800))), "desktop-listen-failure");
     EXPECT_EQ(uitest::readQrCode(screen.copy(QRect(origin + QPoint(724, 318), QSize(210, 210)))), "");
-    EXPECT_TRUE(QString::fromLocal8Bit(app.process.readAllStandardOutput())
-                    .contains(QString("cannot listen on port %1").arg(other.serverPort())));
+    // The terminal is told right after the window, but that may come later
+    // here: the window was read from the screen, the terminal is a pipe.
+    QString terminal;
+    EXPECT_TRUE(testsupport::waitFor([&] {
+        terminal += QString::fromLocal8Bit(app.process.readAllStandardOutput());
+        return terminal.contains(QString("cannot listen on port %1").arg(other.serverPort()));
+    })) << terminal.toStdString();
     ASSERT_TRUE(app.stopsCleanly(SIGTERM));
 }
 

@@ -483,13 +483,17 @@ void QuickRenderer::render()
         drawn_once = true;
         drawn_fps = s.fps;
         undrawn_changes = false;
-        // Counted before the picture goes out: whoever sees it sees the count.
-        QMutexLocker stats(&stats_mutex);
-        ++drawn_passes;
     }
     ++step3;
     const double synced = monotonicMsF();
 
+    {
+        // Counted before the pictures go out: whoever sees one sees the counts.
+        QMutexLocker lock(&stats_mutex);
+        drawn_passes += draw;
+        h264_conversions += h264Pass;
+        ndi_conversions += ndiPass;
+    }
     const unsigned texture = framebuffer->texture();
     if (ndiPass)
         converter->addFrameForNDIEnc(size, size, s.name, s.fps, texture, !draw);
@@ -509,8 +513,6 @@ void QuickRenderer::render()
         recordTime(pass_times, endF - startF);
         if (ndiPass || h264Pass)
             recordTime(convert_times, converted - synced);
-        h264_conversions += h264Pass;
-        ndi_conversions += ndiPass;
     }
     const int64_t end = monotonicMs();
     if (start - stats_start < 60000) {

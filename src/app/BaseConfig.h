@@ -36,6 +36,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 
 class HttpRequest;
 class HttpResponder;
@@ -214,6 +215,9 @@ public:
     // is made and its files are marked: what was acknowledged is what the
     // saver writes. Every other operation is answered with the object returned.
     QJsonObject getProgramResult(PROGRAMTYPE type, const HttpRequest& request, HttpResponder& responder);
+    // Queues change to the GUI thread and answers the request from there
+    // with the reply change returns.
+    void answerFromGuiThread(HttpResponder& responder, std::function<QJsonObject()> change);
     QJsonObject getProgramStatus(const HttpRequest& request);
     QJsonObject getWindowResult(WINDOWTYPE type, const HttpRequest& request, HttpResponder& responder);
     QJsonObject getGridResult(GRIDTYPE type, const HttpRequest& request);

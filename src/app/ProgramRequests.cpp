@@ -18,6 +18,13 @@ QSharedPointer<ProjectObject> BaseConfig::requestProgram(const QString& pro_id)
     return pro_id.isEmpty() ? QSharedPointer<ProjectObject>() : programs.value(pro_id);
 }
 
+void BaseConfig::answerFromGuiThread(HttpResponder& responder, std::function<QJsonObject()> change)
+{
+    QMetaObject::invokeMethod(
+        this, [change = std::move(change), reply = responder.later()] { reply.send(HttpResponse::json(change())); },
+        Qt::QueuedConnection);
+}
+
 QJsonObject BaseConfig::getProgramResult(PROGRAMTYPE type, const HttpRequest& request, HttpResponder& responder)
 {
     QString msg, username, token;
@@ -53,14 +60,11 @@ QJsonObject BaseConfig::getProgramResult(PROGRAMTYPE type, const HttpRequest& re
             return apireply::error(QString());
         // Answered once the program has gone and its folder's removal is
         // marked: an acknowledged removal never comes back after a crash.
-        QMetaObject::invokeMethod(
-            this,
-            [this, pro_id, msg, reply = responder.later()] {
-                const bool removed = removeProgram(pro_id, msg);
-                onProgramChanged(PROGRAM_REMOVE, pro_id);
-                reply.send(HttpResponse::json(apireply::result(removed, QString())));
-            },
-            Qt::QueuedConnection);
+        answerFromGuiThread(responder, [this, pro_id, msg] {
+            const bool removed = removeProgram(pro_id, msg);
+            onProgramChanged(PROGRAM_REMOVE, pro_id);
+            return apireply::result(removed, QString());
+        });
         queuePush("sendProgramRequest");
         return {};
     case PROGRAM_SET_PARAM:

@@ -84,24 +84,16 @@ QJsonObject BaseConfig::getWindowResult(WINDOWTYPE type, const HttpRequest& requ
                 Q_ARG(QString, changed_id), Q_ARG(QJsonObject, body));
         } else {
             program->holdWindowRange(win_id, body);
-            QMetaObject::invokeMethod(
-                this,
-                [this, pro_id, body, msg, reply = responder.later()] {
-                    reply.send(HttpResponse::json(apireply::result(addWindow(pro_id, body, msg), msg)));
-                },
-                Qt::QueuedConnection);
+            answerFromGuiThread(
+                responder, [this, pro_id, body, msg] { return apireply::result(addWindow(pro_id, body, msg), msg); });
         }
         queuePush("sendWindowRequest", pro_id);
         break;
     case WINDOW_REMOVE:
         if (!checkRemoveWinValid(body, pro_id, msg))
             return apireply::error(msg);
-        QMetaObject::invokeMethod(
-            this,
-            [this, pro_id, body, reply = responder.later()] {
-                reply.send(HttpResponse::json(apireply::result(removeWindow(pro_id, body), QString())));
-            },
-            Qt::QueuedConnection);
+        answerFromGuiThread(
+            responder, [this, pro_id, body] { return apireply::result(removeWindow(pro_id, body), QString()); });
         queuePush("sendWindowRequest", pro_id);
         break;
     case WINDOW_SWITCH:

@@ -278,7 +278,7 @@ std::shared_ptr<VideoFrame> PboRenderer::mapFrame(std::shared_ptr<_PboImageAvail
     return frame;
 }
 
-std::shared_ptr<VideoFrame> PboRenderer::repeatLast(int slot, QSize dst, double)
+std::shared_ptr<VideoFrame> PboRenderer::repeatLast(int slot, QSize dst) const
 {
     if (slot < 0 || slot > 1 || !context || dst.width() < 2 || dst.height() < 1)
         return {};
@@ -294,7 +294,7 @@ std::shared_ptr<VideoFrame> PboRenderer::frameFor(
     int slot, QSize src, QSize dst, double fps, unsigned texture, bool repeat)
 {
     if (repeat) {
-        if (std::shared_ptr<VideoFrame> frame = repeatLast(slot, dst, fps))
+        if (std::shared_ptr<VideoFrame> frame = repeatLast(slot, dst))
             return frame;
     }
     return convertRGB2YUV(slot, src, dst, fps, texture);

@@ -55,7 +55,7 @@ public:
     std::shared_ptr<VideoFrame> convertRGB2YUV(int slot, QSize src, QSize dst, double fps, unsigned texture);
     // The slot's last picture again, for a pass that drew nothing new; empty
     // when there is none of size dst (convert the unchanged texture then).
-    std::shared_ptr<VideoFrame> repeatLast(int slot, QSize dst, double fps);
+    std::shared_ptr<VideoFrame> repeatLast(int slot, QSize dst) const;
     // With repeat set the last picture goes out again where there is one.
     void addFrameForH264Enc(QSize src, QSize dst, double fps, unsigned texture, bool repeat = false);
     void addFrameForNDIEnc(

@@ -141,8 +141,8 @@ TEST(PboRenderer, FramesComeInThePassThatDrewThemWithTheirSizeStrideAndRate)
     EXPECT_EQ(scaled->width(), 1280u);
     EXPECT_EQ(scaled->height(), 718u);
     EXPECT_TRUE(rendertest::near(rendertest::pixelAt(scaled->data(), 2560, 639, 400), rendertest::toYuv(0, 0, 255)));
-    EXPECT_EQ(pbo.repeatLast(1, { 1280, 718 }, 25), scaled);
-    EXPECT_FALSE(pbo.repeatLast(1, { 1920, 1080 }, 25)) << "no picture of the old size is repeated";
+    EXPECT_EQ(pbo.repeatLast(1, { 1280, 718 }), scaled);
+    EXPECT_FALSE(pbo.repeatLast(1, { 1920, 1080 })) << "no picture of the old size is repeated";
 
     // Bad input converts nothing.
     EXPECT_FALSE(pbo.convertRGB2YUV(1, { 0, 1080 }, { 1920, 1080 }, 25, texture.id));

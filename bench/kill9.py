@@ -130,19 +130,18 @@ class Disk:
 
     def value(self, item):
         kind = item[0]
+        f = self.file(self.path(item))
         if kind == "preset":
-            f = self.file("%s/presets/preset_%s.json" % (self.folder, item[1]))
             return None if f is None else f.get("videos", {}).get("layout_name")
         if kind == "window":
-            f = self.file("%s/windows/window_%s.json" % (self.folder, item[1]))
             return None if f is None else f.get("data", {}).get("name")
         if kind in ("program", "take"):
-            for record in (self.file(GENERAL + "/programs.json") or {}).get("data", []):
+            for record in (f or {}).get("data", []):
                 if record.get("pro_id") == item[1]:
                     return record.get("name") if kind == "program" else [record.get("take_time"), record.get("take_select")]
             return None
         if kind == "group":
-            for group in (self.file(GENERAL + "/sources.json") or {}).get("data", []):
+            for group in (f or {}).get("data", []):
                 if group.get("disc_id") == item[1]:
                     return group.get("name")
             return None
